@@ -1,0 +1,103 @@
+#pragma once
+// The virtual sound card: one per process, created on first use.
+//
+// A render thread produces the card's audio in short periods. Card time is the number of frames
+// rendered so far divided by kCardRate; everything that plays, records or waits reads this clock,
+// never the wall clock. SOFTCARD_SPEED (default 1) paces card time against wall time; "max" removes
+// the pacing, and then an open capture with no buffer queued holds the clock until it has one.
+//
+// Each period the render thread, holding the card lock:
+//   1. asks every MIDI client for its next event frame and renders the synthesiser up to it, lets the
+//      client dispatch the events due there, and so on to the end of the period (so events are
+//      sample-accurate; on one frame a client sends its events in its own order);
+//   2. lets every wave client add its signal for the period;
+//   3. mixes synthesiser and wave signal through the mixer levels (see Levels) into the speakers' mix
+//      and the recording line, and hands the recording to the capture device and the speakers' mix
+//      to the speaker output.
+//
+// Clients (the MCI sequencer and wave player) are registered and removed from any thread; removal
+// returns only when the render thread no longer uses the client.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+typedef struct _fluid_synth_t fluid_synth_t;
+
+namespace platform::softcard {
+
+inline constexpr int kCardRate = 44100;  // frames per second of card time
+inline constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
+// Feeds MIDI events to the synthesiser from the render thread.
+class MidiClient {
+ public:
+  virtual ~MidiClient() = default;
+  // Card frame of the next event this client has not dispatched yet, or kNever.
+  virtual std::uint64_t NextEventFrame() = 0;
+  // Sends every event due at or before `frame` to the synthesiser.
+  virtual void Dispatch(std::uint64_t frame, fluid_synth_t* synth) = 0;
+};
+
+// Adds a signal to the card's "Wave" line from the render thread.
+class WaveClient {
+ public:
+  virtual ~WaveClient() = default;
+  // Adds `frames` frames of the line's signal, starting at card frame `frame`, to left/right
+  // (floats, full scale +-1, at kCardRate).
+  virtual void Mix(std::uint64_t frame, float* left, float* right, int frames) = 0;
+};
+
+// The gains the render thread applies, derived from the mixer state by the mixer device layer
+// (MixerApi). All gains are linear factors 0..1, already 0 where a line is muted.
+struct Levels {
+  float speakerMaster = 0.75f;  // destination "Speakers": volume x not muted
+  float speakerSynth = 0.75f;   // source "SW Synth" on the speakers
+  float speakerWave = 0.75f;    // source "Wave" on the speakers
+  enum class RecordSource { StereoMix, Synth, Silent } recordSource = RecordSource::StereoMix;
+  float recordLine = 0.75f;    // the selected recording source's volume
+  float recordMaster = 0.75f;  // destination "Recording Control" volume
+};
+
+class Card {
+ public:
+  static Card& Instance();
+
+  Card(const Card&) = delete;
+  Card& operator=(const Card&) = delete;
+
+  std::uint64_t Frames() const;     // frames rendered so far
+  std::uint32_t TickCount() const;  // card time in ms, wrapping like a 32-bit tick counter
+
+  // Blocks the calling thread until card time has reached `frame` (or the card shuts down).
+  void WaitUntil(std::uint64_t frame);
+
+  void AddMidiClient(std::shared_ptr<MidiClient> client);
+  void RemoveMidiClient(const MidiClient* client);
+  void AddWaveClient(std::shared_ptr<WaveClient> client);
+  void RemoveWaveClient(const WaveClient* client);
+
+  // Runs fn with the synthesiser while the render thread is held (for resets, all-notes-off...).
+  void WithSynth(const std::function<void(fluid_synth_t*)>& fn);
+
+  // midiOutSetVolume: the synthesiser's output gain (0..1).
+  void SetSynthGain(float gain);
+
+  // Called by the mixer layer whenever the mixer state changed (in this or another process).
+  void SetLevels(const Levels& levels);
+
+ private:
+  Card();
+  ~Card();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// GetTickCount(): milliseconds of card time.
+std::uint32_t GetTickCount();
+
+}  // namespace platform::softcard
+
+namespace platform {
+using softcard::GetTickCount;
+}
