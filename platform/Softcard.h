@@ -83,7 +83,9 @@ class Card {
   // midiOutSetVolume: the synthesiser's output gain (0..1).
   void SetSynthGain(float gain);
 
-  // Called by the mixer layer whenever the mixer state changed (in this or another process).
+  // Called by the mixer layer when this process changed the mixer state, so the new levels apply
+  // from the next period. Changes made by other processes reach the card through CurrentLevels(),
+  // which the render thread polls every few tens of milliseconds of wall time.
   void SetLevels(const Levels& levels);
 
  private:
@@ -92,6 +94,10 @@ class Card {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Provided by the mixer layer: the levels of the current mixer state, re-read from the state file
+// when another process changed it. Thread-safe; cheap when nothing changed.
+Levels CurrentLevels();
 
 // GetTickCount(): milliseconds of card time.
 std::uint32_t GetTickCount();
