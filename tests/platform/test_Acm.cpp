@@ -80,7 +80,7 @@ Decoded decodeAll(const WAVEFORMATEX& src, const std::vector<std::uint8_t>& data
   d.srcUsed = h.cbSrcLengthUsed;
   EXPECT_EQ(acmStreamUnprepareHeader(s.h, h, 0), MMSYSERR_NOERROR);
   d.pcm.resize(h.cbDstLengthUsed / 2);
-  std::memcpy(d.pcm.data(), out.data(), d.pcm.size() * 2);
+  if (!d.pcm.empty()) std::memcpy(d.pcm.data(), out.data(), d.pcm.size() * 2);
   return d;
 }
 
