@@ -1,0 +1,77 @@
+#include "converter/LangTable.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "converter/Errors.h"
+
+namespace tw {
+namespace {
+
+std::string Reason() { return errno ? std::strerror(errno) : "unknown error"; }
+
+// Splits at LF, CR LF and CR. A line end after the last line adds no line.
+template <typename Fn>
+void ForEachLine(const std::string& text, Fn&& fn) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      fn(text.substr(start));
+      return;
+    }
+    if (!fn(text.substr(start, end - start))) return;
+    start = end + 1;
+    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+  }
+}
+
+}  // namespace
+
+int LanguageIndexOfCode(const std::string& code) {
+  for (std::size_t i = 0; i < kLanguages.size(); ++i)
+    if (code == kLanguages[i].code) return static_cast<int>(i);
+  return -1;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw EInOutError("Cannot open file \"" + path + "\": " + Reason());
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) throw EInOutError("Cannot read file \"" + path + "\": " + Reason());
+  return content.str();
+}
+
+void LoadTextTable(const std::string& path, TLangTexts& texts) {
+  const std::string content = ReadWholeFile(path);
+  std::size_t k = 0;
+  ForEachLine(content, [&](std::string line) {
+    texts[k++] = std::move(line);
+    return k < texts.size();
+  });
+}
+
+std::string ReadLanguageCode(const std::string& path) {
+  const std::string content = ReadWholeFile(path);
+  std::string first;
+  ForEachLine(content, [&](std::string line) {
+    first = std::move(line);
+    return false;
+  });
+  return first;
+}
+
+void WriteLanguageFile(const std::string& path, const std::string& code) {
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw EInOutError("Cannot create file \"" + path + "\": " + Reason());
+  out << code << "\r\n";
+  out.close();
+  if (!out) throw EInOutError("Cannot write file \"" + path + "\": " + Reason());
+}
+
+}  // namespace tw

@@ -1,0 +1,45 @@
+#include "converter/ProgramFolder.h"
+
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace tw {
+namespace {
+
+std::mutex overrideMutex;  // guards folderOverride
+std::string folderOverride;
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path(ec).string();
+  return exe.parent_path().string();
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  {
+    std::lock_guard lock(overrideMutex);
+    if (!folderOverride.empty()) return folderOverride;
+  }
+  static const std::string folder = ExecutableFolder();
+  return folder;
+}
+
+void SetProgramFolder(const std::string& folder) {
+  std::string f = folder;
+  while (f.size() > 1 && f.back() == '/') f.pop_back();
+  std::lock_guard lock(overrideMutex);
+  folderOverride = f;
+}
+
+std::string ProgramFile(const std::string& name) { return ProgramFolder() + "/" + name; }
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+}  // namespace tw

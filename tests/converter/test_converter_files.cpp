@@ -1,0 +1,300 @@
+// The converter's file formats: text tables, the language file, mixer settings files, the strict
+// integer conversion and the layout table.
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TempFolder.h"
+#include "converter/Errors.h"
+#include "converter/LangTable.h"
+#include "converter/Layouts.h"
+#include "converter/MixerSettingsFile.h"
+#include "converter/ProgramFolder.h"
+
+using namespace tw;
+
+namespace {
+
+std::string Lines(int count, const char* end = "\r\n") {
+  std::string s;
+  for (int i = 0; i < count; ++i) s += "line" + std::to_string(i) + end;
+  return s;
+}
+
+}  // namespace
+
+TEST(StrToInt, AcceptsSignedDecimalsWithinThirtyTwoBits) {
+  EXPECT_EQ(StrToInt("0"), 0);
+  EXPECT_EQ(StrToInt("-1"), -1);
+  EXPECT_EQ(StrToInt("+17"), 17);
+  EXPECT_EQ(StrToInt("007"), 7);
+  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+  EXPECT_EQ(StrToInt("-2147483648"), -2147483647 - 1);
+}
+
+TEST(StrToInt, RefusesEverythingElseWithTheTextInTheMessage) {
+  for (const char* bad : {"", "-", "+", " 1", "1 ", "1a", "0x10", "2147483648", "-2147483649",
+                          "99999999999999999999999"}) {
+    EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
+  }
+  try {
+    StrToInt("12z");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'12z' is not a valid integer value");
+  }
+}
+
+TEST(TextTable, LineKPlusOneIsEntryK) {
+  TempFolder dir;
+  dir.write("t.ini", "zero\r\none\r\n\r\nthree\r\n");
+  TLangTexts texts;
+  texts.fill("old");
+  LoadTextTable(dir.file("t.ini"), texts);
+  EXPECT_EQ(texts[0], "zero");
+  EXPECT_EQ(texts[1], "one");
+  EXPECT_EQ(texts[2], "");  // an empty line gives an empty entry
+  EXPECT_EQ(texts[3], "three");
+  EXPECT_EQ(texts[4], "old");  // entries after the last line keep their texts
+  EXPECT_EQ(texts[99], "old");
+}
+
+TEST(TextTable, LastLineWithOrWithoutLineEndAndLoneLineFeeds) {
+  TempFolder dir;
+  TLangTexts texts;
+  texts.fill("old");
+  dir.write("a.ini", "a\nb\nc");
+  LoadTextTable(dir.file("a.ini"), texts);
+  EXPECT_EQ(texts[2], "c");
+  EXPECT_EQ(texts[3], "old");
+
+  texts.fill("old");
+  dir.write("b.ini", "a\r\nb\r\n");
+  LoadTextTable(dir.file("b.ini"), texts);
+  EXPECT_EQ(texts[1], "b");
+  EXPECT_EQ(texts[2], "old");  // no extra empty entry for the final line end
+}
+
+TEST(TextTable, LoadsAtMostOneHundredLines) {
+  TempFolder dir;
+  dir.write("long.ini", Lines(150));
+  TLangTexts texts;
+  LoadTextTable(dir.file("long.ini"), texts);
+  EXPECT_EQ(texts[0], "line0");
+  EXPECT_EQ(texts[99], "line99");
+}
+
+TEST(TextTable, ShorterTableKeepsTheEntriesOfTheLongerOne) {
+  TempFolder dir;
+  dir.write("first.ini", Lines(74));
+  dir.write("second.ini", "x\r\ny\r\n");
+  TLangTexts texts;
+  LoadTextTable(dir.file("first.ini"), texts);
+  LoadTextTable(dir.file("second.ini"), texts);
+  EXPECT_EQ(texts[0], "x");
+  EXPECT_EQ(texts[1], "y");
+  EXPECT_EQ(texts[2], "line2");
+  EXPECT_EQ(texts[73], "line73");
+  EXPECT_EQ(texts[74], "");
+}
+
+TEST(TextTable, MissingFileThrowsAndChangesNothing) {
+  TempFolder dir;
+  TLangTexts texts;
+  texts.fill("kept");
+  EXPECT_THROW(LoadTextTable(dir.file("none.ini"), texts), EInOutError);
+  EXPECT_EQ(texts[0], "kept");
+}
+
+TEST(TextTable, ShippedTablesHaveTheSameEntriesInEveryLanguage) {
+  // The tables live beside the test executable, as beside the program.
+  const std::string bin = ProgramFolder();
+  std::vector<TLangTexts> tables;
+  for (const auto& row : kLanguages) {
+    TLangTexts t;
+    ASSERT_NO_THROW(LoadTextTable(bin + "/" + row.file, t)) << row.file;
+    tables.push_back(t);
+  }
+  // Every entry a control or a message uses is filled in every language; the unused ones are empty.
+  const std::set<int> unused = {0, 18, 21, 48, 49, 50, 51, 52, 53, 54, 55, 57, 58, 59};
+  for (std::size_t lang = 0; lang < tables.size(); ++lang) {
+    for (int n = 0; n <= 76; ++n) {
+      if (unused.count(n))
+        EXPECT_EQ(tables[lang][n], "") << kLanguages[lang].file << " entry " << n;
+      else
+        EXPECT_NE(tables[lang][n], "") << kLanguages[lang].file << " entry " << n;
+    }
+    // The phase texts must differ from the resting captions they replace.
+    EXPECT_NE(tables[lang][70], tables[lang][13]) << kLanguages[lang].file;
+    EXPECT_NE(tables[lang][70], tables[lang][15]) << kLanguages[lang].file;
+    EXPECT_NE(tables[lang][65], tables[lang][68]) << kLanguages[lang].file;
+    EXPECT_NE(tables[lang][74].find("%1"), std::string::npos) << kLanguages[lang].file;
+  }
+  EXPECT_EQ(tables[0][23], "Tunewisp 1.04 v1nl it Orlos midi files !");
+  EXPECT_EQ(tables[1][4],
+            "D\xC3\xA9"
+            "bit");
+  EXPECT_EQ(tables[1][65], "Attendez");
+}
+
+TEST(LanguageFile, CodesCompareExactly) {
+  EXPECT_EQ(LanguageIndexOfCode("en"), 0);
+  EXPECT_EQ(LanguageIndexOfCode("fr"), 1);
+  EXPECT_EQ(LanguageIndexOfCode("nl"), 2);
+  EXPECT_EQ(LanguageIndexOfCode("pl"), 3);
+  EXPECT_EQ(LanguageIndexOfCode("ru"), 4);
+  EXPECT_EQ(LanguageIndexOfCode("FR"), -1);
+  EXPECT_EQ(LanguageIndexOfCode("fr "), -1);
+  EXPECT_EQ(LanguageIndexOfCode(""), -1);
+}
+
+TEST(LanguageFile, WritesCodeAndLineEndAndReadsOnlyTheFirstLine) {
+  TempFolder dir;
+  dir.write("lang.ini", "old content\r\nmore\r\n");
+  WriteLanguageFile(dir.file("lang.ini"), "pl");
+  EXPECT_EQ(dir.read("lang.ini"), "pl\r\n");
+  dir.write("lang.ini", "nl\r\nfr\r\n");
+  EXPECT_EQ(ReadLanguageCode(dir.file("lang.ini")), "nl");
+  dir.write("lang.ini", "fr ");
+  EXPECT_EQ(ReadLanguageCode(dir.file("lang.ini")), "fr ");
+  dir.write("lang.ini", "");
+  EXPECT_EQ(ReadLanguageCode(dir.file("lang.ini")), "");
+}
+
+TEST(LanguageFile, UnwritableFileThrows) {
+  TempFolder dir;
+  EXPECT_THROW(WriteLanguageFile(dir.file("missing-folder/lang.ini"), "en"), EInOutError);
+}
+
+TEST(SettingsField, TextBetweenFirstOpeningAndFirstClosingTag) {
+  std::string v;
+  getfromstrxml("<A>0</A><B>1</B><C>2</C><L>100</L><R>-1</R><M>1</M>", "L", v);
+  EXPECT_EQ(v, "100");
+  getfromstrxml("<A>0</A><B>1</B><C>2</C><L>100</L><R>-1</R><M>1</M>", "R", v);
+  EXPECT_EQ(v, "-1");
+  getfromstrxml("<L>5</L><L>9</L>", "L", v);
+  EXPECT_EQ(v, "5");  // a second field of the same letter is ignored
+}
+
+TEST(SettingsField, MissingOrMisplacedTags) {
+  std::string v = "old";
+  // Without its opening tag the value runs from the line's third character to the closing tag.
+  getfromstrxml("xy123</L>", "L", v);
+  EXPECT_EQ(v, "123");
+  getfromstrxml("<L>123", "L", v);
+  EXPECT_EQ(v, "");
+  getfromstrxml("</L>5<L>", "L", v);
+  EXPECT_EQ(v, "");
+  getfromstrxml("", "A", v);
+  EXPECT_EQ(v, "");
+  getfromstrxml("<L></L>", "L", v);
+  EXPECT_EQ(v, "");
+}
+
+TEST(SettingsLine, FormatsAndParsesInAnyFieldOrder) {
+  const MixerSettingsLine line{0, 1, 3, 49151, -1, 0};
+  EXPECT_EQ(FormatSettingsLine(line), "<A>0</A><B>1</B><C>3</C><L>49151</L><R>-1</R><M>0</M>");
+  EXPECT_EQ(ParseSettingsLine(FormatSettingsLine(line)), line);
+  EXPECT_EQ(ParseSettingsLine("<M>0</M><R>-1</R><L>49151</L><C>3</C><B>1</B><A>0</A>"), line);
+  EXPECT_THROW(ParseSettingsLine("<A>0</A><B>1</B><C>3</C><L>x</L><R>1</R><M>0</M>"),
+               EConvertError);
+  EXPECT_THROW(ParseSettingsLine("<A>0</A><B>1</B><C>3</C><L>1</L><R>1</R>"), EConvertError);
+}
+
+TEST(SettingsFile, WriterAndReaderRoundTrip) {
+  TempFolder dir;
+  const std::vector<MixerSettingsLine> lines = {
+      {0, 0, 0, 100, 200, 1}, {0, 0, 1, -1, -1, -1}, {0, 1, 0, 65535, 65535, 0}};
+  WriteSettingsFile(dir.file("p.set"), lines);
+  EXPECT_EQ(dir.read("p.set"),
+            "<A>0</A><B>0</B><C>0</C><L>100</L><R>200</R><M>1</M>\r\n"
+            "<A>0</A><B>0</B><C>1</C><L>-1</L><R>-1</R><M>-1</M>\r\n"
+            "<A>0</A><B>1</B><C>0</C><L>65535</L><R>65535</R><M>0</M>\r\n");
+  std::vector<MixerSettingsLine> read;
+  ApplySettingsFile(dir.file("p.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
+  EXPECT_EQ(read, lines);
+}
+
+TEST(SettingsFile, EmptyFileAppliesNothing) {
+  TempFolder dir;
+  WriteSettingsFile(dir.file("e.set"), {});
+  EXPECT_EQ(dir.read("e.set"), "");
+  int calls = 0;
+  ApplySettingsFile(dir.file("e.set"), [&](const MixerSettingsLine&) { ++calls; });
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(SettingsFile, BlankLineStopsTheReadingThereAndKeepsWhatWasApplied) {
+  TempFolder dir;
+  dir.write("b.set",
+            "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n"
+            "\r\n"
+            "<A>0</A><B>0</B><C>1</C><L>2</L><R>2</R><M>0</M>\r\n");
+  std::vector<int> applied;
+  EXPECT_THROW(ApplySettingsFile(dir.file("b.set"),
+                                 [&](const MixerSettingsLine& l) { applied.push_back(l.L); }),
+               EConvertError);
+  EXPECT_EQ(applied, std::vector<int>{1});
+}
+
+TEST(SettingsFile, LineWithoutFinalLineEndIsRead) {
+  TempFolder dir;
+  dir.write("n.set", "<A>1</A><B>2</B><C>3</C><L>4</L><R>5</R><M>6</M>");
+  std::vector<MixerSettingsLine> read;
+  ApplySettingsFile(dir.file("n.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0], (MixerSettingsLine{1, 2, 3, 4, 5, 6}));
+}
+
+TEST(SettingsFile, MissingFileAndUncreatableFileThrow) {
+  TempFolder dir;
+  EXPECT_THROW(ApplySettingsFile(dir.file("none.set"), [](const MixerSettingsLine&) {}),
+               EInOutError);
+  EXPECT_THROW(WriteSettingsFile(dir.file("no/such/folder.set"), {}), EInOutError);
+}
+
+TEST(LayoutTable, SeventyThreeControlsAndTheDesignedDifferences) {
+  ASSERT_EQ(kLayoutRows.size(), 73u);
+  EXPECT_STREQ(kLayoutRows.front().control, "Bevel1");
+  EXPECT_EQ(kLayoutRows.front().byLayout[0], (Geometry{137, 224, 184, 233}));
+  EXPECT_STREQ(kLayoutRows.back().window, "Form7");
+  EXPECT_STREQ(kLayoutRows.back().control, "Label6");
+  // Count the (control, property) pairs whose value differs between the layouts.
+  int differing = 0;
+  for (const auto& row : kLayoutRows) {
+    const auto& g = row.byLayout;
+    auto differs = [&](int Geometry::*p) {
+      return g[1].*p != g[0].*p || g[2].*p != g[0].*p || g[3].*p != g[0].*p;
+    };
+    differing += differs(&Geometry::height) + differs(&Geometry::left) + differs(&Geometry::top) +
+                 differs(&Geometry::width);
+  }
+  EXPECT_EQ(differing, 65);
+  auto find = [](const char* window, const char* control) {
+    for (const auto& row : kLayoutRows)
+      if (std::string(row.window) == window && std::string(row.control) == control) return row;
+    ADD_FAILURE() << control;
+    return kLayoutRows[0];
+  };
+  EXPECT_EQ(find("Form1", "Image3").byLayout[int(Layout::Nl)].top, -8);
+  EXPECT_EQ(find("Form1", "JvXPButton4").byLayout[int(Layout::Ru)], (Geometry{21, 128, 17, 49}));
+  EXPECT_EQ(find("Form3", "JvXPButton3").byLayout[int(Layout::Ru)], (Geometry{33, 8, 128, 145}));
+  EXPECT_EQ(LayoutOfLanguage(0), Layout::EnFr);
+  EXPECT_EQ(LayoutOfLanguage(1), Layout::EnFr);
+  EXPECT_EQ(LayoutOfLanguage(2), Layout::Nl);
+  EXPECT_EQ(LayoutOfLanguage(3), Layout::Pl);
+  EXPECT_EQ(LayoutOfLanguage(4), Layout::Ru);
+}
+
+TEST(ProgramFolder, OverrideAndFiles) {
+  const std::string own = ProgramFolder();
+  EXPECT_TRUE(FileExists(own + "/en.ini"));
+  SetProgramFolder("/tmp/some/where/");
+  EXPECT_EQ(ProgramFolder(), "/tmp/some/where");
+  EXPECT_EQ(ProgramFile("lang.ini"), "/tmp/some/where/lang.ini");
+  SetProgramFolder("");
+  EXPECT_EQ(ProgramFolder(), own);
+}
