@@ -1,0 +1,93 @@
+#include "converter/Unit7.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+
+#include "converter/Errors.h"
+#include "converter/Toolkit.h"
+#include "converter/Unit1.h"
+
+TForm7* Form7 = nullptr;
+
+TForm7::TForm7(QWidget* parent) : QWidget(parent, Qt::Tool) {
+  ui.setupUi(this);
+  setAutoFillBackground(true);
+  QPalette grey = palette();
+  grey.setColor(QPalette::Window, QColor(212, 208, 200));
+  setPalette(grey);
+  ui.Edit1->installEventFilter(this);
+  connect(ui.Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+  connect(ui.JvXPButton1, &QPushButton::clicked, this, [this] { JvXPButton1Click(); });
+  Form7 = this;
+}
+
+TForm7::~TForm7() {
+  if (Form7 == this) Form7 = nullptr;
+}
+
+TForm7::RecordTime TForm7::ParseRecordTime(const QString& text, int& seconds) {
+  if (text.isEmpty()) return RecordTime::Empty;
+  for (const QChar c : text)
+    if (c < '0' || c > '9') return RecordTime::Invalid;
+  int value = 0;
+  if (!tw::TryStrToInt(text.toStdString(), value)) return RecordTime::Invalid;
+  if (value < 1 || value > kMaxRecordSeconds) return RecordTime::Invalid;
+  seconds = value;
+  return RecordTime::Valid;
+}
+
+QString TForm7::RefusalText() {
+  const QString fallback = QStringLiteral(
+      "The record time must be a whole number of seconds from 1 to %1, or empty to record for the "
+      "length of the MIDI file.");
+  const QString text = Form1 ? Form1->Text(TForm1::kTextBadRecordTime) : QString();
+  return (text.isEmpty() ? fallback : text).arg(kMaxRecordSeconds);
+}
+
+bool TForm7::Edit1KeyPress(QKeyEvent* event) {
+  const QString text = event->text();
+  if (text.isEmpty()) return true;  // keys without a character: arrows, Delete, Home...
+  switch (event->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+      return true;
+    default:
+      break;
+  }
+  const QChar c = text.at(0);
+  return text.size() == 1 && (c == QChar(8) || (c >= '0' && c <= '9'));
+}
+
+void TForm7::Edit1Change() {
+  const QString text = ui.Edit1->text();
+  if (text.isEmpty()) {
+    ui.Label4->setText("0");
+    ui.Label6->setText("0");
+    return;
+  }
+  int n = 0;
+  // A pasted text that is no number leaves the display as it was; the text is refused when the
+  // window closes and when a conversion reads it.
+  if (!tw::TryStrToInt(text.toStdString(), n)) return;
+  ui.Label4->setText(QString::number(n / 60));
+  ui.Label6->setText(QString::number(n % 60));
+}
+
+void TForm7::JvXPButton1Click() { ui.Edit1->setText(QString()); }
+
+void TForm7::closeEvent(QCloseEvent* event) {
+  int seconds = 0;
+  if (ParseRecordTime(ui.Edit1->text(), seconds) == RecordTime::Invalid) {
+    event->ignore();
+    ShowMessage(RefusalText());
+    return;
+  }
+  event->accept();
+}
+
+bool TForm7::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui.Edit1 && event->type() == QEvent::KeyPress)
+    return !Edit1KeyPress(static_cast<QKeyEvent*>(event));
+  return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,26 @@
+// Tunewisp: the program entry. Creates the windows in their fixed order (the main window first, so
+// that its creation handler runs before any other window exists; the record-time window last),
+// shows the main window and runs the message loop until the main window closes.
+
+#include <QApplication>
+
+#include "converter/Toolkit.h"
+#include "converter/Unit1.h"
+#include "converter/Unit7.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName("Tunewisp");
+  SetApplicationTitle("Tunewisp");
+  InstallQtHooks();
+  int result = 0;
+  {
+    TForm1 form1;
+    TForm7 form7;
+    form1.OnClosed = [] { QCoreApplication::quit(); };
+    form1.show();
+    result = QApplication::exec();
+  }
+  RemoveQtHooks();
+  return result;
+}

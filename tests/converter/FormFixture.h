@@ -1,0 +1,49 @@
+#pragma once
+// What every window test needs: a program folder of its own holding the shipped language tables and
+// help pages, "default.set" (so that Tunewisp does not hand over to the wizard), and the message
+// boxes and file dialogs answered by the test instead of a user.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+
+#include "TempFolder.h"
+#include "converter/ProgramFolder.h"
+#include "converter/Toolkit.h"
+
+class FormFixture {
+ public:
+  explicit FormFixture(bool withDefaultSet = true) {
+    const QDir bin(QCoreApplication::applicationDirPath());
+    for (const QString& name : bin.entryList({"*.ini", "*.html", "*.mid"}, QDir::Files))
+      QFile::copy(bin.filePath(name), QString::fromStdString(folder.file(name.toStdString())));
+    if (withDefaultSet) folder.write("default.set", "");
+    tw::SetProgramFolder(folder.path());
+    SetMessageHook([this](const QString& text) { messages << text; });
+    TFileDialog::SetHook([this](TFileDialog& dialog) {
+      ++dialogsShown;
+      if (dialogAnswers.empty()) return false;  // cancelled
+      dialog.FileName = dialogAnswers.front();
+      dialogAnswers.pop_front();
+      return true;
+    });
+  }
+  ~FormFixture() {
+    SetMessageHook({});
+    TFileDialog::SetHook({});
+    tw::SetProgramFolder("");
+  }
+  FormFixture(const FormFixture&) = delete;
+  FormFixture& operator=(const FormFixture&) = delete;
+
+  QString file(const char* name) const { return QString::fromStdString(folder.file(name)); }
+
+  TempFolder folder;
+  QStringList messages;
+  int dialogsShown = 0;
+  std::deque<QString> dialogAnswers;  // names the next dialogs "choose"; none left: cancel
+};

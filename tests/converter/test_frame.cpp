@@ -1,0 +1,508 @@
+// Tunewisp's frame: the main window's controls, start-up and its languages, activation and
+// relabelling, language switches, layouts, the hand-over to the wizard, the web pages, the toolkit
+// rules the handlers rely on, and the record-time window.
+
+#include <sys/stat.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QWindow>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "FormFixture.h"
+#include "converter/Errors.h"
+#include "converter/Unit1.h"
+#include "converter/Unit7.h"
+#include "platform/Shell.h"
+
+namespace {
+
+struct Windows {
+  std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
+  std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
+};
+
+}  // namespace
+
+class FrameTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void inventoryAsDesigned();
+  void radioButtonRule();
+  void comboAndCheckBoxRules();
+
+  void startWithoutLanguageFileCreatesEnglish();
+  void startWithPolish();
+  void startWithUnknownCodes_data();
+  void startWithUnknownCodes();
+  void missingTextTableStaysPending();
+  void defaultSetDecidesMidiPresets();
+
+  void relabelsOnEveryActivation();
+  void activationCountsOnlyFromInsideTheProgram();
+  void realWindowsActivateTheMainWindow();
+  void languageSwitchThroughTheCombo();
+  void languageSwitchWithUnwritableLanguageFile();
+
+  void layoutsMoveControls();
+  void layoutDump();
+
+  void handsOverToTheWizardWithoutDefaultSet();
+  void webAndHelpPages();
+
+  void recordTimeParsing();
+  void recordTimeWindowDisplayAndKeys();
+  void recordTimeWindowRefusesBadTimesOnClose();
+};
+
+void FrameTest::inventoryAsDesigned() {
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.form1->ui;
+  QCOMPARE(w.form1->minimumSize(), QSize(472, 376));
+  QCOMPARE(w.form1->font().pointSize(), 8);
+  QCOMPARE(ui.Wav->parentWidget(), ui.Output);
+  QVERIFY(ui.Wav->Checked());
+  QVERIFY(!ui.Mp3->Checked());
+  QVERIFY(ui.RadioButton6->Checked());
+  QVERIFY(ui.RadioButton7->Checked());
+  QCOMPARE(ui.RadioButton4->text(), QString("11025"));
+  QCOMPARE(ui.ComboBox1->count(), 18);
+  QCOMPARE(ui.ComboBox1->currentText(), QString("128"));
+  QCOMPARE(ui.ComboBox1->itemText(0), QString("8"));
+  QCOMPARE(ui.ComboBox1->itemText(17), QString("320"));
+  QCOMPARE(ui.ComboBox2->count(), 15);
+  QCOMPARE(ui.ComboBox2->currentIndex(), 7);
+  QCOMPARE(ui.ComboBox2->itemText(14), QString("Auto"));
+  QVERIFY(ui.ComboBox1->isHidden());
+  QVERIFY(ui.ComboBox2->isHidden());
+  QVERIFY(ui.Button1->isHidden());
+  QVERIFY(ui.Button6->isHidden());
+  QVERIFY(ui.Button7->isHidden());
+  QCOMPARE(ui.ComboBox3->count(), 5);
+  QCOMPARE(ui.ComboBox3->itemText(1), QString::fromUtf8("Fran\xC3\xA7"
+                                                        "ais"));
+  QCOMPARE(ui.ComboBox3->itemText(4), QString("Rossiya"));
+  QCOMPARE(ui.ProgressBar1->maximum(), 100);
+  QCOMPARE(ui.Label3->parentWidget(), ui.GroupBox2);
+  QCOMPARE(ui.JvXPButton7->parentWidget(), ui.GroupBox5);
+  QCOMPARE(ui.JvXPButton7->geometry(), QRect(96, 144, 81, 25));
+  QCOMPARE(ui.Image3->geometry(), QRect(0, 0, 475, 375));
+  QCOMPARE(ui.Button1->geometry(), QRect(88, 312, 75, 25));
+  QCOMPARE(w.form7->size(), QSize(168, 135));
+  QVERIFY(w.form7->windowFlags() & Qt::Tool);
+  QCOMPARE(w.form7->ui.JvXPButton1->size(), QSize(15, 15));
+  QVERIFY(w.form7->ui.Edit1->text().isEmpty());
+}
+
+void FrameTest::radioButtonRule() {
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.form1->ui;
+  int clicks4 = 0, clicks6 = 0;
+  bool sixUncheckedWhenFourRan = false;
+  ui.RadioButton4->OnClick = [&] {
+    ++clicks4;
+    sixUncheckedWhenFourRan = !ui.RadioButton6->Checked();
+  };
+  ui.RadioButton6->OnClick = [&] { ++clicks6; };
+  ui.RadioButton6->SetChecked(true);  // already checked: nothing runs
+  QCOMPARE(clicks6, 0);
+  ui.RadioButton4->SetChecked(true);
+  QCOMPARE(clicks4, 1);
+  QVERIFY(sixUncheckedWhenFourRan);
+  QCOMPARE(clicks6, 0);  // unchecking runs no handler
+  ui.RadioButton4->SetChecked(true);
+  QCOMPARE(clicks4, 1);
+  QTest::mouseClick(ui.RadioButton4, Qt::LeftButton);  // a user's click on the checked one
+  QCOMPARE(clicks4, 1);
+  // Only the buttons of the same parent are unchecked: the channels keep theirs.
+  QVERIFY(ui.RadioButton7->Checked());
+}
+
+void FrameTest::comboAndCheckBoxRules() {
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.form1->ui;
+  QStringList order;
+  ui.ComboBox1->OnClick = [&] { order << "click"; };
+  ui.ComboBox1->OnChange = [&] { order << "change"; };
+  ui.ComboBox1->SetItemIndex(3);
+  QVERIFY(order.isEmpty());
+  ui.ComboBox1->Choose(5);
+  QCOMPARE(order, QStringList({"click", "change"}));
+  QCOMPARE(ui.ComboBox1->ItemIndex(), 5);
+  int boxClicks = 0;
+  ui.CheckBox4->OnClick = [&] { ++boxClicks; };
+  ui.CheckBox4->SetChecked(false);
+  ui.CheckBox4->SetChecked(false);
+  ui.CheckBox4->SetChecked(true);
+  QCOMPARE(boxClicks, 2);
+}
+
+void FrameTest::startWithoutLanguageFileCreatesEnglish() {
+  FormFixture fx;
+  QVERIFY(!fx.folder.exists("lang.ini"));
+  Windows w;
+  QCOMPARE(fx.folder.read("lang.ini"), std::string("en\r\n"));
+  QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), 0);
+  QCOMPARE(w.form1->PendingLanguage, 1);
+  // Before the first activation the designed captions show; the table is still empty.
+  QVERIFY(w.form1->Text(13).isEmpty());
+  w.form1->FormActivate();
+  QCOMPARE(w.form1->PendingLanguage, 0);
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+  QCOMPARE(w.form1->windowTitle(), QString("Tunewisp 1.04 v1nl it Orlos midi files !"));
+  QCOMPARE(w.form7->ui.Label1->text(), QString("Set record time"));
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void FrameTest::startWithPolish() {
+  FormFixture fx;
+  fx.folder.write("lang.ini", "pl\r\n");
+  Windows w;
+  QCOMPARE(w.form1->ui.ComboBox3->currentText(), QString("Polski"));
+  QCOMPARE(w.form1->PendingLanguage, 4);
+  w.form1->FormActivate();
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Konwertuj"));
+  QCOMPARE(w.form1->ui.GroupBox3->title(), QString::fromUtf8("Kana\xC5\x82y"));
+  QCOMPARE(w.form1->ui.GroupBox1->geometry(), QRect(340, 48, 101, 121));  // Polish layout
+  QCOMPARE(w.form7->ui.Label1->width(), 112);
+  QCOMPARE(fx.folder.read("lang.ini"), std::string("pl\r\n"));  // read, not rewritten
+}
+
+void FrameTest::startWithUnknownCodes_data() {
+  QTest::addColumn<QString>("content");
+  QTest::newRow("capitals") << "FR\r\n";
+  QTest::newRow("trailing blank") << "fr \r\n";
+  QTest::newRow("empty file") << "";
+}
+
+void FrameTest::startWithUnknownCodes() {
+  QFETCH(QString, content);
+  FormFixture fx;
+  fx.folder.write("lang.ini", content.toStdString());
+  Windows w;
+  QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), -1);
+  QCOMPARE(w.form1->PendingLanguage, 0);
+  w.form1->FormActivate();
+  // No language is chosen, but the windows show English instead of empty captions.
+  QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), -1);
+  QCOMPARE(w.form1->ui.JvXPButton6->text(), QString("Play this midi"));
+  QCOMPARE(fx.folder.read("lang.ini"), content.toStdString());
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void FrameTest::missingTextTableStaysPending() {
+  FormFixture fx;
+  fx.folder.write("lang.ini", "nl\r\n");
+  std::filesystem::remove(fx.folder.file("nl.ini"));
+  Windows w;
+  w.form1->ui.JvXPButton7->setText("unchanged");
+  w.form1->show();
+  w.form1->ProgramWindowActivated(
+      w.form1->windowHandle());  // shows the failure, as activation does
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("nl.ini"));
+  QVERIFY_THROWS_EXCEPTION(tw::EInOutError, w.form1->FormActivate());
+  QCOMPARE(w.form1->PendingLanguage, 3);  // tried again at the next activation
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("unchanged"));
+  std::filesystem::copy_file(fx.folder.file("en.ini"), fx.folder.file("nl.ini"));
+  w.form1->FormActivate();
+  QCOMPARE(w.form1->PendingLanguage, 0);
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+}
+
+void FrameTest::defaultSetDecidesMidiPresets() {
+  {
+    FormFixture fx;  // empty "default.set": presets off, and no wizard
+    Windows w;
+    QVERIFY(!w.form1->ui.CheckBox1->Checked());
+    bool closed = false;
+    w.form1->OnClosed = [&] { closed = true; };
+    w.form1->show();
+    w.form1->FormActivate();
+    QVERIFY(!closed);
+    QVERIFY(w.form1->isVisible());
+    QVERIFY(fx.messages.isEmpty());
+  }
+  {
+    FormFixture fx;
+    fx.folder.write("default.set", "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n");
+    Windows w;
+    QVERIFY(w.form1->ui.CheckBox1->Checked());
+    QCOMPARE(TForm1::FileSizeOf(fx.file("default.set")), std::uint64_t{50});
+    QCOMPARE(TForm1::FileSizeOf(fx.file("none.set")), std::uint64_t{0});
+  }
+}
+
+void FrameTest::relabelsOnEveryActivation() {
+  FormFixture fx;
+  Windows w;
+  w.form1->FormActivate();
+  auto& ui = w.form1->ui;
+  ui.JvXPButton7->setText("x7");
+  ui.JvXPButton6->setText("x6");
+  ui.JvXPButton2->setText("x2");
+  ui.Label3->setText("x3");
+  ui.GroupBox5->setTitle("x5");
+  w.form1->FormActivate();
+  QCOMPARE(ui.JvXPButton7->text(), QString("Convert one"));
+  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  QCOMPARE(ui.JvXPButton2->text(), QString("Convert list"));
+  QCOMPARE(ui.Label3->text(), QString("Ready"));
+  QCOMPARE(ui.GroupBox5->title(), QString("File settings"));
+  // An entry emptied in the table empties its caption.
+  w.form1->LangTexts[2].clear();
+  w.form1->tolang();
+  QVERIFY(ui.GroupBox3->title().isEmpty());
+}
+
+void FrameTest::activationCountsOnlyFromInsideTheProgram() {
+  FormFixture fx;
+  Windows w;
+  w.form1->show();
+  w.form7->show();
+  QWindow* main = w.form1->windowHandle();
+  QWindow* other = w.form7->windowHandle();
+  QVERIFY(main && other);
+  auto& caption = *w.form1->ui.JvXPButton7;
+
+  w.form1->ProgramWindowActivated(main);  // first activation
+  QCOMPARE(caption.text(), QString("Convert one"));
+
+  caption.setText("changed");
+  w.form1->ProgramWindowActivated(nullptr);  // to another program...
+  w.form1->ProgramWindowActivated(main);     // ...and straight back: no activation
+  QCOMPARE(caption.text(), QString("changed"));
+
+  w.form1->ProgramWindowActivated(other);  // the record-time window, then back
+  w.form1->ProgramWindowActivated(main);
+  QCOMPARE(caption.text(), QString("Convert one"));
+
+  caption.setText("changed");
+  w.form1->ProgramWindowActivated(other);
+  w.form1->ProgramWindowActivated(nullptr);  // left the program from another of its windows
+  w.form1->ProgramWindowActivated(main);
+  QCOMPARE(caption.text(), QString("Convert one"));
+
+  // A message box that has closed (its window is gone) counts as another window of the program.
+  caption.setText("changed");
+  {
+    QWindow box;
+    w.form1->ProgramWindowActivated(&box);
+  }
+  w.form1->ProgramWindowActivated(main);
+  QCOMPARE(caption.text(), QString("Convert one"));
+}
+
+void FrameTest::realWindowsActivateTheMainWindow() {
+  FormFixture fx;
+  Windows w;
+  w.form1->show();
+  w.form1->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(w.form1.get()));
+  QCOMPARE(w.form1->ui.JvXPButton7->text(),
+           QString("Convert one"));  // first activation loaded "en"
+  w.form1->ui.JvXPButton7->setText("changed");
+  w.form1->JvXPButton13Click();  // "Set timer" shows the record-time window
+  QVERIFY(QTest::qWaitForWindowActive(w.form7.get()));
+  w.form1->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(w.form1.get()));
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+}
+
+void FrameTest::languageSwitchThroughTheCombo() {
+  FormFixture fx;
+  Windows w;
+  w.form1->FormActivate();
+  auto& ui = w.form1->ui;
+  ui.ComboBox3->SetItemIndex(2);  // from code: nothing happens
+  QCOMPARE(fx.folder.read("lang.ini"), std::string("en\r\n"));
+  QCOMPARE(ui.JvXPButton7->text(), QString("Convert one"));
+
+  ui.ComboBox3->Choose(2);  // the user picks "Nederlands"
+  QCOMPARE(fx.folder.read("lang.ini"), std::string("nl\r\n"));
+  QCOMPARE(ui.JvXPButton7->text(), QString("Converteer"));
+  QCOMPARE(ui.Image3->y(), -8);  // Dutch layout
+  QCOMPARE(w.form7->ui.Label1->text(), QString("Opnameduur"));
+
+  ui.ComboBox3->Choose(4);
+  QCOMPARE(fx.folder.read("lang.ini"), std::string("ru\r\n"));
+  QCOMPARE(ui.JvXPButton5->geometry(), QRect(128, 48, 49, 21));
+  QCOMPARE(ui.Image3->y(), 0);
+
+  ui.ComboBox3->Choose(1);  // French shares the English layout
+  QCOMPARE(ui.JvXPButton5->geometry(), QRect(140, 48, 33, 21));
+  QCOMPARE(ui.JvXPButton4->text(), QString("Midi"));
+  QCOMPARE(ui.GroupBox4->title(), QString::fromUtf8("D\xC3\xA9"
+                                                    "bit"));
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void FrameTest::languageSwitchWithUnwritableLanguageFile() {
+  FormFixture fx;
+  Windows w;
+  w.form1->FormActivate();
+  // A folder in place of the language file makes it unwritable.
+  std::filesystem::remove(fx.folder.file("lang.ini"));
+  std::filesystem::create_directory(fx.folder.file("lang.ini"));
+  w.form1->ui.ComboBox3->Choose(3);
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("lang.ini"));
+  // Nothing else changed: texts and layout stay English.
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+  QCOMPARE(w.form1->ui.GroupBox1->x(), 356);
+}
+
+void FrameTest::layoutsMoveControls() {
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.form1->ui;
+  w.form1->ApplyLayoutRu();
+  QCOMPARE(ui.JvXPButton4->geometry(), QRect(128, 17, 49, 21));
+  QCOMPARE(ui.CheckBox1->height(), 41);
+  QCOMPARE(w.form7->ui.Label1->width(), 123);
+  w.form1->ApplyLayoutEnFr();
+  QCOMPARE(ui.JvXPButton4->geometry(), QRect(140, 17, 33, 21));
+  QCOMPARE(ui.CheckBox1->height(), 33);
+  w.form1->ApplyLayoutNl();
+  const QRect dutch = ui.Image3->geometry();
+  w.form1->ApplyLayoutNl();
+  QCOMPARE(ui.Image3->geometry(), dutch);
+  QCOMPARE(dutch, QRect(0, -8, 475, 375));
+  w.form1->ApplyLayoutPl();
+  QCOMPARE(ui.JvXPButton8->geometry(), QRect(368, 352, 89, 17));
+}
+
+void FrameTest::layoutDump() {
+  FormFixture fx;
+  Windows w;
+  w.form1->ApplyLayoutEnFr();
+  w.form1->ui.Button1->click();  // hidden, but its click still dumps
+  const std::string dump = fx.folder.read("turlututu.txt");
+  QVERIFY(dump.rfind("Form1.Bevel1.height:=137;\r\nForm1.Bevel1.left:=224;\r\n", 0) == 0);
+  const std::string tail = "Form7.Label6.width:=6;\r\n";
+  QVERIFY(dump.size() > tail.size() &&
+          dump.compare(dump.size() - tail.size(), tail.size(), tail) == 0);
+  // The lines of the windows present: 40 controls of the main window, 8 of the record-time window.
+  QCOMPARE(std::count(dump.begin(), dump.end(), '\n'), std::ptrdiff_t{(40 + 8) * 4});
+  w.form1->ApplyLayoutNl();
+  w.form1->DumpLayout();
+  const std::string second = fx.folder.read("turlututu.txt");
+  QCOMPARE(second.size(), dump.size() + 1);  // replaced, not appended: "-8" is one byte longer
+  QVERIFY(second.find("Form1.Image3.top:=-8;\r\n") != std::string::npos);
+}
+
+void FrameTest::handsOverToTheWizardWithoutDefaultSet() {
+  FormFixture fx(false);
+  // A stand-in wizard that records the folder it was started in.
+  const std::string wizard = fx.folder.file("Knobwarden");
+  std::ofstream(wizard) << "#!/bin/sh\npwd > started.tmp && mv started.tmp started.txt\n";
+  ::chmod(wizard.c_str(), 0755);
+  const auto oldFolder = std::filesystem::current_path();
+  Windows w;
+  QVERIFY(!w.form1->ui.CheckBox1->Checked());
+  bool closed = false;
+  w.form1->OnClosed = [&] { closed = true; };
+  w.form1->show();
+  w.form1->FormActivate();
+  QVERIFY(closed);
+  QVERIFY(!w.form1->isVisible());
+  QCOMPARE(std::filesystem::current_path().string(), fx.folder.path());
+  QTRY_VERIFY_WITH_TIMEOUT(fx.folder.exists("started.txt"), 5000);
+  QCOMPARE(fx.folder.read("started.txt"),
+           std::filesystem::canonical(fx.folder.path()).string() + "\n");
+  // The activation went on after closing: the pending language was loaded.
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+  std::filesystem::current_path(oldFolder);
+}
+
+void FrameTest::webAndHelpPages() {
+  FormFixture fx;
+  Windows w;
+  QStringList opened;
+  platform::SetShellHook([&](const platform::ShellRequest& r) {
+    opened << QString::fromStdString(r.target);
+    return std::intptr_t{42};
+  });
+  w.form1->ui.ComboBox3->SetItemIndex(1);
+  w.form1->ui.JvXPButton11->click();
+  w.form1->ui.ComboBox3->SetItemIndex(-1);
+  w.form1->ui.JvXPButton11->click();  // no language: nothing opens
+  w.form1->ui.ComboBox3->SetItemIndex(4);
+  w.form1->ui.JvXPButton11->click();
+  w.form1->ui.JvXPButton8->click();
+  platform::SetShellHook({});
+  QCOMPARE(opened,
+           QStringList({fx.file("help-fr.html"), fx.file("help-ru.html"), fx.file("home.html")}));
+  for (const char* page : {"help-en.html", "help-fr.html", "help-nl.html", "help-pl.html",
+                           "help-ru.html", "home.html"})
+    QVERIFY2(fx.folder.exists(page), page);
+}
+
+void FrameTest::recordTimeParsing() {
+  int s = -1;
+  QCOMPARE(TForm7::ParseRecordTime("", s), TForm7::RecordTime::Empty);
+  QCOMPARE(TForm7::ParseRecordTime("1", s), TForm7::RecordTime::Valid);
+  QCOMPARE(s, 1);
+  QCOMPARE(TForm7::ParseRecordTime("007", s), TForm7::RecordTime::Valid);
+  QCOMPARE(s, 7);
+  QCOMPARE(TForm7::ParseRecordTime("24347", s), TForm7::RecordTime::Valid);
+  for (const char* bad : {"0", "000", "24348", "99999999999", "-5", "+5", "1 ", "12a", "x"})
+    QVERIFY2(TForm7::ParseRecordTime(bad, s) == TForm7::RecordTime::Invalid, bad);
+  // The longest accepted time at the richest format still fits a WAV header's 32-bit sizes.
+  QVERIFY(std::uint64_t{TForm7::kMaxRecordSeconds} * 176400 + 36 <= 0xFFFFFFFFu);
+  QVERIFY(std::uint64_t{TForm7::kMaxRecordSeconds + 1} * 176400 + 36 > 0xFFFFFFFFu);
+}
+
+void FrameTest::recordTimeWindowDisplayAndKeys() {
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.form7->ui;
+  QTest::keyClicks(ui.Edit1, "1a2-5 ");
+  QCOMPARE(ui.Edit1->text(), QString("125"));
+  QCOMPARE(ui.Label4->text(), QString("2"));
+  QCOMPARE(ui.Label6->text(), QString("5"));
+  QTest::keyClick(ui.Edit1, Qt::Key_Backspace);
+  QCOMPARE(ui.Edit1->text(), QString("12"));
+  QCOMPARE(ui.Label4->text(), QString("0"));
+  QCOMPARE(ui.Label6->text(), QString("12"));
+  ui.Edit1->setText("3600");
+  QCOMPARE(ui.Label4->text(), QString("60"));
+  QCOMPARE(ui.Label6->text(), QString("0"));
+  ui.Edit1->setText("pasted!");  // a paste is not filtered; the display keeps its values
+  QCOMPARE(ui.Label4->text(), QString("60"));
+  ui.JvXPButton1->click();  // "c"
+  QVERIFY(ui.Edit1->text().isEmpty());
+  QCOMPARE(ui.Label4->text(), QString("0"));
+  QCOMPARE(ui.Label6->text(), QString("0"));
+}
+
+void FrameTest::recordTimeWindowRefusesBadTimesOnClose() {
+  FormFixture fx;
+  Windows w;
+  w.form1->FormActivate();
+  w.form7->show();
+  w.form7->ui.Edit1->setText("0");
+  QVERIFY(!w.form7->close());
+  QVERIFY(w.form7->isVisible());
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("24347"));
+  QVERIFY(fx.messages[0].startsWith("The record time must be"));
+  w.form7->ui.Edit1->setText("90000");
+  QVERIFY(!w.form7->close());
+  QCOMPARE(fx.messages.size(), 2);
+  w.form7->ui.Edit1->setText("90");
+  QVERIFY(w.form7->close());
+  QCOMPARE(fx.messages.size(), 2);
+  w.form7->show();
+  w.form7->ui.Edit1->clear();
+  QVERIFY(w.form7->close());
+}
+
+QTEST_MAIN(FrameTest)
+#include "test_frame.moc"
