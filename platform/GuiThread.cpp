@@ -73,9 +73,15 @@ void Synchronize(const std::function<void()>& fn) {
   call->fn = fn;
   call->waited = true;
   enqueue(call);
-  std::unique_lock lock(queue().mutex);
-  queue().done.wait(lock, [&] { return call->finished; });
-  if (call->error) std::rethrow_exception(call->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(queue().mutex);
+    queue().done.wait(lock, [&] { return call->finished; });
+    // Taken out under the lock, so that only this thread holds the exception from now on (its
+    // reference count is invisible to the thread sanitizer).
+    error = std::move(call->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void PostToGui(std::function<void()> fn) {
@@ -102,7 +108,7 @@ void CheckSynchronize() {
     }
     if (call->waited) {
       std::lock_guard lock(queue().mutex);
-      call->error = error;
+      call->error = std::move(error);
       call->finished = true;
     } else if (error) {
       // Nobody waits for a posted call: its failure cannot be handed back, and it must not take

@@ -1,0 +1,120 @@
+#pragma once
+// Shared pieces of the audio tests: a GUI-thread wait that pumps messages, an in-memory PCM source,
+// and a temporary folder per test.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/ACS_Classes.h"
+#include "platform/GuiThread.h"
+
+namespace tw_test {
+
+// Processes GUI-thread messages until pred holds; false after `limit`.
+inline bool PumpUntil(const std::function<bool()>& pred,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    platform::ProcessMessages();
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// Delivers the bytes of `data` with a given format. Options: an open length (Size -1), an endless
+// stream, a failure after a number of bytes.
+class MemSource : public TACSInput {
+ public:
+  MemSource(platform::TComponent* owner, std::vector<std::uint8_t> data, int bits = 16,
+            int channels = 2, int rate = 44100)
+      : TACSInput(owner), data_(std::move(data)), bits_(bits), channels_(channels), rate_(rate) {}
+  ~MemSource() override { Destroying(); }
+
+  int GetBitsPerSample() override { return bits_; }
+  int GetChannels() override { return channels_; }
+  int GetSampleRate() override { return rate_; }
+
+  void Init() override {
+    if (Busy()) throw EACSException("The component is Busy");
+    ++inits;
+    FBusy = true;
+    FPosition = 0;
+    FSize = openLength ? -1 : static_cast<int>(data_.size());
+    at_ = 0;
+  }
+  void Flush() override {
+    ++flushes;
+    FBusy = false;
+  }
+  int GetData(void* buffer, int size) override {
+    if (!Busy()) throw EACSException("The Stream is not opened");
+    ++requests;
+    if (failAfter >= 0 && at_ >= static_cast<std::size_t>(failAfter))
+      throw EACSException("source failed");
+    std::size_t n;
+    if (endless) {
+      n = static_cast<std::size_t>(size);
+      std::memset(buffer, 0, n);
+    } else {
+      n = std::min<std::size_t>(static_cast<std::size_t>(size), data_.size() - at_);
+      if (maxBlock > 0) n = std::min<std::size_t>(n, static_cast<std::size_t>(maxBlock));
+      std::memcpy(buffer, data_.data() + at_, n);
+    }
+    at_ += n;
+    FPosition += static_cast<int>(n);
+    return static_cast<int>(n);
+  }
+
+  // For progress tests: the counters a sink reads.
+  void SetCounters(int position, int size) {
+    FPosition = position;
+    FSize = size;
+  }
+
+  bool openLength = false;
+  bool endless = false;
+  long failAfter = -1;
+  int maxBlock = 0;
+  std::atomic<int> inits{0}, flushes{0}, requests{0};
+
+ private:
+  std::vector<std::uint8_t> data_;
+  std::size_t at_ = 0;
+  int bits_, channels_, rate_;
+};
+
+// Bytes 0, 1, 2 ... 255, 0, 1 ... of the given length: wrong order or lost blocks show.
+inline std::vector<std::uint8_t> Ramp(std::size_t n) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return v;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() / ("tw_" + std::to_string(::getpid()) + "_" +
+                                                      info->test_suite_name() + "_" + info->name());
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace tw_test
