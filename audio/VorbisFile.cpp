@@ -1,0 +1,57 @@
+#include "audio/VorbisFile.h"
+
+#include "audio/VorbisEnc.h"
+
+namespace acs {
+
+#define TW_DEFINE_ENTRY_POINT(name, type) type name = nullptr;
+TW_VORBISFILE_ENTRY_POINTS(TW_DEFINE_ENTRY_POINT)
+#undef TW_DEFINE_ENTRY_POINT
+
+bool LibvorbisfileLoaded = false;
+
+namespace {
+
+platform::HMODULE module = nullptr;
+
+// Start-ups not yet matched by a shutdown. Zero before any dynamic initialisation runs, so another
+// unit may start this one before the program reaches this file's own start-up object.
+int unitUses = 0;
+
+// Loads the library when the program starts and frees it when the program ends.
+struct UnitLifetime {
+  UnitLifetime() { InitializeVorbisFileUnit(); }
+  ~UnitLifetime() { FinalizeVorbisFileUnit(); }
+  UnitLifetime(const UnitLifetime&) = delete;
+  UnitLifetime& operator=(const UnitLifetime&) = delete;
+} unitLifetime;
+
+}  // namespace
+
+void InitializeVorbisFileUnit() {
+  if (unitUses++ > 0) return;
+  // The libraries are loaded in a fixed order, and freed in the reverse one.
+  InitializeVorbisEncUnit();
+  module = platform::LoadLibraryExA("vorbisfile.dll", nullptr, 0);
+  if (module == nullptr) return;
+  LibvorbisfileLoaded = true;
+#define TW_LOOK_UP_ENTRY_POINT(name, type) \
+  name = reinterpret_cast<type>(platform::GetProcAddress(module, #name));
+  TW_VORBISFILE_ENTRY_POINTS(TW_LOOK_UP_ENTRY_POINT)
+#undef TW_LOOK_UP_ENTRY_POINT
+}
+
+void FinalizeVorbisFileUnit() {
+  if (unitUses == 0 || --unitUses > 0) return;
+  if (module != nullptr) {
+    platform::FreeLibrary(module);
+    module = nullptr;
+  }
+  LibvorbisfileLoaded = false;
+#define TW_RESET_ENTRY_POINT(name, type) name = nullptr;
+  TW_VORBISFILE_ENTRY_POINTS(TW_RESET_ENTRY_POINT)
+#undef TW_RESET_ENTRY_POINT
+  FinalizeVorbisEncUnit();
+}
+
+}  // namespace acs
