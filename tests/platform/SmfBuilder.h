@@ -1,0 +1,110 @@
+#pragma once
+// Builds Standard MIDI Files byte by byte for the tests, so that every file's answer is known.
+
+#include <cstdint>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace smftest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Vlq(std::uint32_t v) {
+  Bytes out{static_cast<std::uint8_t>(v & 0x7F)};
+  while (v >>= 7) out.insert(out.begin(), static_cast<std::uint8_t>(0x80 | (v & 0x7F)));
+  return out;
+}
+
+inline void Be(Bytes& b, std::uint32_t v, int n) {
+  for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// One track's events; each call appends a delta time and the event's bytes as given (so running
+// status, top-bit data bytes and damage are written exactly as a test wants them).
+class Track {
+ public:
+  Track& Ev(std::uint32_t delta, std::initializer_list<std::uint8_t> bytes) {
+    Append(Vlq(delta));
+    data_.insert(data_.end(), bytes);
+    return *this;
+  }
+  Track& Tempo(std::uint32_t delta, std::uint32_t usPerQuarter) {
+    return Ev(delta, {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(usPerQuarter >> 16),
+                      static_cast<std::uint8_t>(usPerQuarter >> 8),
+                      static_cast<std::uint8_t>(usPerQuarter)});
+  }
+  Track& On(std::uint32_t delta, int ch, int key, int vel = 100) {
+    return Ev(delta, {static_cast<std::uint8_t>(0x90 | ch), static_cast<std::uint8_t>(key),
+                      static_cast<std::uint8_t>(vel)});
+  }
+  Track& Off(std::uint32_t delta, int ch, int key) {
+    return Ev(delta, {static_cast<std::uint8_t>(0x80 | ch), static_cast<std::uint8_t>(key), 0});
+  }
+  Track& End(std::uint32_t delta = 0) { return Ev(delta, {0xFF, 0x2F, 0x00}); }
+  Track& Raw(const Bytes& b) {
+    Append(b);
+    return *this;
+  }
+  const Bytes& Data() const { return data_; }
+
+ private:
+  void Append(const Bytes& b) { data_.insert(data_.end(), b.begin(), b.end()); }
+  Bytes data_;
+};
+
+inline Bytes Chunk(const char* id, const Bytes& body, std::int64_t declaredLength = -1) {
+  Bytes out(id, id + 4);
+  Be(out,
+     declaredLength < 0 ? static_cast<std::uint32_t>(body.size())
+                        : static_cast<std::uint32_t>(declaredLength),
+     4);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+inline Bytes Header(int format, int tracks, std::uint16_t division) {
+  Bytes h;
+  Be(h, static_cast<std::uint32_t>(format), 2);
+  Be(h, static_cast<std::uint32_t>(tracks), 2);
+  Be(h, division, 2);
+  return Chunk("MThd", h);
+}
+
+inline Bytes File(int format, std::uint16_t division, const std::vector<Track>& tracks) {
+  Bytes f = Header(format, static_cast<int>(tracks.size()), division);
+  for (const Track& t : tracks) {
+    const Bytes c = Chunk("MTrk", t.Data());
+    f.insert(f.end(), c.begin(), c.end());
+  }
+  return f;
+}
+
+// A RIFF chunk: little-endian length.
+inline Bytes RiffChunk(const char* id, const Bytes& body, std::int64_t declaredLength = -1) {
+  Bytes out(id, id + 4);
+  const auto n = declaredLength < 0 ? static_cast<std::uint32_t>(body.size())
+                                    : static_cast<std::uint32_t>(declaredLength);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+// The file wrapped in a RIFF "RMID" container, with an extra chunk before its "data" chunk.
+inline Bytes Rmid(const Bytes& smf) {
+  Bytes body{'R', 'M', 'I', 'D'};
+  const Bytes info = RiffChunk("LIST", Bytes{'I', 'N', 'F', 'O', 'x'});
+  body.insert(body.end(), info.begin(), info.end());
+  body.push_back(0);  // pad byte of the odd-sized chunk
+  const Bytes data = RiffChunk("data", smf);
+  body.insert(body.end(), data.begin(), data.end());
+  return RiffChunk("RIFF", body);
+}
+
+inline void Write(const std::string& path, const Bytes& b) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+}  // namespace smftest
