@@ -17,22 +17,14 @@
 
 #include <cstdint>
 
+#include "platform/MmSystem.h"
+
 namespace platform {
 
-using MMRESULT = std::uint32_t;
-
-inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
-inline constexpr MMRESULT MMSYSERR_ERROR = 1;
-inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
-inline constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
-inline constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 inline constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;  // no codec for these formats, or bad data
 inline constexpr MMRESULT ACMERR_BUSY = 513;         // the stream still has prepared headers
 inline constexpr MMRESULT ACMERR_UNPREPARED = 514;   // the header was not prepared on this stream
 
-inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 inline constexpr std::uint16_t WAVE_FORMAT_MPEGLAYER3 = 85;
 
 // acmMetrics

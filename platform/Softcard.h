@@ -7,20 +7,32 @@
 // the pacing, and then an open capture with no buffer queued holds the clock until it has one.
 //
 // Each period the render thread, holding the card lock:
-//   1. asks every MIDI client for its next event frame and renders the synthesiser up to it, lets the
+//   1. asks every MIDI client for its next event frame and renders the synthesiser up to it, lets
+//   the
 //      client dispatch the events due there, and so on to the end of the period (so events are
 //      sample-accurate; on one frame a client sends its events in its own order);
 //   2. lets every wave client add its signal for the period;
-//   3. mixes synthesiser and wave signal through the mixer levels (see Levels) into the speakers' mix
+//   3. mixes synthesiser and wave signal through the mixer levels (see Levels) into the speakers'
+//   mix
 //      and the recording line, and hands the recording to the capture device and the speakers' mix
 //      to the speaker output.
 //
 // Clients (the MCI sequencer and wave player) are registered and removed from any thread; removal
-// returns only when the render thread no longer uses the client.
+// returns only when the render thread no longer uses the client. A client may also add or remove
+// clients (itself included) from inside its own Dispatch or Mix.
+//
+// Capture clients (the wave-in devices) receive the recording line once per period while the card
+// lock is held, and hand back their filled buffers after it, in Deliver, without the card lock.
+//
+// The card shuts down at process exit: the render thread stops, and every later call returns at
+// once (card time stands still, WaitUntil does not wait). The card object itself is never freed,
+// so objects destroyed after it may still call it.
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <string>
 
 typedef struct _fluid_synth_t fluid_synth_t;
 
@@ -37,6 +49,21 @@ class MidiClient {
   virtual std::uint64_t NextEventFrame() = 0;
   // Sends every event due at or before `frame` to the synthesiser.
   virtual void Dispatch(std::uint64_t frame, fluid_synth_t* synth) = 0;
+};
+
+// Receives the card's recording line. Called from the render thread only.
+class CaptureClient {
+ public:
+  virtual ~CaptureClient() = default;
+  // With the card lock held: `frames` frames of the recording line (kCardRate, floats, full scale
+  // +-1) that end at card frame `end`.
+  virtual void Record(std::uint64_t end, const float* left, const float* right, int frames) = 0;
+  // Without the card lock, after each period and while the clock is held: hands back what Record
+  // completed (callbacks to the client's owner run here).
+  virtual void Deliver() = 0;
+  // Without the card lock, when the card runs without pacing: true while one more period would
+  // lose recorded data (no room queued), which holds the clock until Wake() is called.
+  virtual bool Holds() = 0;
 };
 
 // Adds a signal to the card's "Wave" line from the render thread.
@@ -57,7 +84,12 @@ struct Levels {
   enum class RecordSource { StereoMix, Synth, Silent } recordSource = RecordSource::StereoMix;
   float recordLine = 0.75f;    // the selected recording source's volume
   float recordMaster = 0.75f;  // destination "Recording Control" volume
+
+  bool operator==(const Levels&) const = default;
 };
+
+// SOFTCARD_SPEED=max: no pacing.
+inline constexpr double kSpeedMax = std::numeric_limits<double>::infinity();
 
 class Card {
  public:
@@ -70,23 +102,43 @@ class Card {
   std::uint32_t TickCount() const;  // card time in ms, wrapping like a 32-bit tick counter
 
   // Blocks the calling thread until card time has reached `frame` (or the card shuts down).
+  // Returns at once when called from the render thread (a client or a capture callback) or from
+  // inside WithSynth.
   void WaitUntil(std::uint64_t frame);
+
+  // Card-time speed against wall time: SOFTCARD_SPEED at start, or the last SetSpeed (tests and
+  // benchmarks). kSpeedMax renders as fast as possible; anything not positive counts as max.
+  double Speed() const;
+  void SetSpeed(double speed);
 
   void AddMidiClient(std::shared_ptr<MidiClient> client);
   void RemoveMidiClient(const MidiClient* client);
   void AddWaveClient(std::shared_ptr<WaveClient> client);
   void RemoveWaveClient(const WaveClient* client);
+  void AddCaptureClient(std::shared_ptr<CaptureClient> client);
+  // Returns when the render thread no longer uses the client (unless called from the render
+  // thread).
+  void RemoveCaptureClient(const CaptureClient* client);
+  // A capture client's hold may have ended (a buffer was queued, the capture stopped...).
+  void Wake();
 
   // Runs fn with the synthesiser while the render thread is held (for resets, all-notes-off...).
+  // Card calls made inside fn (and inside a client's Dispatch or Mix) do not wait for the card
+  // lock.
   void WithSynth(const std::function<void(fluid_synth_t*)>& fn);
 
-  // midiOutSetVolume: the synthesiser's output gain (0..1).
+  // midiOutSetVolume: the synthesiser's output gain (0..1), applied before the mixer levels.
   void SetSynthGain(float gain);
+  float SynthGain() const;
+
+  // The SoundFont the synthesiser loaded, empty when none was found (the synth is then silent).
+  std::string SoundFont() const;
 
   // Called by the mixer layer when this process changed the mixer state, so the new levels apply
   // from the next period. Changes made by other processes reach the card through CurrentLevels(),
   // which the render thread polls every few tens of milliseconds of wall time.
   void SetLevels(const Levels& levels);
+  Levels CurrentCardLevels() const;  // the levels the render thread applies now
 
  private:
   Card();
@@ -96,7 +148,13 @@ class Card {
 };
 
 // Provided by the mixer layer: the levels of the current mixer state, re-read from the state file
-// when another process changed it. Thread-safe; cheap when nothing changed.
+// when another process changed it. Thread-safe; cheap when nothing changed; must not call the card
+// (the card calls it from its render thread, also while it is being created). The card applies a
+// polled value only when it differs from the previous poll, so SetLevels pushes stay in force until
+// the mixer state really changes.
+// Until the mixer layer defines it, platform/SoftcardFactoryLevels.cpp returns the factory levels;
+// the mixer layer deletes that file (and its line in platform/CMakeLists.txt) when it lands its
+// own.
 Levels CurrentLevels();
 
 // GetTickCount(): milliseconds of card time.

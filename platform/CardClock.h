@@ -1,0 +1,45 @@
+#pragma once
+// Pacing of the card's render thread against wall time.
+//
+// Card time may run at `speed` x wall time at most. The render thread asks DueTime(frames) before
+// it renders the period that starts at `frames` and sleeps until then. When it wakes later than
+// that by more than kSlack (rendering could not keep up, the machine was busy), CatchUp makes card
+// time continue from now at the same speed instead of catching up in a burst: card time has then
+// simply run slower than asked, and nothing was skipped.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace platform::softcard {
+
+class CardClock {
+ public:
+  using Wall = std::chrono::steady_clock;
+  static constexpr Wall::duration kSlack = std::chrono::milliseconds(20);
+
+  // speed: card seconds per wall second, > 0; kSpeedMax for no pacing.
+  CardClock(double speed, std::uint64_t frames, Wall::time_point now);
+
+  double Speed() const { return speed_; }
+  bool Paced() const;
+  void SetSpeed(double speed, std::uint64_t frames, Wall::time_point now);
+
+  // Wall time at which card time may reach `frames`; only meaningful when Paced().
+  Wall::time_point DueTime(std::uint64_t frames) const;
+
+  // Called when the render thread is about to render the period starting at `frames` at `now`
+  // (after any sleep). Returns true when it rebased because it had fallen behind by over kSlack.
+  bool CatchUp(std::uint64_t frames, Wall::time_point now);
+
+ private:
+  double speed_;
+  std::uint64_t originFrames_;
+  Wall::time_point originWall_;
+};
+
+// Reads a SOFTCARD_SPEED value: unset or empty is 1, "max" (any case) is kSpeedMax, a finite
+// positive number is itself; anything else is nullopt.
+std::optional<double> ParseSpeed(const char* text);
+
+}  // namespace platform::softcard

@@ -1,0 +1,43 @@
+#pragma once
+// The card's synthesiser: FluidSynth with a General MIDI SoundFont, at the card's rate, rendered
+// on demand (no FluidSynth audio driver, no FluidSynth player). Reverb and chorus stay at
+// FluidSynth's defaults.
+
+#include <string>
+#include <vector>
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+
+namespace platform::softcard {
+
+// Where the SoundFont comes from: `explicitPath` (SOFTCARD_SOUNDFONT) when set, and then only that
+// file; else `defaultPath` when it exists; else the first .sf2/.sf3 (by name) in `folders`, in
+// order. Empty when there is none.
+std::string FindSoundFont(const char* explicitPath, const std::string& defaultPath,
+                          const std::vector<std::string>& folders);
+// The same with the environment and Debian's places.
+std::string FindSoundFont();
+
+class Synth {
+ public:
+  // Loads `soundFont` (empty: none). Without a loaded SoundFont the synthesiser plays nothing.
+  // Call on the thread that will render: loading must not start thread pools there.
+  explicit Synth(const std::string& soundFont);
+  ~Synth();
+  Synth(const Synth&) = delete;
+  Synth& operator=(const Synth&) = delete;
+
+  fluid_synth_t* Handle() const { return synth_; }
+  const std::string& SoundFont() const { return soundFont_; }  // empty when none loaded
+
+  // Writes `frames` frames into left/right (overwrites).
+  void Render(float* left, float* right, int frames);
+
+ private:
+  fluid_settings_t* settings_ = nullptr;  // owned
+  fluid_synth_t* synth_ = nullptr;        // owned
+  std::string soundFont_;
+};
+
+}  // namespace platform::softcard
