@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -251,7 +250,6 @@ TEST(SequencerThreads, RenderThreadAndControlThreadShareTheSequencer) {
 class SequencerOnFluid : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("OMP_NUM_THREADS", "1", 1);
     settings_ = new_fluid_settings();
     fluid_settings_setint(settings_, "synth.cpu-cores", 1);
     synth_ = new_fluid_synth(settings_);
