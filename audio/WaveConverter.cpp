@@ -1,0 +1,196 @@
+#include "audio/WaveConverter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+using namespace MSAcm;
+
+namespace {
+
+bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void putId(platform::TStream& s, const char* id) { s.WriteBuffer(id, 4); }
+
+void put32(platform::TStream& s, std::uint32_t v) {
+  const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                             static_cast<std::uint8_t>(v >> 16),
+                             static_cast<std::uint8_t>(v >> 24)};
+  s.WriteBuffer(b, 4);
+}
+
+// The scan for chunk ids reads 8 bytes at every byte offset of the file; served from a window of
+// the file kept in memory, so that a file stream is not asked for a seek and a read per byte.
+class ScanReader {
+ public:
+  explicit ScanReader(platform::TStream& s) : stream_(s), length_(s.Size()) {}
+
+  std::int64_t Length() const { return length_; }
+
+  // Reads up to count bytes at pos (fewer at the end of the stream); returns how many.
+  std::int64_t ReadAt(std::int64_t pos, void* dst, std::int64_t count) {
+    count = std::clamp<std::int64_t>(length_ - pos, 0, count);
+    if (count == 0) return 0;
+    if (count > kWindow / 2) return direct(pos, dst, count);
+    if (pos < start_ || pos + count > start_ + filled_) {
+      start_ = pos;
+      filled_ = direct(pos, window_.data(), std::min<std::int64_t>(kWindow, length_ - pos));
+      count = std::min(count, filled_);
+    }
+    std::memcpy(dst, window_.data() + (pos - start_), static_cast<std::size_t>(count));
+    return count;
+  }
+
+ private:
+  static constexpr std::int64_t kWindow = 65536;
+
+  std::int64_t direct(std::int64_t pos, void* dst, std::int64_t count) {
+    stream_.SetPosition(pos);
+    auto* out = static_cast<std::uint8_t*>(dst);
+    std::int64_t done = 0;
+    while (done < count) {
+      const std::int64_t n = stream_.Read(out + done, count - done);
+      if (n <= 0) break;
+      done += n;
+    }
+    return done;
+  }
+
+  platform::TStream& stream_;
+  const std::int64_t length_;
+  std::vector<std::uint8_t> window_ = std::vector<std::uint8_t>(kWindow);
+  std::int64_t start_ = 0;
+  std::int64_t filled_ = 0;
+};
+
+// Closes a stream, or unprepares a header, on the way out of a failed conversion.
+struct StreamCloser {
+  HACMSTREAM has;
+  ~StreamCloser() {
+    if (has) acmStreamClose(has, 0);
+  }
+};
+
+struct HeaderUnpreparer {
+  HACMSTREAM has;
+  ACMSTREAMHEADER* header;
+  ~HeaderUnpreparer() {
+    if (header) acmStreamUnprepareHeader(has, *header, 0);
+  }
+};
+
+}  // namespace
+
+TWaveConverter::TWaveConverter() {
+  std::uint32_t size = 0;
+  acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, size);
+  FMaxFmtSize = std::min(size, kFormatRecordSize);
+  std::fill_n(CurrentFormat.begin(), FMaxFmtSize, 0);
+  std::fill_n(NewFormat.begin(), FMaxFmtSize, 0);
+}
+
+void TWaveConverter::LoadFromWave(platform::TStream& Stream) {
+  ScanReader in(Stream);
+  std::uint8_t head[12] = {};
+  in.ReadAt(0, head, 12);
+  if (!isId(head, "RIFF") || !isId(head + 8, "WAVE")) return;
+  const std::int64_t length = in.Length();
+  std::int64_t n = 12;
+  // The 8-byte window (an id and a length) moves one byte at a time; after a body has been read it
+  // goes on from the body's last 7 bytes.
+  while (n < length - 1) {
+    n -= 7;
+    std::uint8_t w[8] = {};
+    n += in.ReadAt(n, w, 8);
+    const std::uint32_t L = le32(w + 4);
+    if (isId(w, "fmt ")) {
+      const std::int64_t body = std::min<std::int64_t>(L, length - n);
+      if (L <= kFormatRecordSize) {
+        n += in.ReadAt(n, CurrentFormat.data(), body);
+      } else {
+        // A format bigger than the record is not taken; its body is passed over all the same.
+        n += std::max<std::int64_t>(body, 0);
+      }
+    } else if (isId(w, "fact")) {
+      n += std::max<std::int64_t>(std::min<std::int64_t>(L, length - n), 0);
+    } else if (isId(w, "data") && L > 0) {
+      const std::int64_t body = std::max<std::int64_t>(std::min<std::int64_t>(L, length - n), 0);
+      SetSize(body);
+      const std::int64_t got = body > 0 ? in.ReadAt(n, Memory(), body) : 0;
+      SetSize(got);
+      n += got;
+    }
+  }
+  SetPosition(0);
+}
+
+int TWaveConverter::Convert() {
+  HACMSTREAM has = nullptr;
+  MMRESULT r = acmStreamOpen(&has, nullptr, CurrentFormat, NewFormat, nullptr, 0, 0,
+                             ACM_STREAMOPENF_NONREALTIME);
+  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+  // Every exit closes the stream, also the failed ones, so no stream is left behind.
+  StreamCloser closer{has};
+
+  if (Size() > 0xFFFFFFFFll) return static_cast<int>(MMSYSERR_INVALPARAM);
+  const auto srcLength = static_cast<std::uint32_t>(Size());
+  std::uint32_t dstLength = 0;
+  r = acmStreamSize(has, srcLength, dstLength, ACM_STREAMSIZEF_SOURCE);
+  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+  std::vector<std::uint8_t> converted(dstLength, 0);
+  SetPosition(0);
+
+  ACMSTREAMHEADER header;
+  header.cbStruct = sizeof(ACMSTREAMHEADER);
+  header.pbSrc = Memory();
+  header.cbSrcLength = srcLength;
+  header.pbDst = converted.data();
+  header.cbDstLength = dstLength;
+  r = acmStreamPrepareHeader(has, header, 0);
+  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+  HeaderUnpreparer unpreparer{has, &header};
+
+  r = acmStreamConvert(has, header, ACM_STREAMCONVERTF_BLOCKALIGN);
+  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+
+  std::copy_n(NewFormat.begin(), FMaxFmtSize, CurrentFormat.begin());
+  // The whole destination buffer as estimated, not only the bytes converted: the rest is silence.
+  SetSize(dstLength);
+  SetPosition(0);
+  if (dstLength > 0) WriteBuffer(converted.data(), dstLength);
+
+  unpreparer.header = nullptr;
+  r = acmStreamUnprepareHeader(has, header, 0);
+  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+  closer.has = nullptr;
+  r = acmStreamClose(has, 0);
+  return static_cast<int>(r);
+}
+
+int TWaveConverter::SaveWaveTo(platform::TStream& Stream) {
+  const std::int64_t position = Position();
+  int result = 0;
+  try {
+    putId(Stream, "RIFF");
+    put32(Stream, 0);
+    putId(Stream, "WAVE");
+    putId(Stream, "fmt ");
+    put32(Stream, 16);
+    Stream.WriteBuffer(CurrentFormat.data(), 16);
+    putId(Stream, "data");
+    put32(Stream, static_cast<std::uint32_t>(Size()));
+    if (Size() > 0) Stream.WriteBuffer(Memory(), Size());
+    Stream.SetPosition(0);
+    putId(Stream, "RIFF");
+    put32(Stream, static_cast<std::uint32_t>(Stream.Size() - 8));
+  } catch (const platform::Exception&) {
+    result = MCIERR_FILE_NOT_SAVED;
+  }
+  SetPosition(position);
+  return result;
+}
