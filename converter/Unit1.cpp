@@ -6,10 +6,12 @@
 #include <fstream>
 
 #include "converter/Errors.h"
+#include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
 #include "converter/Toolkit.h"
 #include "converter/Unit7.h"
 #include "platform/Files.h"
+#include "platform/Mci.h"
 #include "platform/Shell.h"
 
 TForm1* Form1 = nullptr;
@@ -18,11 +20,33 @@ namespace {
 
 std::string Std(const QString& s) { return s.toStdString(); }
 
+void Mci(const std::string& command) {
+  platform::mciSendStringA(command.c_str(), nullptr, 0, nullptr);
+}
+
+// A status query: the reply text, empty when the command failed.
+std::string MciQuery(const std::string& command) {
+  char reply[128] = {};
+  platform::mciSendStringA(command.c_str(), reply, sizeof reply, nullptr);
+  return reply;
+}
+
+std::string ShortPath(const std::string& path) {
+  const std::uint32_t needed = platform::GetShortPathNameA(path.c_str(), nullptr, 0);
+  if (needed == 0) return path;
+  std::string shortPath(needed, '\0');
+  const std::uint32_t length = platform::GetShortPathNameA(path.c_str(), shortPath.data(), needed);
+  if (length == 0 || length >= needed) return path;
+  shortPath.resize(length);
+  return shortPath;
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.setupUi(this);
   Form1 = this;
+  OpenDialog1.Filter = "Midi|*.mid";
   // What the window description says beyond geometry and names: the hidden controls.
   ui.ComboBox1->hide();
   ui.ComboBox2->hide();
@@ -30,6 +54,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.Button6->hide();
   ui.Button7->hide();
 
+  Bind(ui.JvXPButton6, &TForm1::JvXPButton6Click);
   Bind(ui.JvXPButton13, &TForm1::JvXPButton13Click);
   Bind(ui.JvXPButton8, &TForm1::JvXPButton8Click);
   Bind(ui.JvXPButton11, &TForm1::JvXPButton11Click);
@@ -57,6 +82,11 @@ void TForm1::Guard(const std::function<void()>& handler) {
   } catch (const std::exception& e) {
     ShowMessage(QString::fromStdString(e.what()));
   }
+}
+
+QString TForm1::TextOr(int n, const char* english) const {
+  const QString text = Text(n);
+  return text.isEmpty() ? QString::fromUtf8(english) : text;
 }
 
 QString TForm1::Text(int n) const {
@@ -142,6 +172,8 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A playback must not go on unheard once its window is gone.
+  if (phase_ == Phase::Playing) Guard([this] { JvXPButton6Click(); });
   Guard([this] { FormClose(); });
   event->accept();
   if (OnClosed) OnClosed();
@@ -241,6 +273,131 @@ void TForm1::DumpLayout() {
 void TForm1::Button1Click() { DumpLayout(); }
 
 // ---------------------------------------------------------------------------------------------
+// MIDI playback
+
+void TForm1::StartMidi(const QString& path) {
+  const std::string file = Std(path);
+  if (!tw::FileExists(file)) return;
+  Mci("close song");
+  Mci("open " + ShortPath(file) + " alias song");
+  Mci("play song");
+}
+
+void TForm1::CloseMidi() { Mci("close song"); }
+
+int TForm1::GetMidiLength(const QString& path) {
+  const std::string file = Std(path);
+  if (!tw::FileExists(file)) return 0;
+  Mci("close song");
+  Mci("open " + ShortPath(file) + " alias song");
+  Mci("set song time format ms");
+  const std::string reply = MciQuery("status song length");
+  Mci("close song");
+  MidiLengthMs = tw::StrToInt(reply);
+  return MidiLengthMs;
+}
+
+int TForm1::GetMidiPosition() {
+  if (phase_ != Phase::Playing) return 0;
+  Mci("set song time format milliseconds");
+  return tw::StrToInt(MciQuery("STATUS SONG POSITION"));
+}
+
+int TForm1::GetRecordTime(const QString& path) {
+  const int length = GetMidiLength(path);
+  const QString typed = Form7 ? Form7->ui.Edit1->text() : QString();
+  int seconds = 0;
+  switch (TForm7::ParseRecordTime(typed, seconds)) {
+    case TForm7::RecordTime::Empty:
+      return length / 1000 + 1;
+    case TForm7::RecordTime::Valid:
+      return seconds;
+    case TForm7::RecordTime::Invalid:
+      break;
+  }
+  throw tw::EConvertError(Std(TForm7::RefusalText()));
+}
+
+void TForm1::EndPlayback(bool revertPresets) {
+  phase_ = Phase::Idle;
+  ui.ProgressBar1->setValue(0);
+  ui.JvXPButton6->setText(Text(67));
+  ui.JvXPButton2->setText(Text(68));
+  ui.JvXPButton7->setEnabled(true);
+  ui.JvXPButton2->setEnabled(true);
+  ui.Label3->setText(Text(63));
+  if (revertPresets) RevertPresets();
+  CloseMidi();
+  ui.ComboBox3->setEnabled(true);
+}
+
+void TForm1::JvXPButton6Click() {
+  ui.ComboBox3->setEnabled(false);
+  if (phase_ == Phase::Playing) {
+    // The Stop click, nested inside the starting click's wait, which sees the phase change and
+    // leaves its loop.
+    EndPlayback(ui.CheckBox1->Checked());
+    return;
+  }
+  if (phase_ != Phase::Idle) return;  // the button is disabled while a conversion runs
+
+  const QString midi = ui.Edit1->text();
+  if (!tw::FileExists(Std(midi))) {
+    OpenDialog1.Execute(this);
+    ui.ComboBox3->setEnabled(true);
+    ui.Edit1->setText(OpenDialog1.FileName);
+    return;
+  }
+  try {
+    GetMidiLength(midi);
+  } catch (const std::exception& e) {
+    // The playback never started: give the user the reason and the controls back.
+    ui.ComboBox3->setEnabled(true);
+    ShowMessage(TextOr(kTextMidiUnreadable, "The length of this MIDI file could not be read:") +
+                "\n" + midi + "\n" + QString::fromStdString(e.what()));
+    return;
+  }
+  ui.Label3->setText(Text(69));
+  ui.JvXPButton7->setEnabled(false);
+  ui.JvXPButton2->setEnabled(false);
+  ui.JvXPButton6->setText(Text(70));
+  phase_ = Phase::Playing;
+  StartMidi(midi);
+
+  bool endedByItself = false;
+  try {
+    for (;;) {
+      if (phase_ != Phase::Playing) break;
+      const int position = GetMidiPosition();
+      if (position >= MidiLengthMs) {
+        endedByItself = true;
+        break;
+      }
+      ui.ProgressBar1->setValue(
+          static_cast<int>(static_cast<std::int64_t>(position) * 100 / MidiLengthMs));
+      tw::pause(500);
+    }
+  } catch (const std::exception& e) {
+    // The sequencer stopped answering: end the playback as a Stop would, and say why.
+    if (phase_ == Phase::Playing) EndPlayback(ui.CheckBox1->Checked());
+    ShowMessage(QString::fromStdString(e.what()));
+    return;
+  }
+  ui.ProgressBar1->setValue(0);
+  if (endedByItself) {
+    CloseMidi();
+    if (ui.CheckBox1->Checked()) RevertPresets();
+    phase_ = Phase::Idle;
+    ui.ComboBox3->setEnabled(true);
+    ShowMessage(Text(62));
+    ui.JvXPButton7->setEnabled(true);
+    ui.JvXPButton2->setEnabled(true);
+    ui.Label3->setText(Text(63));
+  }
+  ui.JvXPButton6->setText(Text(67));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Windows, pages
 
 void TForm1::JvXPButton13Click() {
@@ -273,6 +430,8 @@ void TForm1::JvXPButton11Click() {
 
 // ---------------------------------------------------------------------------------------------
 // Mixer presets
+
+void TForm1::RevertPresets() { restoresound(); }
 
 void TForm1::restoresound() {
   // The volume snapshot is taken and kept by the mixer settings window; until that window is part

@@ -20,11 +20,11 @@
 
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
+#include "converter/Toolkit.h"
 #include "ui_Unit1.h"
 
 class QCloseEvent;
 class QWindow;
-class TFileDialog;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -35,6 +35,8 @@ class TForm1 : public QWidget {
   TForm1& operator=(const TForm1&) = delete;
 
   Ui::TForm1 ui;
+  TFileDialog OpenDialog1{TFileDialog::Kind::Open};  // MIDI files
+  TFileDialog SaveDialog1{TFileDialog::Kind::Save};  // output files, no filter
 
   // Entries of the text table this program added after the numbered captions and messages; a table
   // without them falls back to English.
@@ -69,6 +71,21 @@ class TForm1 : public QWidget {
   // Runs when the window closes, after FormClose (the program entry ends the message loop).
   std::function<void()> OnClosed;
 
+  // ---- MIDI playback over MCI (one device, alias "song")
+  int MidiLengthMs = 0;  // length of the MIDI file last measured
+  void StartMidi(const QString& path);
+  void CloseMidi();
+  // Length in ms (also stored in MidiLengthMs); 0 when the file does not exist. Throws
+  // tw::EConvertError when the sequencer gives no length. Stops any playback.
+  int GetMidiLength(const QString& path);
+  // Position in ms of the playback "Play this midi" runs; 0 when it does not run.
+  int GetMidiPosition();
+  void JvXPButton6Click();  // "Play this midi" / Stop
+  // Seconds to record for a MIDI file: the record-time window's value when it holds one, else the
+  // file's length in whole seconds plus one. Always measures the length. Throws tw::EConvertError
+  // with the refusal text when the record-time window holds a time that is refused.
+  int GetRecordTime(const QString& path);
+
   // ---- Windows the main window shows
   void JvXPButton13Click();  // "Set timer"
 
@@ -79,6 +96,7 @@ class TForm1 : public QWidget {
   static QString HelpPage(int languageIndex);  // empty for no language
 
   // ---- Mixer presets
+  void RevertPresets();
   void restoresound();
 
   // ---- Phase of the long operations
@@ -96,6 +114,10 @@ class TForm1 : public QWidget {
 
  private:
   QWidget* LayoutWindow(const char* name);
+  // Back to rest after a playback that was stopped or failed.
+  void EndPlayback(bool revertPresets);
+  // A message from an entry of the table, or the English text when the table lacks it.
+  QString TextOr(int n, const char* english) const;
   // Runs a handler; an exception it raises is shown in a message box, as the toolkit's default
   // error box would.
   void Guard(const std::function<void()>& handler);

@@ -3,11 +3,14 @@
 // help pages, "default.set" (so that Tunewisp does not hand over to the wizard), and the message
 // boxes and file dialogs answered by the test instead of a user.
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 
@@ -47,3 +50,18 @@ class FormFixture {
   int dialogsShown = 0;
   std::deque<QString> dialogAnswers;  // names the next dialogs "choose"; none left: cancel
 };
+
+// The main of a window test: the virtual card's mixer state in a folder of the test's own (so a
+// test never touches the user's mixer), Qt's event processing hooked into the GUI thread's call
+// queue as in the program, then the test class's slots.
+#define TW_WINDOW_TEST_MAIN(TestClass)                       \
+  int main(int argc, char** argv) {                          \
+    TempFolder state;                                        \
+    ::setenv("SOFTCARD_STATE_DIR", state.path().c_str(), 1); \
+    QApplication app(argc, argv);                            \
+    InstallQtHooks();                                        \
+    TestClass test;                                          \
+    const int result = QTest::qExec(&test, argc, argv);      \
+    RemoveQtHooks();                                         \
+    return result;                                           \
+  }

@@ -504,5 +504,5 @@ void FrameTest::recordTimeWindowRefusesBadTimesOnClose() {
   QVERIFY(w.form7->close());
 }
 
-QTEST_MAIN(FrameTest)
+TW_WINDOW_TEST_MAIN(FrameTest)
 #include "test_frame.moc"

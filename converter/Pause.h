@@ -1,0 +1,18 @@
+#pragma once
+// The wait of every long operation of both programs: it returns when strictly more than N
+// milliseconds of card time (platform::GetTickCount) have passed since it began, processing window
+// messages and the workers' synchronised calls all along. It never sleeps: a click (Stop) or a
+// component's done event is handled inside the wait as soon as it arrives. A negative N returns
+// after one pass. Nested waits are allowed; each measures from its own start.
+
+#include <cstdint>
+
+namespace tw {
+
+void pause(int N);
+
+// Tests replace the tick source (e.g. to wrap the 32-bit counter); nullptr restores the card clock.
+using TickSource = std::uint32_t (*)();
+void SetPauseTickSource(TickSource source);
+
+}  // namespace tw

@@ -1,0 +1,221 @@
+// "Play this midi" on the virtual card (run at SOFTCARD_SPEED=max): playing to the end, stopping,
+// relabelling while playing, a missing MIDI file, a MIDI the sequencer cannot read; and the MIDI
+// length and record-time rules the conversion uses.
+
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+#include "FormFixture.h"
+#include "MidiFile.h"
+#include "converter/Errors.h"
+#include "converter/Unit1.h"
+#include "converter/Unit7.h"
+#include "platform/Mci.h"
+
+namespace {
+
+struct Windows {
+  std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
+  std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
+  Windows() { form1->FormActivate(); }  // loads English
+};
+
+bool SongIsOpen() {
+  char reply[128] = {};
+  return platform::mciSendStringA("status song position", reply, sizeof reply, nullptr) == 0;
+}
+
+}  // namespace
+
+class PlaybackTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void playsToItsEnd();
+  void secondClickStops();
+  void relabellingKeepsThePlayingPhase();
+  void closingTheWindowStopsThePlayback();
+  void missingMidiAsksForOne();
+  void unreadableMidiGivesAMessage();
+  void lengthAndRecordTime();
+};
+
+void PlaybackTest::playsToItsEnd() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), 10000);
+  Windows w;
+  auto& ui = w.form1->ui;
+  ui.Edit1->setText(fx.file("song.mid"));
+  QList<int> progress;
+  QStringList statusWhilePlaying;
+  connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    progress << v;
+    if (v > 0) {
+      statusWhilePlaying << ui.Label3->text();
+      QVERIFY(!ui.JvXPButton7->isEnabled());
+      QVERIFY(!ui.JvXPButton2->isEnabled());
+      QVERIFY(!ui.ComboBox3->isEnabled());
+      QCOMPARE(ui.JvXPButton6->text(), QString("Stop"));
+    }
+  });
+  ui.JvXPButton6->click();
+  QCOMPARE(fx.messages, QStringList({"Finished!"}));
+  QCOMPARE(w.form1->MidiLengthMs, 10000);
+  // The bar rose in steps (a poll every 500 ms of card time: about 20 in 10 s, fewer when the card
+  // runs ahead of a busy machine) and went back to 0.
+  QVERIFY2(progress.size() >= 5, qPrintable(QString::number(progress.size())));
+  QCOMPARE(progress.last(), 0);
+  for (int i = 1; i + 1 < progress.size(); ++i) QVERIFY(progress[i] >= progress[i - 1]);
+  QVERIFY(progress[progress.size() - 2] >= 90);
+  QVERIFY(statusWhilePlaying.size() > 0 && statusWhilePlaying.first() == "Playing...");
+  QCOMPARE(ui.Label3->text(), QString("Ready"));
+  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  QVERIFY(ui.JvXPButton7->isEnabled());
+  QVERIFY(ui.JvXPButton2->isEnabled());
+  QVERIFY(ui.ComboBox3->isEnabled());
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(!SongIsOpen());
+}
+
+void PlaybackTest::secondClickStops() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  Windows w;
+  auto& ui = w.form1->ui;
+  ui.Edit1->setText(fx.file("long.mid"));
+  bool clicked = false;
+  connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 5 && !clicked) {
+      clicked = true;
+      ui.JvXPButton6->click();  // nested inside the playing click's wait
+    }
+  });
+  ui.JvXPButton6->click();
+  QVERIFY(clicked);
+  QVERIFY(fx.messages.isEmpty());  // no message after a stop
+  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  QCOMPARE(ui.JvXPButton2->text(), QString("Convert list"));
+  QCOMPARE(ui.Label3->text(), QString("Ready"));
+  QCOMPARE(ui.ProgressBar1->value(), 0);
+  QVERIFY(ui.JvXPButton7->isEnabled());
+  QVERIFY(ui.ComboBox3->isEnabled());
+  QVERIFY(!SongIsOpen());
+}
+
+void PlaybackTest::relabellingKeepsThePlayingPhase() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  Windows w;
+  auto& ui = w.form1->ui;
+  ui.Edit1->setText(fx.file("long.mid"));
+  QString captionAfterRelabel, statusAfterRelabel;
+  bool stopped = false;
+  connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 3 && captionAfterRelabel.isEmpty()) {
+      w.form1->FormActivate();  // the user came back from another window of the program
+      captionAfterRelabel = ui.JvXPButton6->text();
+      statusAfterRelabel = ui.Label3->text();
+    } else if (v >= 6 && !stopped) {
+      stopped = true;
+      ui.JvXPButton6->click();
+    }
+  });
+  ui.JvXPButton6->click();
+  QCOMPARE(captionAfterRelabel, QString("Stop"));
+  QCOMPARE(statusAfterRelabel, QString("Playing..."));
+  QVERIFY(stopped);  // the playback went on after the relabelling until the Stop click
+  QVERIFY(!SongIsOpen());
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void PlaybackTest::closingTheWindowStopsThePlayback() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  Windows w;
+  auto& ui = w.form1->ui;
+  ui.Edit1->setText(fx.file("long.mid"));
+  w.form1->show();
+  bool closed = false;
+  connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 2 && !closed) {
+      closed = true;
+      w.form1->close();
+    }
+  });
+  ui.JvXPButton6->click();
+  QVERIFY(closed);
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(!SongIsOpen());
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void PlaybackTest::missingMidiAsksForOne() {
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.form1->ui;
+  ui.Edit1->setText(fx.file("none.mid"));
+  ui.JvXPButton6->click();  // cancelled before any file was ever chosen
+  QCOMPARE(fx.dialogsShown, 1);
+  QCOMPARE(ui.Edit1->text(), QString());
+  QCOMPARE(w.form1->OpenDialog1.Filter, QString("Midi|*.mid"));
+  fx.dialogAnswers.push_back(fx.file("chosen.mid"));
+  ui.JvXPButton6->click();
+  QCOMPARE(ui.Edit1->text(), fx.file("chosen.mid"));
+  ui.Edit1->setText("still-none.mid");
+  ui.JvXPButton6->click();  // cancelled: the last name chosen comes back
+  QCOMPARE(ui.Edit1->text(), fx.file("chosen.mid"));
+  QCOMPARE(fx.dialogsShown, 3);
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(ui.ComboBox3->isEnabled());
+  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void PlaybackTest::unreadableMidiGivesAMessage() {
+  FormFixture fx;
+  fx.folder.write("bad.mid", "this is not a MIDI file");
+  Windows w;
+  auto& ui = w.form1->ui;
+  ui.Edit1->setText(fx.file("bad.mid"));
+  ui.JvXPButton6->click();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].startsWith("The length of this MIDI file could not be read:"));
+  QVERIFY(fx.messages[0].contains("bad.mid"));
+  // Nothing plays and the controls are usable again.
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(ui.ComboBox3->isEnabled());
+  QVERIFY(ui.JvXPButton7->isEnabled());
+  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  QVERIFY(!SongIsOpen());
+  QVERIFY_THROWS_EXCEPTION(tw::EConvertError, w.form1->GetMidiLength(fx.file("bad.mid")));
+}
+
+void PlaybackTest::lengthAndRecordTime() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("a.mid"), 2500);
+  WriteMidiFile(fx.folder.file("b.mid"), 60000);
+  Windows w;
+  QCOMPARE(w.form1->GetMidiLength(fx.file("a.mid")), 2500);
+  QCOMPARE(w.form1->MidiLengthMs, 2500);
+  QCOMPARE(w.form1->GetMidiLength(fx.file("missing.mid")), 0);
+  QCOMPARE(w.form1->MidiLengthMs, 2500);    // left as it was
+  QCOMPARE(w.form1->GetMidiPosition(), 0);  // nothing plays
+
+  // Whole seconds plus one: 2.5 s records 3 s; just under a minute 60 s, a minute 61 s.
+  QCOMPARE(w.form1->GetRecordTime(fx.file("a.mid")), 3);
+  WriteMidiFile(fx.folder.file("c.mid"), 59500);
+  QCOMPARE(w.form1->GetRecordTime(fx.file("c.mid")), 60);
+  QCOMPARE(w.form1->GetRecordTime(fx.file("b.mid")), 61);
+  // A typed time wins, and the length is still measured.
+  w.form7->ui.Edit1->setText("007");
+  QCOMPARE(w.form1->GetRecordTime(fx.file("a.mid")), 7);
+  QCOMPARE(w.form1->MidiLengthMs, 2500);
+  w.form7->ui.Edit1->setText("0");
+  QVERIFY_THROWS_EXCEPTION(tw::EConvertError, w.form1->GetRecordTime(fx.file("a.mid")));
+  w.form7->ui.Edit1->setText("12x");
+  QVERIFY_THROWS_EXCEPTION(tw::EConvertError, w.form1->GetRecordTime(fx.file("a.mid")));
+}
+
+TW_WINDOW_TEST_MAIN(PlaybackTest)
+#include "test_playback.moc"
