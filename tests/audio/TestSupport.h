@@ -69,7 +69,7 @@ class MemSource : public TACSInput {
     } else {
       n = std::min<std::size_t>(static_cast<std::size_t>(size), data_.size() - at_);
       if (maxBlock > 0) n = std::min<std::size_t>(n, static_cast<std::size_t>(maxBlock));
-      std::memcpy(buffer, data_.data() + at_, n);
+      if (n > 0) std::memcpy(buffer, data_.data() + at_, n);
     }
     at_ += n;
     FPosition += static_cast<int>(n);
