@@ -1,5 +1,7 @@
 #include "platform/Speakers.h"
 
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -12,6 +14,9 @@ namespace platform::softcard {
 
 namespace {
 
+void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
+void IgnoreJack(const char*) {}
+
 class NoSpeakers final : public Speakers {
  public:
   void Write(const float*, const float*, int) override {}
@@ -23,6 +28,12 @@ class NoSpeakers final : public Speakers {
 class PortAudioSpeakers final : public Speakers {
  public:
   static std::unique_ptr<Speakers> Open() {
+    // PortAudio probes every ALSA device and the JACK server, and those libraries print each
+    // failed probe on stderr: pages of noise on a machine without sound hardware, where discarding
+    // the mix silently is the expected outcome.
+    snd_lib_error_set_handler(&IgnoreAlsa);
+    jack_set_error_function(&IgnoreJack);
+    jack_set_info_function(&IgnoreJack);
     if (Pa_Initialize() != paNoError) return nullptr;
     std::unique_ptr<PortAudioSpeakers> s(new PortAudioSpeakers());
     if (Pa_OpenDefaultStream(&s->stream_, 0, 2, paFloat32, kCardRate, 256, &Callback, s.get()) !=
