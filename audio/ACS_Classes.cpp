@@ -72,6 +72,13 @@ int TACSFileIn::GetSampleRate() {
   return value;
 }
 
+int TACSFileIn::TotalSamples() {
+  OpenFile();
+  int value = FTotalSamples;
+  CloseFile();
+  return value;
+}
+
 int TACSFileIn::GetTotalTime() {
   OpenFile();
   int result = 0;

@@ -165,8 +165,8 @@ class TACSFileIn : public TACSStreamedInput {
   void SetStartSample(int Value) { FStartSample = Value; }
   int EndSample() const { return FEndSample; }
   void SetEndSample(int Value) { FEndSample = Value; }
-  // Sample frames in the file (per channel), as the header says.
-  int TotalSamples() const { return FTotalSamples.load(); }
+  // Sample frames in the file (per channel), as the header says; opens and closes like the getters.
+  int TotalSamples();
 
  protected:
   std::string FFileName;

@@ -1,0 +1,116 @@
+#pragma once
+// Builds WAV files byte by byte for the reader's tests, the writer's append tests and the fuzzer's
+// seed corpus.
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tw_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline void Add16(Bytes& b, int v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+inline void Add32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+inline void AddId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+
+// A chunk: id, length (the body's unless given), body.
+inline Bytes Chunk(const char* id, const Bytes& body, long length = -1) {
+  Bytes b;
+  AddId(b, id);
+  Add32(b,
+        length < 0 ? static_cast<std::uint32_t>(body.size()) : static_cast<std::uint32_t>(length));
+  Append(b, body);
+  return b;
+}
+
+// "RIFF" size "WAVE" followed by the given chunks.
+inline Bytes Riff(const std::vector<Bytes>& chunks, const char* riff = "RIFF",
+                  const char* wave = "WAVE") {
+  Bytes inner;
+  for (const auto& c : chunks) Append(inner, c);
+  Bytes b;
+  AddId(b, riff);
+  Add32(b, static_cast<std::uint32_t>(inner.size() + 4));
+  AddId(b, wave);
+  Append(b, inner);
+  return b;
+}
+
+// A fmt body: the 16 common bytes, then `extra`.
+inline Bytes Fmt(int tag, int channels, int rate, int blockAlign, int bits,
+                 const Bytes& extra = {}) {
+  Bytes b;
+  Add16(b, tag);
+  Add16(b, channels);
+  Add32(b, static_cast<std::uint32_t>(rate));
+  Add32(b, static_cast<std::uint32_t>(rate * blockAlign));
+  Add16(b, blockAlign);
+  Add16(b, bits);
+  Append(b, extra);
+  return b;
+}
+
+inline Bytes Count(std::uint32_t n) {
+  Bytes b;
+  Add32(b, n);
+  return b;
+}
+
+// 16-bit samples as little-endian bytes.
+inline Bytes Pcm16(const std::vector<int>& samples) {
+  Bytes b;
+  for (int s : samples) Add16(b, s);
+  return b;
+}
+
+inline Bytes PcmFile(const Bytes& data, int channels = 2, int rate = 44100, int bits = 16) {
+  return Riff(
+      {Chunk("fmt ", Fmt(1, channels, rate, bits * channels / 8, bits)), Chunk("data", data)});
+}
+
+// MS ADPCM fmt extra: cbSize, samples per block, coefficient pairs.
+inline Bytes MsExtra(int samplesPerBlock, const std::vector<std::pair<int, int>>& coefs,
+                     int numCoef = -1) {
+  Bytes b;
+  Add16(b, 4 + 4 * static_cast<int>(coefs.size()));
+  Add16(b, samplesPerBlock);
+  Add16(b, numCoef < 0 ? static_cast<int>(coefs.size()) : numCoef);
+  for (auto [c1, c2] : coefs) {
+    Add16(b, c1);
+    Add16(b, c2);
+  }
+  return b;
+}
+
+inline const std::vector<std::pair<int, int>>& StandardMsCoefs() {
+  static const std::vector<std::pair<int, int>> coefs = {
+      {256, 0}, {512, -256}, {0, 0}, {192, 64}, {240, 0}, {460, -208}, {392, -232}};
+  return coefs;
+}
+
+inline void WriteFile(const std::string& name, const Bytes& b) {
+  std::ofstream(name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+inline Bytes ReadFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::uint32_t At32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+inline int At16(const Bytes& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
+inline int AtS16(const Bytes& b, std::size_t at) { return static_cast<std::int16_t>(At16(b, at)); }
+
+}  // namespace tw_test
