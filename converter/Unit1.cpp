@@ -145,8 +145,7 @@ void TForm1::FormActivate() {
     const std::string folder = tw::ProgramFolder();
     platform::SetCurrentDirectoryA(folder.c_str());
     const std::string wizard = folder + "/Knobwarden.exe";
-    platform::ShellExecuteA(nullptr, nullptr, wizard.c_str(), nullptr, nullptr,
-                            platform::SW_SHOWNORMAL);
+    platform::ShellExecuteA(0, nullptr, wizard.c_str(), nullptr, nullptr, platform::SW_SHOWNORMAL);
     close();
   }
   static constexpr tw::Layout kLayouts[] = {tw::Layout::EnFr, tw::Layout::EnFr, tw::Layout::Nl,
@@ -417,15 +416,14 @@ QString TForm1::HelpPage(int languageIndex) {
 }
 
 void TForm1::JvXPButton8Click() {
-  platform::ShellExecuteA(nullptr, nullptr, Std(WebsitePage()).c_str(), nullptr, nullptr,
+  platform::ShellExecuteA(0, nullptr, Std(WebsitePage()).c_str(), nullptr, nullptr,
                           platform::SW_SHOWNORMAL);
 }
 
 void TForm1::JvXPButton11Click() {
   const QString page = HelpPage(ui.ComboBox3->ItemIndex());
   if (page.isEmpty()) return;
-  platform::ShellExecuteA(nullptr, nullptr, Std(page).c_str(), nullptr, nullptr,
-                          platform::SW_SHOWNORMAL);
+  platform::ShellExecuteA(0, nullptr, Std(page).c_str(), nullptr, nullptr, platform::SW_SHOWNORMAL);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -145,7 +145,7 @@ std::intptr_t Spawn(const std::vector<std::string>& argv, const std::string& dir
 
 }  // namespace
 
-std::intptr_t ShellExecuteA(HWND /*hwnd*/, const char* /*lpOperation*/, const char* lpFile,
+std::intptr_t ShellExecuteA(std::uint32_t /*hwnd*/, const char* /*lpOperation*/, const char* lpFile,
                             const char* lpParameters, const char* lpDirectory, int /*nShowCmd*/) {
   const std::string file = lpFile ? lpFile : "";
   const std::string params = lpParameters ? lpParameters : "";

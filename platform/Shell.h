@@ -29,9 +29,8 @@ inline constexpr std::intptr_t SE_ERR_ACCESSDENIED = 5;
 inline constexpr std::intptr_t SE_ERR_NOASSOC = 31;  // no handler to open the document with
 inline constexpr std::intptr_t SE_ERR_OOM = 8;       // could not start a process
 
-using HWND = void*;
-
-std::intptr_t ShellExecuteA(HWND hwnd, const char* lpOperation, const char* lpFile,
+// `hwnd` is the window that asks (a window number, 0 for none); the shell does not use it.
+std::intptr_t ShellExecuteA(std::uint32_t hwnd, const char* lpOperation, const char* lpFile,
                             const char* lpParameters, const char* lpDirectory, int nShowCmd);
 
 // The error code of the calling thread's last failed shell call (0 after a success).

@@ -51,7 +51,7 @@ std::string WaitForFile(const std::string& path) {
 TEST(Shell, StartsAProgramInTheGivenFolderWithItsParameters) {
   Dir dir;
   WriteScript(dir.path + "/prog", "echo \"$(pwd) $*\" > \"" + dir.path + "/out.txt\"\n");
-  const auto result = platform::ShellExecuteA(nullptr, "open", (dir.path + "/prog").c_str(), "a b",
+  const auto result = platform::ShellExecuteA(0, "open", (dir.path + "/prog").c_str(), "a b",
                                               dir.path.c_str(), platform::SW_SHOW);
   EXPECT_GT(result, 32);
   EXPECT_EQ(platform::GetLastError(), 0u);
@@ -63,9 +63,8 @@ TEST(Shell, ExeNameStartsTheProgramWithoutTheExtension) {
   WriteScript(dir.path + "/Knobwarden", "pwd > \"" + dir.path + "/started.txt\"\n");
   const std::string old = fs::current_path().string();
   ASSERT_TRUE(platform::SetCurrentDirectoryA(dir.path.c_str()));
-  const auto result =
-      platform::ShellExecuteA(nullptr, nullptr, (dir.path + "/Knobwarden.exe").c_str(), nullptr,
-                              nullptr, platform::SW_SHOWNORMAL);
+  const auto result = platform::ShellExecuteA(0, nullptr, (dir.path + "/Knobwarden.exe").c_str(),
+                                              nullptr, nullptr, platform::SW_SHOWNORMAL);
   ASSERT_TRUE(platform::SetCurrentDirectoryA(old.c_str()));
   EXPECT_GT(result, 32);
   // Without a folder of its own, the program inherits ours of the moment of the call.
@@ -74,14 +73,14 @@ TEST(Shell, ExeNameStartsTheProgramWithoutTheExtension) {
 
 TEST(Shell, MissingProgramFailsWithAReadableError) {
   Dir dir;
-  const auto result = platform::ShellExecuteA(nullptr, nullptr, (dir.path + "/Nothing.exe").c_str(),
+  const auto result = platform::ShellExecuteA(0, nullptr, (dir.path + "/Nothing.exe").c_str(),
                                               nullptr, nullptr, platform::SW_SHOWNORMAL);
   EXPECT_LE(result, 32);
   EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(platform::SE_ERR_FNF));
   EXPECT_EQ(platform::ShellErrorText(platform::GetLastError()),
             "The system cannot find the file specified.");
-  EXPECT_LE(platform::ShellExecuteA(nullptr, nullptr, "", nullptr, nullptr, 1), 32);
-  EXPECT_LE(platform::ShellExecuteA(nullptr, nullptr, nullptr, nullptr, nullptr, 1), 32);
+  EXPECT_LE(platform::ShellExecuteA(0, nullptr, "", nullptr, nullptr, 1), 32);
+  EXPECT_LE(platform::ShellExecuteA(0, nullptr, nullptr, nullptr, nullptr, 1), 32);
 }
 
 TEST(Shell, PagesAndDocumentsGoToTheDesktopHandler) {
@@ -92,15 +91,14 @@ TEST(Shell, PagesAndDocumentsGoToTheDesktopHandler) {
     seen.push_back(r);
     return std::intptr_t{42};
   });
-  EXPECT_GT(platform::ShellExecuteA(nullptr, nullptr, "https://example.org/x", nullptr, nullptr, 1),
-            32);
-  EXPECT_GT(platform::ShellExecuteA(nullptr, nullptr, (dir.path + "/help.html").c_str(), nullptr,
-                                    nullptr, 1),
-            32);
+  EXPECT_GT(platform::ShellExecuteA(0, nullptr, "https://example.org/x", nullptr, nullptr, 1), 32);
+  EXPECT_GT(
+      platform::ShellExecuteA(0, nullptr, (dir.path + "/help.html").c_str(), nullptr, nullptr, 1),
+      32);
   // A missing document is refused before anything is started.
-  EXPECT_LE(platform::ShellExecuteA(nullptr, nullptr, (dir.path + "/none.html").c_str(), nullptr,
-                                    nullptr, 1),
-            32);
+  EXPECT_LE(
+      platform::ShellExecuteA(0, nullptr, (dir.path + "/none.html").c_str(), nullptr, nullptr, 1),
+      32);
   platform::SetShellHook({});
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_TRUE(seen[0].openDocument);
@@ -117,8 +115,8 @@ TEST(Shell, HookSeesProgramsWithTheirFolderAndItsResultIsReturned) {
     seen = r;
     return platform::SE_ERR_ACCESSDENIED;
   });
-  const auto result = platform::ShellExecuteA(
-      nullptr, nullptr, (dir.path + "/Tunewisp.exe").c_str(), "-x", dir.path.c_str(), 1);
+  const auto result = platform::ShellExecuteA(0, nullptr, (dir.path + "/Tunewisp.exe").c_str(),
+                                              "-x", dir.path.c_str(), 1);
   platform::SetShellHook({});
   EXPECT_EQ(result, platform::SE_ERR_ACCESSDENIED);
   EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(platform::SE_ERR_ACCESSDENIED));
