@@ -7,7 +7,7 @@
 namespace platform::mixerstate {
 namespace {
 
-constexpr std::int32_t kFactoryVolume = 49151;  // three quarters of 65535
+constexpr std::int32_t kFactoryVolume = 0xC000;  // three quarters: a gain of exactly 0.75
 constexpr std::string_view kHeader = "softcard-mixer-state 1";
 constexpr std::size_t kMaxStoredValues = 4096;  // far above any control; bounds a hostile file
 
@@ -254,7 +254,7 @@ float Gain(const std::vector<std::int32_t>& volume) {
   if (volume.empty()) return 0.0f;
   double sum = 0;
   for (std::int32_t v : volume) sum += v;
-  return static_cast<float>(sum / static_cast<double>(volume.size()) / 65535.0);
+  return static_cast<float>(sum / static_cast<double>(volume.size()) / 65536.0);
 }
 
 const ControlDef* FirstOfType(const LineDef& line, DWORD type) {

@@ -152,9 +152,6 @@ class Card {
 // (the card calls it from its render thread, also while it is being created). The card applies a
 // polled value only when it differs from the previous poll, so SetLevels pushes stay in force until
 // the mixer state really changes.
-// Until the mixer layer defines it, platform/SoftcardFactoryLevels.cpp returns the factory levels;
-// the mixer layer deletes that file (and its line in platform/CMakeLists.txt) when it lands its
-// own.
 Levels CurrentLevels();
 
 // GetTickCount(): milliseconds of card time.

@@ -246,8 +246,8 @@ TEST(AudioMixerValues, StereoLineReadsAndWritesBothChannels) {
   TAudioMixer mixer(nullptr);
   Line l = Get(mixer, 0, 0);  // "SW Synth"
   EXPECT_TRUE(l.ok);
-  EXPECT_EQ(l.L, 49151);
-  EXPECT_EQ(l.R, 49151);
+  EXPECT_EQ(l.L, 49152);
+  EXPECT_EQ(l.R, 49152);
   EXPECT_EQ(l.M, 0);
   EXPECT_TRUE(l.Stereo);
   EXPECT_FALSE(l.VolDisabled);
@@ -266,7 +266,7 @@ TEST(AudioMixerValues, StereoLineReadsAndWritesBothChannels) {
   EXPECT_EQ(probe.Values(0, 0, MIXERCONTROL_CONTROLTYPE_MUTE), (V{0}));
 
   Line master = Get(mixer, 0, -1);
-  EXPECT_EQ(master.L, 49151);
+  EXPECT_EQ(master.L, 49152);
   EXPECT_FALSE(master.IsSelect);
   EXPECT_TRUE(mixer.SetVolume(0, -1, 10, 20, 1));
   EXPECT_EQ(probe.Values(0, -1, MIXERCONTROL_CONTROLTYPE_VOLUME), (V{10, 20}));
@@ -299,7 +299,7 @@ TEST(AudioMixerValues, UnusualLines) {
   // Model indices of "Playback": 0 Mono In, 1 Disabled, 2 Silent Line, 3 Surround, 4 Wide,
   // 5 Controls Fail, 6 Read Fails, 7 Many Controls.
   Line disabled = Get(mixer, 0, 1);
-  EXPECT_EQ(disabled.L, 49151);
+  EXPECT_EQ(disabled.L, 49152);
   EXPECT_TRUE(disabled.VolDisabled);
   EXPECT_TRUE(disabled.MuteDisabled);
 
@@ -320,7 +320,7 @@ TEST(AudioMixerValues, UnusualLines) {
   EXPECT_EQ(wide.L, -1);
   EXPECT_TRUE(wide.VolDisabled);
   EXPECT_TRUE(mixer.SetVolume(0, 4, 7, 7, -1));
-  EXPECT_EQ(probe.Values(0, 5, MIXERCONTROL_CONTROLTYPE_VOLUME), V(110, 49151));
+  EXPECT_EQ(probe.Values(0, 5, MIXERCONTROL_CONTROLTYPE_VOLUME), V(110, 49152));
 
   Line noControls = Get(mixer, 0, 5);
   ExpectUntouched(noControls);
@@ -370,14 +370,14 @@ TEST(AudioMixerSelection, SelectionStandsInForMute) {
   EXPECT_EQ(mix.M, 1);
   EXPECT_TRUE(mix.IsSelect);
   EXPECT_FALSE(mix.MuteDisabled);
-  EXPECT_EQ(mix.L, 49151);
+  EXPECT_EQ(mix.L, 49152);
   Line cd = Get(mixer, 1, 2);
   EXPECT_EQ(cd.M, 0);
   EXPECT_TRUE(cd.IsSelect);
 
   EXPECT_TRUE(mixer.SetVolume(1, 3, -1, -1, 1));
   EXPECT_EQ(probe.Mux(1), (V{0, 0, 0, 1, 0}));
-  EXPECT_EQ(probe.Values(1, 3, MIXERCONTROL_CONTROLTYPE_VOLUME), (V{49151, 49151}));
+  EXPECT_EQ(probe.Values(1, 3, MIXERCONTROL_CONTROLTYPE_VOLUME), (V{49152, 49152}));
   EXPECT_TRUE(mixer.SetVolume(1, 1, 12800, 12800, 1));
   EXPECT_EQ(probe.Mux(1), (V{0, 1, 0, 0, 0}));  // every other item sent as 0
   EXPECT_EQ(probe.Values(1, 1, MIXERCONTROL_CONTROLTYPE_VOLUME), (V{12800, 12800}));
@@ -489,8 +489,8 @@ TEST(AudioMixerStateFile, ValuesSetInOneProcessAreReadInAnother) {
   }
   EXPECT_EQ(RunChild({"expect", "0", "1", "25000", "24000", "1"}), 0);
   EXPECT_EQ(RunChild({"expect", "1", "1", "12800", "12800", "1"}), 0);
-  EXPECT_EQ(RunChild({"expect", "1", "0", "49151", "49151", "0"}), 0);
-  EXPECT_EQ(RunChild({"expect", "1", "0", "49151", "49151", "1"}), 1);  // the check can fail
+  EXPECT_EQ(RunChild({"expect", "1", "0", "49152", "49152", "0"}), 0);
+  EXPECT_EQ(RunChild({"expect", "1", "0", "49152", "49152", "1"}), 1);  // the check can fail
 
   ASSERT_EQ(RunChild({"set", "0", "3", "777", "-1", "0"}), 0);
   TAudioMixer mixer(nullptr);

@@ -126,7 +126,7 @@ TEST(MixerTopology, FactoryStateRecordsWhatIsPlayed) {
   HMIXER h = OpenPlain(0);
   MIXERLINE speakers = Destination(h, 0);
   EXPECT_EQ(Read(h, ControlOfType(h, speakers, MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID, 2),
-            (std::vector<std::int32_t>{49151, 49151}));
+            (std::vector<std::int32_t>{49152, 49152}));
   EXPECT_EQ(Read(h, ControlOfType(h, speakers, MIXERCONTROL_CONTROLTYPE_MUTE).dwControlID, 1),
             (std::vector<std::int32_t>{0}));
   for (DWORD s = 0; s < 5; ++s) {
@@ -139,10 +139,8 @@ TEST(MixerTopology, FactoryStateRecordsWhatIsPlayed) {
 
   softcard::Levels levels = mixerGetLevels();
   EXPECT_EQ(levels.recordSource, softcard::Levels::RecordSource::StereoMix);
-  EXPECT_NEAR(levels.speakerMaster, 0.75f, 0.001f);
-  EXPECT_NEAR(levels.speakerSynth, 0.75f, 0.001f);
-  EXPECT_NEAR(levels.recordLine, 0.75f, 0.001f);
-  EXPECT_NEAR(levels.recordMaster, 0.75f, 0.001f);
+  // The card's levels before its first poll are the same: nothing jumps when it starts.
+  EXPECT_EQ(levels, softcard::Levels{});
   mixerClose(h);
 }
 
@@ -347,27 +345,27 @@ TEST(MixerLevels, CardGainsFollowTheMixer) {
               MMSYSERR_NOERROR);
   };
   set(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, {65535, 65535});
-  set(Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_VOLUME, {13107, 13107});
-  set(Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {0, 65535});  // balance: the mean
+  set(Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_VOLUME, {16384, 16384});
+  set(Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {0, 32768});  // balance: the mean
   softcard::Levels l = mixerGetLevels();
-  EXPECT_FLOAT_EQ(l.speakerMaster, 1.0f);
-  EXPECT_NEAR(l.speakerSynth, 0.2f, 1e-6);  // linear taper
-  EXPECT_NEAR(l.speakerWave, 0.5f, 1e-6);
+  EXPECT_NEAR(l.speakerMaster, 1.0f, 2e-5);
+  EXPECT_FLOAT_EQ(l.speakerSynth, 0.25f);  // linear taper: value / 65536
+  EXPECT_FLOAT_EQ(l.speakerWave, 0.25f);
 
   set(Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_MUTE, {1});
   set(speakers, MIXERCONTROL_CONTROLTYPE_MUTE, {1});
   l = mixerGetLevels();
   EXPECT_EQ(l.speakerSynth, 0.0f);
   EXPECT_EQ(l.speakerMaster, 0.0f);
-  EXPECT_NEAR(l.speakerWave, 0.5f, 1e-6);  // a mute of one line leaves the others
+  EXPECT_FLOAT_EQ(l.speakerWave, 0.25f);  // a mute of one line leaves the others
 
-  set(Source(h, 1, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {6553, 6554});
-  set(Destination(h, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {65535, 65535});
+  set(Source(h, 1, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {6553, 6555});
+  set(Destination(h, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {32768, 32768});
   ASSERT_EQ(SelectRecording(h, 1), MMSYSERR_NOERROR);
   l = mixerGetLevels();
   EXPECT_EQ(l.recordSource, softcard::Levels::RecordSource::Synth);
-  EXPECT_NEAR(l.recordLine, 0.1f, 1e-4);
-  EXPECT_FLOAT_EQ(l.recordMaster, 1.0f);
+  EXPECT_FLOAT_EQ(l.recordLine, 6554.0f / 65536);
+  EXPECT_FLOAT_EQ(l.recordMaster, 0.5f);
 
   ASSERT_EQ(SelectRecording(h, 3), MMSYSERR_NOERROR);  // "Line In": nothing plays there
   EXPECT_EQ(mixerGetLevels().recordSource, softcard::Levels::RecordSource::Silent);
@@ -382,7 +380,7 @@ TEST(MixerLevels, OnlyTheCardsOwnDeviceDrivesTheSound) {
       Write(quirks, ControlOfType(quirks, playback, MIXERCONTROL_CONTROLTYPE_MUTE).dwControlID, 1,
             {1}),
       MMSYSERR_NOERROR);
-  EXPECT_NEAR(mixerGetLevels().speakerMaster, 0.75f, 1e-3);
+  EXPECT_EQ(mixerGetLevels().speakerMaster, 0.75f);
   HMIXER card = OpenPlain(1);
   ASSERT_EQ(
       Write(card,
@@ -427,7 +425,7 @@ TEST(MixerStateFile, CorruptFileGivesFactoryValuesAndIsKeptUntilAChange) {
   env.Restart();
   HMIXER h = OpenPlain(0);
   MIXERCONTROL volume = ControlOfType(h, Destination(h, 0), MIXERCONTROL_CONTROLTYPE_VOLUME);
-  EXPECT_EQ(Read(h, volume.dwControlID, 2), (std::vector<std::int32_t>{49151, 49151}));
+  EXPECT_EQ(Read(h, volume.dwControlID, 2), (std::vector<std::int32_t>{49152, 49152}));
   EXPECT_EQ(ReadText(env.file()), garbage);  // reading never rewrites
 
   ASSERT_EQ(Write(h, volume.dwControlID, 2, {7, 8}), MMSYSERR_NOERROR);
@@ -472,8 +470,8 @@ TEST(MixerStateFile, BadLinesAreIgnoredOneByOne) {
   env.Restart();
   h = OpenPlain(0);
   EXPECT_EQ(Read(h, master, 2), (std::vector<std::int32_t>{100, 200}));
-  EXPECT_EQ(Read(h, synth, 2), (std::vector<std::int32_t>{49151, 49151}));
-  EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{49151, 49151}));
+  EXPECT_EQ(Read(h, synth, 2), (std::vector<std::int32_t>{49152, 49152}));
+  EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{49152, 49152}));
   EXPECT_EQ(Read(h, mute, 1), (std::vector<std::int32_t>{0}));
   EXPECT_EQ(Read(h, mux, 1, 5), (std::vector<std::int32_t>{1, 0, 0, 0, 0}));
   mixerClose(h);
@@ -545,7 +543,7 @@ TEST(MixerStateFile, ChangesOfAnotherProcessAreSeenAndNotified) {
 
   // A state file deleted by hand puts the factory values back.
   std::filesystem::remove(env.file());
-  EXPECT_EQ(Read(h, synth, 2), (std::vector<std::int32_t>{49151, 49151}));
+  EXPECT_EQ(Read(h, synth, 2), (std::vector<std::int32_t>{49152, 49152}));
   mixerClose(h);
   DeallocateHWnd(wnd);
 }
@@ -554,7 +552,7 @@ TEST(MixerStateFile, ValueWrittenByOneProcessIsReadByAnother) {
   ScopedMixerEnv env;
   HMIXER h = OpenPlain(0);
   DWORD wave = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
-  EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{49151, 49151}));
+  EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{49152, 49152}));
 
   ASSERT_EQ(RunChild({"write", std::to_string(wave), "2024", "4048"}), 0);
   EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{2024, 4048}));
