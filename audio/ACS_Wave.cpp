@@ -302,9 +302,35 @@ TDVIADPCMHeader TDVIADPCMHeader::Unpack(const std::uint8_t* In) {
 // =============================================================================================
 // TWaveOut
 
-TWaveOut::TWaveOut(platform::TComponent* AOwner) : TACSFileOut(AOwner) {}
+TWaveOut::TWaveOut(platform::TComponent* AOwner) : TACSFileOut(AOwner), FWriteBack(kWriteBack) {}
 
-TWaveOut::~TWaveOut() { EndWorker(); }
+TWaveOut::~TWaveOut() {
+  EndWorker();
+  // A run abandoned by the destruction keeps what it had recorded.
+  try {
+    if (FStream) FlushData();
+  } catch (...) {
+  }
+}
+
+void TWaveOut::WriteData(const std::uint8_t* Data, int Count) {
+  while (Count > 0) {
+    const int room = static_cast<int>(kWriteBack - (FWriteBackAt + FWriteBackBytes) % kWriteBack);
+    const int take = std::min(Count, room);
+    std::memcpy(FWriteBack.data() + FWriteBackBytes, Data, static_cast<std::size_t>(take));
+    FWriteBackBytes += take;
+    Data += take;
+    Count -= take;
+    if (take == room) FlushData();
+  }
+}
+
+void TWaveOut::FlushData() {
+  const int bytes = FWriteBackBytes;
+  FWriteBackBytes = 0;
+  FWriteBackAt += bytes;
+  if (bytes > 0) FStream->WriteBuffer(FWriteBack.data(), bytes);
+}
 
 void TWaveOut::SetWavType(TWavType Value) {
   if (Busy()) return;
@@ -387,6 +413,7 @@ void TWaveOut::ReadAppendHeader() {
 void TWaveOut::Prepare() {
   FEndOfInput = false;
   FAppended = false;
+  FWriteBackBytes = 0;
   FDataWritten = 0;
   FFramesTaken = 0;
   if (FFileName.empty()) throw EACSException("File name is not assigned.");
@@ -418,7 +445,7 @@ void TWaveOut::Prepare() {
               static_cast<std::uint16_t>(bits) != FExistingBits ||
               static_cast<std::uint16_t>(FChannels) != FExistingChannels)
             throw EACSException("Cannot append data in different audio format.");
-          FStream->Seek(0, platform::soEnd);
+          FWriteBackAt = FStream->Seek(0, platform::soEnd);
           FAppended = true;
         } else {
           TWaveHeader header;
@@ -426,6 +453,7 @@ void TWaveOut::Prepare() {
           std::uint8_t bytes[TWaveHeader::kBytes];
           header.Pack(bytes);
           FStream->WriteBuffer(bytes, sizeof bytes);
+          FWriteBackAt = sizeof bytes;
           FPlannedData = header.DataSize;
         }
       } else {
@@ -437,7 +465,7 @@ void TWaveOut::Prepare() {
           // A block size the layout cannot hold would make the encoder write past its block.
           if (!ImaLayoutFits(FChannels, FBlockSize))
             throw EACSException("Cannot append data to this .wav file.");
-          FStream->Seek(0, platform::soEnd);
+          FWriteBackAt = FStream->Seek(0, platform::soEnd);
           FAppended = true;
         } else {
           if (!ImaLayoutFits(FChannels, FBlockSize))
@@ -449,6 +477,7 @@ void TWaveOut::Prepare() {
           std::uint8_t bytes[TDVIADPCMHeader::kBytes];
           header.Pack(bytes);
           FStream->WriteBuffer(bytes, sizeof bytes);
+          FWriteBackAt = sizeof bytes;
           FPlannedData = header.DataSize;
           FLeftStepIndex = 0;
           FRightStepIndex = 0;
@@ -479,7 +508,7 @@ bool TWaveOut::DoOutput(bool Abort) {
       return false;
     }
     if (got <= 0) return false;
-    FStream->WriteBuffer(FBuffer, got);
+    WriteData(FBuffer, got);
     FDataWritten += got;
     return true;
   }
@@ -512,7 +541,7 @@ bool TWaveOut::DoOutput(bool Abort) {
     } else {
       EncodeImaBlockMono(FPcmBlock.data() + 1, FCodeBlock.data());
     }
-    FStream->WriteBuffer(FCodeBlock.data(), FBlockSize);
+    WriteData(FCodeBlock.data(), FBlockSize);
     FDataWritten += FBlockSize;
     return true;
   }
@@ -587,9 +616,15 @@ void TWaveOut::Done() {
   std::exception_ptr failure;
   if (FStream) {
     try {
-      PatchHeader();
+      FlushData();
     } catch (...) {
       failure = std::current_exception();
+    }
+    // Even after a failed write the header should describe what the file holds.
+    try {
+      PatchHeader();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
     }
   }
   // Released and forgotten whatever happened, so that no later Done touches it again.

@@ -140,6 +140,12 @@ class TWaveOut : public TACSFileOut {
  private:
   void DecodeAppendFmt(const std::uint8_t* Body);
   void PatchHeader();
+  // Data goes to the file through a write-back buffer whose writes end on 64 KB file offsets:
+  // the 44- or 60-byte header would otherwise leave every block write straddling page boundaries,
+  // which costs the page cache about as much again as the write itself.
+  void WriteData(const std::uint8_t* Data, int Count);
+  // Writes what the buffer holds; the buffer is empty afterwards, also after a failure.
+  void FlushData();
 
   bool FEndOfInput = false;
   std::uint8_t FBuffer[kBufferSize];
@@ -164,6 +170,10 @@ class TWaveOut : public TACSFileOut {
   std::int64_t FFramesTaken = 0;         // ADPCM: samples per channel taken from the Input
   std::vector<std::int16_t> FPcmBlock;   // ADPCM: one block's samples, interleaved
   std::vector<std::uint8_t> FCodeBlock;  // ADPCM: one encoded block
+  static constexpr int kWriteBack = 65536;
+  std::vector<std::uint8_t> FWriteBack;  // kWriteBack bytes, allocated once
+  int FWriteBackBytes = 0;               // bytes waiting in FWriteBack
+  std::int64_t FWriteBackAt = 0;         // file offset of FWriteBack's first byte
 };
 
 // ---------------------------------------------------------------------------------------------

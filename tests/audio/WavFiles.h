@@ -3,6 +3,7 @@
 // seed corpus.
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -112,5 +113,16 @@ inline std::uint32_t At32(const Bytes& b, std::size_t at) {
 }
 inline int At16(const Bytes& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
 inline int AtS16(const Bytes& b, std::size_t at) { return static_cast<std::int16_t>(At16(b, at)); }
+
+// With TW_SAVE_CORPUS set to a folder, small files the tests make are also kept there, as seeds
+// for the WAV reader's fuzzer.
+inline void SaveSeed(const std::string& name, const Bytes& b) {
+  const char* dir = std::getenv("TW_SAVE_CORPUS");
+  if (!dir || b.size() > 8192) return;
+  std::string base = name.substr(name.find_last_of('/') + 1);
+  for (char& c : base)
+    if (c == ' ' || static_cast<unsigned char>(c) > 127) c = '_';
+  WriteFile(std::string(dir) + "/" + base, b);
+}
 
 }  // namespace tw_test

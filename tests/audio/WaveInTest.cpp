@@ -45,6 +45,9 @@ class WaveIn : public ::testing::Test {
   TWaveIn& Open(const Bytes& file, const std::string& name = "in put é.wav") {
     const std::string path = dir / name;
     WriteFile(path, file);
+    SaveSeed(
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" + name,
+        file);
     auto* in = new TWaveIn(&owner);
     in->SetFileName(path);
     return *in;

@@ -63,7 +63,13 @@ class WaveOut : public ::testing::Test {
     std::lock_guard lock(outcome.mutex);
     return outcome.failure;
   }
-  Bytes Read(const std::string& name) { return ReadFile(dir / name); }
+  Bytes Read(const std::string& name) {
+    Bytes file = ReadFile(dir / name);
+    SaveSeed(std::string("out_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                 "_" + name,
+             file);
+    return file;
+  }
 
   TempDir dir;
   Outcome outcome;
@@ -164,6 +170,21 @@ TEST_F(WaveOut, InsideOnDoneTheFileIsClosedAndComplete) {
   RunToEnd(out);
   EXPECT_EQ(statusInDone, 2);
   EXPECT_EQ(readInDone, data);
+}
+
+TEST_F(WaveOut, ARecordingAbandonedByDestroyingTheWriterKeepsEverythingItPulled) {
+  auto& src = Source({});
+  src.endless = true;
+  src.openLength = true;
+  auto out = std::make_unique<OpenWaveOut>(nullptr);
+  out->SetFileName(dir / "abandoned.wav");
+  out->SetInput(&src);
+  out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return src.requests > 10; }));
+  out.reset();
+  Bytes file = Read("abandoned.wav");
+  EXPECT_EQ(file.size() - 44, static_cast<std::size_t>(src.requests) * 16384);
+  EXPECT_EQ(At32(file, 40), 0xFFFFFFFFu) << "no Done: the header stays as planned";
 }
 
 TEST_F(WaveOut, AFailingInputEndsTheRecordingWithWhatCameBefore) {
