@@ -1,5 +1,7 @@
 #include "audio/ACS_Wave.h"
 
+#include "audio/WaveConverter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -815,13 +817,18 @@ void TWaveIn::OpenAcm() {
   FStream = std::move(FKeptStream);
 }
 
-bool TWaveIn::ConvertAcmImage(platform::TStream& /*File*/, platform::TMemoryStream& /*Image*/) {
-  // ---- compression manager hook -------------------------------------------------------------
-  // To be done with the compression manager's converter: load the wave from File, let the
-  // compression manager suggest a PCM format for the file's format (format tag 1, suggestion by
-  // format tag), convert, and save the PCM WAV image into Image. Until then no compressed file
-  // converts.
-  return false;
+bool TWaveIn::ConvertAcmImage(platform::TStream& File, platform::TMemoryStream& Image) {
+  TWaveConverter converter;
+  converter.LoadFromWave(File);
+  // Ask for PCM and let the compression manager fill in the rest of the format.
+  converter.NewFormat[0] = MSAcm::WAVE_FORMAT_PCM & 0xFF;
+  converter.NewFormat[1] = MSAcm::WAVE_FORMAT_PCM >> 8;
+  if (MSAcm::acmFormatSuggest(nullptr, converter.CurrentFormat, converter.NewFormat,
+                              MSAcm::kFormatRecordSize,
+                              MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG) != MSAcm::MMSYSERR_NOERROR)
+    return false;
+  if (converter.Convert() != 0) return false;
+  return converter.SaveWaveTo(Image) == 0;
 }
 
 void TWaveIn::CloseFile() {

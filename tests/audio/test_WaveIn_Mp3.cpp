@@ -1,0 +1,156 @@
+// WAV files that hold MPEG layer 3 data (format tag 85), read through TWaveIn: the file is
+// converted to PCM through the compression manager when it is opened.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "audio/ACS_Converters.h"
+#include "audio/ACS_Wave.h"
+#include "platform/Stream.h"
+#include "tests/audio/TestSupport.h"
+#include "tests/support/Mp3Encode.h"
+
+using tw_test::TempDir;
+
+namespace {
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::int16_t> readAll(TACSInput& in, int piece = 16384) {
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(piece));
+  for (;;) {
+    const int n = in.GetData(buf.data(), piece);
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf.begin(), buf.begin() + n);
+  }
+  std::vector<std::int16_t> s(bytes.size() / 2);
+  if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 2);
+  return s;
+}
+
+class WaveInMp3 : public ::testing::Test {
+ protected:
+  TWaveIn& reader(const std::vector<std::uint8_t>& file,
+                  const std::string& name = "mp3 in wav é.wav") {
+    const std::string path = dir / name;
+    writeFile(path, file);
+    auto* in = new TWaveIn(&owner);  // owned by `owner`
+    in->SetFileName(path);
+    return *in;
+  }
+
+  TempDir dir;
+  platform::TComponent owner{nullptr};
+};
+
+}  // namespace
+
+TEST_F(WaveInMp3, DeliversTheDecodedSignalAsPcm) {
+  const int rate = 44100, frames = 2 * rate;
+  const auto pcm = testsupport::Sine(rate, 2, frames, {440, 1200}, 12000);
+  const auto mp3 = testsupport::EncodeMp3(pcm, rate, 2, 128);
+  TWaveIn& in = reader(testsupport::Mp3Wave(mp3, rate, 2, 128));
+
+  EXPECT_EQ(in.WavType(), wtACM);
+  EXPECT_EQ(in.GetChannels(), 2);
+  EXPECT_EQ(in.GetSampleRate(), rate);
+  EXPECT_EQ(in.GetBitsPerSample(), 16);
+  EXPECT_EQ(in.GetTotalTime(), 2);
+  in.Init();
+  // Whole frames of 1152 samples: the encoder's delay and padding add at most a few of them.
+  const int size = in.Size();
+  EXPECT_EQ(size % (1152 * 4), 0);
+  EXPECT_GE(size, frames * 4);
+  EXPECT_LE(size, (frames + 3 * 1152) * 4);
+  EXPECT_EQ(in.TotalSamples(), size / 4);
+  const auto out = readAll(in, 5000);
+  in.Flush();
+  ASSERT_EQ(out.size() * 2, static_cast<std::size_t>(size));
+  // 441 samples hold whole cycles of both tones.
+  EXPECT_NEAR(testsupport::ToneAmplitude(out, 2, 0, rate, 440, 30000, 441 * 40), 12000, 1200);
+  EXPECT_NEAR(testsupport::ToneAmplitude(out, 2, 1, rate, 1200, 30000, 441 * 40), 12000, 1200);
+  EXPECT_LT(testsupport::ToneAmplitude(out, 2, 0, rate, 1200, 30000, 441 * 40), 300);
+}
+
+TEST_F(WaveInMp3, MonoMpeg2) {
+  const int rate = 22050;
+  const auto mp3 =
+      testsupport::EncodeMp3(testsupport::Sine(rate, 1, rate, {300}, 9000), rate, 1, 32);
+  TWaveIn& in = reader(testsupport::Mp3Wave(mp3, rate, 1, 32));
+  EXPECT_EQ(in.GetChannels(), 1);
+  EXPECT_EQ(in.GetSampleRate(), rate);
+  in.Init();
+  const int size = in.Size();
+  const auto whole = readAll(in);
+  in.Flush();
+  EXPECT_EQ(whole.size() * 2, static_cast<std::size_t>(size));
+  EXPECT_EQ(whole.size() % 576, 0u);
+  EXPECT_GE(whole.size(), static_cast<std::size_t>(rate));
+  EXPECT_NEAR(testsupport::ToneAmplitude(whole, 1, 0, rate, 300, 5000, 2205 * 3), 9000, 900);
+
+  // A second run reads the file again: the image is made anew at each first open.
+  in.Init();
+  EXPECT_EQ(readAll(in), whole);
+  in.Flush();
+}
+
+TEST_F(WaveInMp3, GarbageInTheDataChunkDeliversNothing) {
+  std::vector<std::uint8_t> garbage(8000);
+  std::uint32_t x = 99;
+  for (auto& b : garbage) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<std::uint8_t>(x >> 16);
+  }
+  TWaveIn& in = reader(testsupport::Mp3Wave(garbage, 44100, 2, 128));
+  EXPECT_EQ(in.WavType(), wtACM);
+  in.Init();
+  EXPECT_EQ(in.Size(), 0);
+  char buf[1024];
+  EXPECT_EQ(in.GetData(buf, sizeof buf), 0);
+  in.Flush();
+}
+
+TEST_F(WaveInMp3, LowerCaseRiffIsNotConverted) {
+  // The header walk takes "riff" for "RIFF", but the converter does not: no image, nothing
+  // delivered.
+  const int rate = 44100;
+  const auto mp3 =
+      testsupport::EncodeMp3(testsupport::Sine(rate, 2, 10000, {440, 440}, 9000), rate, 2, 128);
+  TWaveIn& in = reader(testsupport::Mp3Wave(mp3, rate, 2, 128, "riff"));
+  EXPECT_EQ(in.WavType(), wtACM);
+  in.Init();
+  EXPECT_EQ(in.Size(), 0);
+  EXPECT_TRUE(readAll(in).empty());
+  in.Flush();
+
+  TWaveIn& upper = reader(testsupport::Mp3Wave(mp3, rate, 2, 128), "upper.wav");
+  upper.Init();
+  EXPECT_GT(upper.Size(), 0);
+  upper.Flush();
+}
+
+TEST_F(WaveInMp3, ReadsThroughTheRateConverter) {
+  // The converted image as the input of a chain: 44100 Hz mp3 to 22050 Hz PCM.
+  const int rate = 44100;
+  const auto mp3 =
+      testsupport::EncodeMp3(testsupport::Sine(rate, 2, rate, {500, 500}, 10000), rate, 2, 128);
+  TWaveIn& in = reader(testsupport::Mp3Wave(mp3, rate, 2, 128));
+  TRateConverter rc(nullptr);
+  rc.SetInput(&in);
+  rc.SetOutSampleRate(22050);
+  rc.Init();
+  EXPECT_EQ(rc.GetChannels(), 2);
+  EXPECT_EQ(rc.Size(), in.Size() / 2);
+  const auto out = readAll(rc);
+  rc.Flush();
+  EXPECT_EQ(out.size() * 2, static_cast<std::size_t>(rc.Size()));
+  EXPECT_NEAR(testsupport::ToneAmplitude(out, 2, 0, 22050, 500, 6000, 2205 * 2), 10000, 1000);
+}
