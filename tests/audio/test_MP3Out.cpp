@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/ACS_LAME.h"
+#include "audio/ACS_Wave.h"
 #include "tests/audio/EncodedAudio.h"
 #include "tests/audio/EncoderTestSupport.h"
 #include "tests/audio/TestSupport.h"
@@ -261,6 +262,23 @@ TEST_F(MP3Writer, ShortBlocksDropTheirIncompleteLastFrame) {
   ASSERT_TRUE(Run("odd.mp3"));
   // 163840 bytes arrive as ten blocks of 16383 bytes and one of 10: 10 x 4095 + 2 frames.
   EXPECT_EQ(DecodeMp3(path).Frames(), 10u * 4095 + 2);
+}
+
+TEST_F(MP3Writer, EncodesAWavFileReadThroughTheWavReader) {
+  const std::string wav = dir / "in put.wav";
+  enctest::WriteToneWav(wav, 22050, 2, 16, 3.0, kLeftHz, kRightHz, kAmplitude);
+  auto* wave = new TWaveIn(&owner);
+  wave->SetFileName(wav);
+  mp3->SetInput(wave);
+  mp3->SetSampleRate(sr22kHz);
+  ASSERT_TRUE(Run("from wav.mp3"));
+  ASSERT_EQ(ev.failures, 0) << ev.Failure();
+  EXPECT_EQ(ev.progress.back(), 100);
+  const auto pcm = DecodeMp3(path);
+  EXPECT_EQ(pcm.rate, 22050);
+  EXPECT_EQ(pcm.Frames(), 3u * 22050);
+  EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
+  EXPECT_NEAR(ToneAmplitude(pcm, 1, kRightHz), kAmplitude, 0.05);
 }
 
 // ---- VBR and its header

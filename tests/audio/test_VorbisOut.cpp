@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/ACS_Vorbis.h"
+#include "audio/ACS_Wave.h"
 #include "tests/audio/EncodedAudio.h"
 #include "tests/audio/EncoderTestSupport.h"
 #include "tests/audio/TestSupport.h"
@@ -337,6 +338,23 @@ TEST_F(VorbisWriter, EightBitInputIsWidenedNotEncodedAsNoise) {
   EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
   EXPECT_NEAR(ToneAmplitude(pcm, 1, kRightHz), kAmplitude, 0.05);
   EXPECT_LT(ToneAmplitude(pcm, 0, kRightHz), 0.02);
+}
+
+TEST_F(VorbisWriter, EncodesAnEightBitWavFileReadThroughTheWavReader) {
+  const std::string wav = dir / "in put.wav";
+  enctest::WriteToneWav(wav, 11025, 1, 8, 3.0, kLeftHz, kRightHz, kAmplitude);
+  auto* wave = new TWaveIn(&owner);
+  wave->SetFileName(wav);
+  ogg->SetInput(wave);
+  ASSERT_TRUE(Run("from wav.ogg"));
+  ASSERT_EQ(ev.failures, 0) << ev.Failure();
+  EXPECT_EQ(ev.progress.back(), 100);
+  const auto pcm = DecodeOgg(path);
+  EXPECT_EQ(pcm.rate, 11025);
+  ASSERT_EQ(pcm.channels, 1);
+  EXPECT_EQ(pcm.Frames(), 3u * 11025);
+  EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
+  EXPECT_NEAR(ToneAmplitude(pcm, 0, kRightHz), kAmplitude, 0.05);
 }
 
 TEST_F(VorbisWriter, ShortBlocksDropTheirIncompleteLastFrame) {
