@@ -11,6 +11,7 @@
 #include "audio/ACS_Wave.h"
 #include "platform/Stream.h"
 #include "tests/audio/TestSupport.h"
+#include "tests/audio/WavFiles.h"
 #include "tests/support/Mp3Encode.h"
 
 using tw_test::TempDir;
@@ -42,6 +43,10 @@ class WaveInMp3 : public ::testing::Test {
                   const std::string& name = "mp3 in wav é.wav") {
     const std::string path = dir / name;
     writeFile(path, file);
+    tw_test::SaveSeed(std::string("mp3_") +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                          name,
+                      file);
     auto* in = new TWaveIn(&owner);  // owned by `owner`
     in->SetFileName(path);
     return *in;
@@ -153,4 +158,32 @@ TEST_F(WaveInMp3, ReadsThroughTheRateConverter) {
   rc.Flush();
   EXPECT_EQ(out.size() * 2, static_cast<std::size_t>(rc.Size()));
   EXPECT_NEAR(testsupport::ToneAmplitude(out, 2, 0, 22050, 500, 6000, 2205 * 2), 10000, 1000);
+}
+
+TEST_F(WaveInMp3, EveryMpegVersionAndChannelCount) {
+  // MPEG-1 (32000 Hz and up, 1152 samples a frame), MPEG-2 and MPEG-2.5 (576 samples a frame).
+  struct Case {
+    int rate, channels, kbps;
+  };
+  for (const Case& c :
+       {Case{8000, 1, 8}, Case{11025, 2, 16}, Case{24000, 1, 32}, Case{48000, 2, 64}}) {
+    const int frames = c.rate / 2;
+    const double tone = c.rate / 40.0;  // 40 samples a cycle
+    const auto mp3 =
+        testsupport::EncodeMp3(testsupport::Sine(c.rate, c.channels, frames, {tone, tone}, 10000),
+                               c.rate, c.channels, c.kbps);
+    TWaveIn& in = reader(testsupport::Mp3Wave(mp3, c.rate, c.channels, c.kbps),
+                         std::to_string(c.rate) + "_" + std::to_string(c.channels) + ".wav");
+    SCOPED_TRACE(c.rate);
+    EXPECT_EQ(in.GetSampleRate(), c.rate);
+    EXPECT_EQ(in.GetChannels(), c.channels);
+    in.Init();
+    const auto out = readAll(in);
+    in.Flush();
+    const std::size_t perFrame = c.rate >= 32000 ? 1152 : 576;
+    EXPECT_EQ(out.size() % (perFrame * c.channels), 0u);
+    EXPECT_GE(out.size(), static_cast<std::size_t>(frames * c.channels));
+    EXPECT_NEAR(testsupport::ToneAmplitude(out, c.channels, 0, c.rate, tone, frames / 2, 800),
+                10000, 2000);
+  }
 }
