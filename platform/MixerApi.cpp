@@ -325,8 +325,8 @@ class MixerService {
   void Init() {
     if (initialised_) return;
     initialised_ = true;
-    const char* spec = std::getenv("SOFTCARD_TOPOLOGY");
-    devices_ = mixerstate::BuildTopology(spec ? spec : "standard");
+    const char* kinds = std::getenv("SOFTCARD_TOPOLOGY");
+    devices_ = mixerstate::BuildTopology(kinds ? kinds : "standard");
     known_ = devices_;
     if (std::none_of(known_.begin(), known_.end(),
                      [](const DeviceDef& d) { return d.key == "standard"; })) {

@@ -299,14 +299,14 @@ const LineDef* DeviceDef::FindLine(DWORD id) const {
   return nullptr;
 }
 
-std::vector<DeviceDef> BuildTopology(std::string_view spec) {
+std::vector<DeviceDef> BuildTopology(std::string_view kinds) {
   std::vector<DeviceDef> devices;
   std::map<std::string, int> seen;
   std::size_t start = 0;
-  while (start <= spec.size()) {
-    std::size_t comma = spec.find(',', start);
-    if (comma == std::string_view::npos) comma = spec.size();
-    std::string kind(spec.substr(start, comma - start));
+  while (start <= kinds.size()) {
+    std::size_t comma = kinds.find(',', start);
+    if (comma == std::string_view::npos) comma = kinds.size();
+    std::string kind(kinds.substr(start, comma - start));
     kind.erase(0, kind.find_first_not_of(" \t"));
     kind.erase(kind.find_last_not_of(" \t") + 1);
     start = comma + 1;

@@ -97,8 +97,9 @@ struct DeviceDef {
 // Values of every control, by device key and control id.
 using Values = std::map<std::string, std::map<DWORD, std::vector<std::int32_t>>>;
 
-// The devices SOFTCARD_TOPOLOGY-style `spec` names; unknown kinds are skipped.
-std::vector<DeviceDef> BuildTopology(std::string_view spec);
+// The devices named by a comma list of kinds, as SOFTCARD_TOPOLOGY holds it; unknown kinds are
+// skipped.
+std::vector<DeviceDef> BuildTopology(std::string_view kinds);
 // The card's own device, on which the sound depends.
 const DeviceDef& StandardDevice();
 
