@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -37,6 +38,9 @@ int LanguageIndexOfCode(const std::string& code) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
+    throw EInOutError("Cannot read \"" + path + "\": it is not a file");
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EInOutError("Cannot open file \"" + path + "\": " + Reason());
