@@ -1,16 +1,28 @@
 #include "converter/Unit1.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QWindow>
+#include <algorithm>
 #include <fstream>
+#include <utility>
 
+#include "audio/ACS_Audio.h"
+#include "audio/ACS_Converters.h"
+#include "audio/ACS_Indicator.h"
+#include "audio/ACS_LAME.h"
+#include "audio/ACS_Vorbis.h"
+#include "audio/ACS_Wave.h"
 #include "converter/Errors.h"
+#include "converter/MixerSettings.h"
 #include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
 #include "converter/Toolkit.h"
 #include "converter/Unit7.h"
 #include "platform/Files.h"
+#include "platform/GuiThread.h"
 #include "platform/Mci.h"
 #include "platform/Shell.h"
 
@@ -47,6 +59,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.setupUi(this);
   Form1 = this;
   OpenDialog1.Filter = "Midi|*.mid";
+  CreateComponents();
   // What the window description says beyond geometry and names: the hidden controls.
   ui.ComboBox1->hide();
   ui.ComboBox2->hide();
@@ -55,6 +68,24 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.Button7->hide();
 
   Bind(ui.JvXPButton6, &TForm1::JvXPButton6Click);
+  Bind(ui.JvXPButton7, &TForm1::JvXPButton7Click);
+  Bind(ui.JvXPButton4, &TForm1::JvXPButton4Click);
+  Bind(ui.JvXPButton5, &TForm1::JvXPButton5Click);
+  Bind(ui.Button6, &TForm1::Button6Click);
+  Bind(ui.Button7, &TForm1::Button7Click);
+  auto radio = [this](TRadioButton* button, void (TForm1::*handler)()) {
+    button->OnClick = [this, handler] { Guard([&] { (this->*handler)(); }); };
+  };
+  radio(ui.Wav, &TForm1::WavClick);
+  radio(ui.Mp3, &TForm1::Mp3Click);
+  radio(ui.Ogg, &TForm1::OggClick);
+  radio(ui.RadioButton4, &TForm1::RadioButton4Click);
+  radio(ui.RadioButton5, &TForm1::RadioButton5Click);
+  radio(ui.RadioButton6, &TForm1::RadioButton6Click);
+  radio(ui.RadioButton3, &TForm1::RadioButton3Click);
+  radio(ui.RadioButton7, &TForm1::RadioButton7Click);
+  ui.ComboBox1->OnChange = [this] { Guard([this] { hange(); }); };
+  ui.ComboBox2->OnChange = [this] { Guard([this] { ComboBox2Change(); }); };
   Bind(ui.JvXPButton13, &TForm1::JvXPButton13Click);
   Bind(ui.JvXPButton8, &TForm1::JvXPButton8Click);
   Bind(ui.JvXPButton11, &TForm1::JvXPButton11Click);
@@ -69,6 +100,63 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 TForm1::~TForm1() {
   if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateComponents() {
+  // The components as the window description sets them up, in its order. Creating the MP3 and Ogg
+  // Vorbis writers loads their encoder libraries and raises when one is missing: the window cannot
+  // exist without them.
+  AudioIn1 = new TAudioIn(&components_);
+  AudioIn1->SetBaseChannel(0);
+  AudioIn1->SetInBitsPerSample(16);
+  AudioIn1->SetInChannels(2);
+  AudioIn1->SetInSampleRate(44100);
+  AudioIn1->SetRecTime(0);
+
+  SoundIndicator1 = new TSoundIndicator(&components_);
+  SoundIndicator1->SetInput(AudioIn1);
+
+  WaveOut1 = new TWaveOut(&components_);
+  WaveOut1->SetInput(SoundIndicator1);
+  WaveOut1->SetWavType(wtPCM);
+  WaveOut1->SetBlockSize(512);
+  WaveOut1->SetFileMode(foRewrite);
+  WaveOut1->OnDone = [this](platform::TComponent* s) { WaveOut1Done(s); };
+  WaveOut1->OnProgress = [this](platform::TComponent* s) { WaveOut1Progress(s); };
+  WaveOut1->OnThreadException = [this](platform::TComponent* s, const std::exception& e) {
+    OutputFailed(s, e);
+  };
+
+  WaveIn1 = new TWaveIn(&components_);
+  WaveIn1->SetStartSample(0);
+  WaveIn1->SetEndSample(-1);
+  WaveIn1->SetLoop(false);
+
+  MP3Out1 = new TMP3Out(&components_);
+  MP3Out1->SetInput(WaveIn1);
+  MP3Out1->SetBitRate(br128);
+  MP3Out1->SetOriginal(false);
+  MP3Out1->SetWriteVBRHeader(true);
+  MP3Out1->OnDone = [this](platform::TComponent* s) { MP3Out1Done(s); };
+  MP3Out1->OnProgress = [this](platform::TComponent* s) { MP3Out1Progress(s); };
+  MP3Out1->OnThreadException = [this](platform::TComponent* s, const std::exception& e) {
+    OutputFailed(s, e);
+  };
+
+  VorbisOut1 = new TVorbisOut(&components_);
+  VorbisOut1->SetInput(WaveIn1);
+  VorbisOut1->SetCompression(0.2f);
+  VorbisOut1->SetDesiredNominalBitrate(bbrAutoSelect);
+  VorbisOut1->SetSerial(0);
+  VorbisOut1->OnDone = [this](platform::TComponent* s) { VorbisOut1Done(s); };
+  VorbisOut1->OnProgress = [this](platform::TComponent* s) { VorbisOut1Progress(s); };
+  VorbisOut1->OnThreadException = [this](platform::TComponent* s, const std::exception& e) {
+    OutputFailed(s, e);
+  };
+
+  SampleConverter1 = new TSampleConverter(&components_);
+  RateConverter1 = new TRateConverter(&components_);
+  Mixer = tw::CreateMixer(&components_);
 }
 
 void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {
@@ -171,8 +259,10 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  // A playback must not go on unheard once its window is gone.
+  // A playback must not go on unheard once its window is gone, and a recording ends with what it
+  // has recorded so far (which is still encoded) rather than running on behind a closed window.
   if (phase_ == Phase::Playing) Guard([this] { JvXPButton6Click(); });
+  if (phase_ == Phase::Recording) Guard([this] { StopRecording(); });
   Guard([this] { FormClose(); });
   event->accept();
   if (OnClosed) OnClosed();
@@ -314,7 +404,7 @@ int TForm1::GetRecordTime(const QString& path) {
     case TForm7::RecordTime::Invalid:
       break;
   }
-  throw tw::EConvertError(Std(TForm7::RefusalText()));
+  throw ERecordTimeRefused(Std(TForm7::RefusalText()));
 }
 
 void TForm1::EndPlayback(bool revertPresets) {
@@ -331,6 +421,7 @@ void TForm1::EndPlayback(bool revertPresets) {
 }
 
 void TForm1::JvXPButton6Click() {
+  if (phase_ != Phase::Idle && phase_ != Phase::Playing) return;  // a conversion runs
   ui.ComboBox3->setEnabled(false);
   if (phase_ == Phase::Playing) {
     // The Stop click, nested inside the starting click's wait, which sees the phase change and
@@ -338,8 +429,6 @@ void TForm1::JvXPButton6Click() {
     EndPlayback(ui.CheckBox1->Checked());
     return;
   }
-  if (phase_ != Phase::Idle) return;  // the button is disabled while a conversion runs
-
   const QString midi = ui.Edit1->text();
   if (!tw::FileExists(Std(midi))) {
     OpenDialog1.Execute(this);
@@ -347,10 +436,21 @@ void TForm1::JvXPButton6Click() {
     ui.Edit1->setText(OpenDialog1.FileName);
     return;
   }
+  // The playback cannot start without the default settings it asks for or the MIDI's length: give
+  // the user the reason and the controls back.
+  const bool presets = ui.CheckBox1->Checked();
+  try {
+    if (presets) ApplyPresets();
+  } catch (const std::exception& e) {
+    Guard([this] { RevertPresets(); });
+    ui.ComboBox3->setEnabled(true);
+    ShowMessage(QString::fromStdString(e.what()));
+    return;
+  }
   try {
     GetMidiLength(midi);
   } catch (const std::exception& e) {
-    // The playback never started: give the user the reason and the controls back.
+    if (presets) Guard([this] { RevertPresets(); });
     ui.ComboBox3->setEnabled(true);
     ShowMessage(TextOr(kTextMidiUnreadable, "The length of this MIDI file could not be read:") +
                 "\n" + midi + "\n" + QString::fromStdString(e.what()));
@@ -397,6 +497,418 @@ void TForm1::JvXPButton6Click() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Output settings
+
+void TForm1::ReplaceExtension(const QString& extension) {
+  QString name = ui.Edit2->text();
+  if (name.size() >= 4) name.chop(4);
+  ui.Edit2->setText(name + extension);
+}
+
+void TForm1::WavClick() {
+  ui.RadioButton6->SetChecked(true);
+  ui.RadioButton4->setText("11025");
+  ui.RadioButton5->setText("22050");
+  ui.ComboBox1->hide();
+  ui.ComboBox2->hide();
+  ReplaceExtension(".wav");
+}
+
+void TForm1::Mp3Click() {
+  ui.RadioButton6->SetChecked(true);
+  ui.RadioButton4->setText("22050");
+  ui.RadioButton5->setText("32000");
+  ui.ComboBox1->show();
+  ui.ComboBox2->hide();
+  ReplaceExtension(".mp3");
+}
+
+void TForm1::OggClick() {
+  ui.RadioButton6->SetChecked(true);
+  ui.RadioButton4->setText("11025");
+  ui.RadioButton5->setText("32000");
+  ui.ComboBox1->hide();
+  ui.ComboBox2->show();
+  ReplaceExtension(".ogg");
+}
+
+void TForm1::LimitMp3AtMost160() {
+  if (ui.RadioButton4->Checked() && ui.ComboBox1->ItemIndex() > 13) {
+    ui.ComboBox1->SetItemIndex(13);
+    MP3Out1->SetBitRate(br160);
+  }
+}
+
+void TForm1::LimitMp3AtLeast32() {
+  if (!ui.RadioButton4->Checked() && ui.ComboBox1->ItemIndex() < 3) {
+    ui.ComboBox1->SetItemIndex(3);
+    MP3Out1->SetBitRate(br32);
+  }
+}
+
+namespace {
+
+// The highest Ogg Vorbis item for mono at 11025 Hz: "48". The Vorbis encoder refuses 56 kbit/s
+// and more for that format, so the list must not be moved there.
+constexpr int kOggMono11025Max = 1;
+
+// Items 0..13 of the Ogg Vorbis list are bbr45..bbr320; item 14 is "Auto".
+TVorbisBitRate OggBitRateOfItem(int index) {
+  return index >= 0 && index <= 13 ? static_cast<TVorbisBitRate>(index + 1) : bbrAutoSelect;
+}
+
+}  // namespace
+
+void TForm1::SetOggIndex(int index) {
+  ui.ComboBox2->SetItemIndex(index);
+  VorbisOut1->SetDesiredNominalBitrate(OggBitRateOfItem(index));
+}
+
+void TForm1::RadioButton4Click() {
+  if (ui.Wav->Checked()) {
+    AudioIn1->SetInSampleRate(11025);
+  } else if (ui.Mp3->Checked()) {
+    AudioIn1->SetInSampleRate(22050);
+    MP3Out1->SetSampleRate(sr22kHz);
+    LimitMp3AtMost160();
+  } else if (ui.Ogg->Checked()) {
+    AudioIn1->SetInSampleRate(11025);
+    const int index = ui.ComboBox2->ItemIndex();
+    if (index != 14 && ui.RadioButton7->Checked() && index > 5) SetOggIndex(5);
+    if (!ui.RadioButton7->Checked() && ui.ComboBox2->ItemIndex() > kOggMono11025Max)
+      SetOggIndex(kOggMono11025Max);
+  }
+}
+
+void TForm1::RadioButton5Click() {
+  if (ui.Wav->Checked()) {
+    AudioIn1->SetInSampleRate(22050);
+  } else if (ui.Mp3->Checked()) {
+    AudioIn1->SetInSampleRate(32000);
+    MP3Out1->SetSampleRate(sr32kHz);
+    LimitMp3AtLeast32();
+  } else if (ui.Ogg->Checked()) {
+    AudioIn1->SetInSampleRate(32000);
+    if (ui.RadioButton3->Checked() && ui.ComboBox2->ItemIndex() > 8) SetOggIndex(9);
+  }
+}
+
+void TForm1::RadioButton6Click() {
+  AudioIn1->SetInSampleRate(44100);
+  MP3Out1->SetSampleRate(sr44kHz);
+  LimitMp3AtLeast32();
+}
+
+void TForm1::RadioButton3Click() {
+  // An MP3 is recorded in stereo and mixed down by the encoder.
+  if (!ui.Mp3->Checked()) AudioIn1->SetInChannels(1);
+  MP3Out1->SetMode(MONO);
+  const int index = ui.ComboBox2->ItemIndex();
+  if (index == 14) return;
+  if (ui.RadioButton4->Checked() && index > kOggMono11025Max) SetOggIndex(kOggMono11025Max);
+  if (ui.RadioButton5->Checked() && ui.ComboBox2->ItemIndex() > 8) SetOggIndex(9);
+}
+
+void TForm1::RadioButton7Click() {
+  AudioIn1->SetInChannels(2);
+  MP3Out1->SetMode(STEREO);
+  const int index = ui.ComboBox2->ItemIndex();
+  if (index == 14) return;
+  if (ui.RadioButton4->Checked() && index > 5) SetOggIndex(5);
+}
+
+void TForm1::hange() {
+  const int index = ui.ComboBox1->ItemIndex();
+  if (index < 0) return;
+  MP3Out1->SetBitRate(static_cast<TMP3BitRate>(index));
+  if (ui.RadioButton4->Checked() && index > 13) {
+    ui.ComboBox1->SetItemIndex(13);
+    MP3Out1->SetBitRate(br160);
+    ShowMessage("Max 160");
+  }
+  if (!ui.RadioButton4->Checked() && index < 3) {
+    ui.ComboBox1->SetItemIndex(3);
+    MP3Out1->SetBitRate(br32);
+    ShowMessage("Min 32");
+  }
+}
+
+void TForm1::ComboBox2Change() {
+  const int index = ui.ComboBox2->ItemIndex();
+  if (index < 0) return;
+  VorbisOut1->SetDesiredNominalBitrate(OggBitRateOfItem(index));
+  if (index == 14) return;
+  const bool stereo = ui.RadioButton7->Checked();
+  if (ui.RadioButton4->Checked() && ui.ComboBox2->ItemIndex() > 5 && stereo) SetOggIndex(5);
+  if (ui.RadioButton5->Checked() && ui.ComboBox2->ItemIndex() > 8 && ui.RadioButton3->Checked())
+    SetOggIndex(9);
+  if (ui.RadioButton4->Checked() && ui.ComboBox2->ItemIndex() > kOggMono11025Max && !stereo)
+    SetOggIndex(kOggMono11025Max);
+}
+
+void TForm1::JvXPButton4Click() {
+  OpenDialog1.Execute(this);
+  ui.Edit1->setText(OpenDialog1.FileName);
+}
+
+void TForm1::JvXPButton5Click() {
+  SaveDialog1.Execute(this);
+  QString name = SaveDialog1.FileName;
+  // Only the first occurrence of each extension counts, and only after the first character.
+  const bool hasExtension =
+      name.indexOf(".wav") >= 1 || name.indexOf(".mp3") >= 1 || name.indexOf(".ogg") >= 1;
+  if (!hasExtension) {
+    if (ui.Mp3->Checked())
+      name += ".mp3";
+    else if (ui.Wav->Checked())
+      name += ".wav";
+    else if (ui.Ogg->Checked())
+      name += ".ogg";
+  }
+  ui.Edit2->setText(name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Converting one file
+
+QString TForm1::TempWavPath() { return QString::fromStdString(tw::ProgramFile("temp.wav")); }
+
+void TForm1::JvXPButton7Click() {
+  // While the encoder runs, or once the recording has ended, the button has nothing to do.
+  if (phase_ != Phase::Idle && phase_ != Phase::Recording) return;
+  ui.ComboBox3->setEnabled(false);
+  trucc();
+}
+
+void TForm1::AbortStart(const QString& message, bool presetsApplied) {
+  phase_ = Phase::Idle;
+  if (presetsApplied) Guard([this] { RevertPresets(); });
+  ui.Label3->setText(Text(63));
+  ui.JvXPButton6->setEnabled(true);
+  ui.JvXPButton7->setText(Text(64));
+  ui.JvXPButton2->setEnabled(true);
+  ui.ComboBox3->setEnabled(true);
+  ShowMessage(message);
+}
+
+void TForm1::trucc() {
+  if (phase_ == Phase::Recording) {
+    StopRecording();
+    return;
+  }
+  if (phase_ != Phase::Idle) return;
+
+  // 1. The output name, from the input name when none is given.
+  if (ui.Edit2->text().isEmpty() && ui.Wav->Checked()) ui.Edit2->setText(ui.Edit1->text() + ".wav");
+  if (ui.Edit2->text().isEmpty() && ui.Mp3->Checked()) ui.Edit2->setText(ui.Edit1->text() + ".mp3");
+  if (ui.Edit2->text().isEmpty() && ui.Ogg->Checked()) ui.Edit2->setText(ui.Edit1->text() + ".ogg");
+
+  // 2. The input.
+  const QString midi = ui.Edit1->text();
+  if (!tw::FileExists(Std(midi))) {
+    OpenDialog1.Execute(this);
+    ui.Edit1->setText(OpenDialog1.FileName);
+    ui.ComboBox3->setEnabled(true);
+    return;
+  }
+
+  // 3. Recording.
+  runType_ = ui.Wav->Checked()   ? OutputType::Wav
+             : ui.Ogg->Checked() ? OutputType::Ogg
+                                 : OutputType::Mp3;
+  runOutput_ = ui.Edit2->text();
+  failures_.clear();
+  phase_ = Phase::Recording;
+  ui.Label3->setText(Text(71));
+  ui.JvXPButton6->setEnabled(false);
+  ui.JvXPButton7->setText(Text(70));
+  ui.JvXPButton2->setEnabled(false);
+
+  const bool presets = ui.CheckBox1->Checked();
+  try {
+    if (presets) ApplyPresets();
+  } catch (const std::exception& e) {
+    AbortStart(QString::fromStdString(e.what()), true);
+    return;
+  }
+  try {
+    AudioIn1->SetRecTime(GetRecordTime(midi));
+  } catch (const ERecordTimeRefused& e) {
+    AbortStart(QString::fromStdString(e.what()), presets);
+    return;
+  } catch (const std::exception& e) {
+    AbortStart(TextOr(kTextMidiUnreadable, "The length of this MIDI file could not be read:") +
+                   "\n" + midi + "\n" + QString::fromStdString(e.what()),
+               presets);
+    return;
+  }
+
+  // 6. The MIDI starts before the recorder.
+  StartMidi(midi);
+
+  // 7. The recorder.
+  if (runType_ == OutputType::Wav) {
+    WaveOut1->SetFileName(Std(runOutput_));
+  } else {
+    QFile::remove(TempWavPath());
+    WaveOut1->SetFileName(Std(TempWavPath()));
+  }
+  awaitingWave_ = true;
+  WaveOut1->Run();
+
+  // 8. The rest of the conversion, the encoder step included, runs in the handlers that this wait
+  // lets through.
+  WaitOutputsIdle();
+
+  // 9. Closing.
+  ui.JvXPButton6->setEnabled(true);
+  WaveOut1->Stop();
+  CloseMidi();
+  ui.ProgressBar1->setValue(0);
+  if (ui.CheckBox1->Checked()) RevertPresets();
+  ui.JvXPButton7->setText(Text(64));
+  ui.JvXPButton2->setEnabled(true);
+  phase_ = Phase::Idle;
+  if (!failures_.isEmpty()) {
+    const QStringList failures = std::exchange(failures_, {});
+    ui.Label3->setText(Text(63));
+    ui.JvXPButton7->setEnabled(true);
+    ui.ComboBox3->setEnabled(true);
+    for (const QString& failure : failures) ShowMessage(failure);
+  }
+}
+
+void TForm1::StopRecording() {
+  // The recording ends early; what was recorded so far is finished (and encoded) by the writer's
+  // done event as at a normal end, inside this click's wait.
+  phase_ = Phase::Finishing;
+  ui.ProgressBar1->setValue(0);
+  ui.JvXPButton2->setText(Text(68));
+  ui.JvXPButton7->setText(Text(64));
+  ui.ComboBox3->setEnabled(true);
+  if (ui.CheckBox1->Checked()) RevertPresets();
+  WaveOut1->Stop();
+  CloseMidi();
+  WaitOutputsIdle();
+  ui.ProgressBar1->setValue(0);
+  platform::ProcessMessages();
+}
+
+void TForm1::WaitOutputsIdle() {
+  // In this order: the encoder step starts from the recorder's done event, so by the time the
+  // recorder's wait ends the encoder is running and its wait covers the encoding.
+  while (WaveOut1->Status() != 2 || awaitingWave_) tw::pause(300);
+  while (MP3Out1->Status() != 2 || awaitingMp3_) tw::pause(300);
+  while (VorbisOut1->Status() != 2 || awaitingOgg_) tw::pause(300);
+}
+
+bool* TForm1::AwaitingFlag(platform::TComponent* sink) {
+  if (sink == WaveOut1) return &awaitingWave_;
+  if (sink == MP3Out1) return &awaitingMp3_;
+  if (sink == VorbisOut1) return &awaitingOgg_;
+  return nullptr;
+}
+
+void TForm1::WaveOut1Done(platform::TComponent*) {
+  awaitingWave_ = false;
+  platform::ProcessMessages();
+  if (runType_ == OutputType::Wav) phase_ = Phase::Finishing;
+  if (runType_ == OutputType::Wav && !ListRuns()) {
+    ui.ComboBox3->setEnabled(true);
+    ShowMessage(Text(66));
+  }
+  if (runType_ == OutputType::Mp3) {
+    ui.Button6->click();
+  } else if (runType_ == OutputType::Ogg) {
+    ui.Button7->click();
+  } else {
+    ui.Label3->setText(Text(63));
+    ui.JvXPButton2->setEnabled(true);
+  }
+}
+
+void TForm1::Button6Click() {
+  phase_ = Phase::Encoding;
+  WaveIn1->SetFileName(Std(TempWavPath()));
+  MP3Out1->SetFileName(Std(runOutput_));
+  awaitingMp3_ = true;
+  MP3Out1->Run();
+  ui.Label3->setText(Text(60));
+  ui.JvXPButton7->setText(Text(61));
+}
+
+void TForm1::Button7Click() {
+  phase_ = Phase::Encoding;
+  WaveIn1->SetFileName(Std(TempWavPath()));
+  VorbisOut1->SetFileName(Std(runOutput_));
+  awaitingOgg_ = true;
+  VorbisOut1->Run();
+  ui.Label3->setText(Text(60));
+  ui.JvXPButton7->setText(Text(61));
+}
+
+void TForm1::MP3Out1Done(platform::TComponent* Sender) {
+  if (bool* awaiting = AwaitingFlag(Sender)) *awaiting = false;
+  platform::ProcessMessages();
+  phase_ = Phase::Finishing;
+  ui.JvXPButton7->setEnabled(true);
+  if (ListRuns()) return;
+  ui.ComboBox3->setEnabled(true);
+  ShowMessage(Text(62));
+  ui.JvXPButton2->setEnabled(true);
+  ui.Label3->setText(Text(63));
+  ui.JvXPButton7->setText(Text(64));
+  QFile::remove(TempWavPath());
+}
+
+void TForm1::VorbisOut1Done(platform::TComponent* Sender) { MP3Out1Done(Sender); }
+
+void TForm1::WaveOut1Progress(platform::TComponent*) {
+  ui.ProgressBar1->setValue(std::clamp(WaveOut1->Progress(), 0, 100));
+}
+
+void TForm1::MP3Out1Progress(platform::TComponent*) {
+  ui.ProgressBar1->setValue(std::clamp(MP3Out1->Progress(), 0, 100));
+  ui.JvXPButton7->setEnabled(false);
+}
+
+void TForm1::VorbisOut1Progress(platform::TComponent*) {
+  ui.ProgressBar1->setValue(std::clamp(VorbisOut1->Progress(), 0, 100));
+  ui.JvXPButton7->setEnabled(false);
+}
+
+void TForm1::OutputFailed(platform::TComponent* Sender, const std::exception& E) {
+  const QString message = QString::fromUtf8(E.what());
+  if (platform::IsGuiThread()) {
+    if (bool* awaiting = AwaitingFlag(Sender)) *awaiting = false;
+    ConversionFailed(message);
+    return;
+  }
+  // On the writer's worker: the GUI thread shows it; the worker does not wait for the user.
+  QPointer<TForm1> self(this);
+  platform::PostToGui([self, Sender, message] {
+    if (!self) return;
+    if (bool* awaiting = self->AwaitingFlag(Sender)) *awaiting = false;
+    self->ConversionFailed(message);
+  });
+}
+
+void TForm1::ConversionFailed(const QString& message) {
+  const QString text = TextOr(kTextConversionFailed, "The conversion failed:") + "\n" + message;
+  if (phase_ == Phase::Recording || phase_ == Phase::Encoding || phase_ == Phase::Finishing) {
+    failures_ << text;  // shown when the conversion's wait ends
+    return;
+  }
+  // The conversion has already ended (the failure arrived after its wait): rest, then say why.
+  if (phase_ == Phase::Idle && !ListRuns()) {
+    ui.Label3->setText(Text(63));
+    ui.JvXPButton7->setEnabled(true);
+    ui.ComboBox3->setEnabled(true);
+  }
+  ShowMessage(text);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Windows, pages
 
 void TForm1::JvXPButton13Click() {
@@ -428,6 +940,10 @@ void TForm1::JvXPButton11Click() {
 
 // ---------------------------------------------------------------------------------------------
 // Mixer presets
+
+void TForm1::pdefsav() { tw::ApplySettingsFileToMixer(tw::ProgramFile("default.set"), *Mixer); }
+
+void TForm1::ApplyPresets() { pdefsav(); }
 
 void TForm1::RevertPresets() { restoresound(); }
 

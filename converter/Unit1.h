@@ -13,6 +13,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -21,10 +22,20 @@
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
 #include "converter/Toolkit.h"
+#include "platform/Component.h"
 #include "ui_Unit1.h"
 
 class QCloseEvent;
 class QWindow;
+class TAudioIn;
+class TAudioMixer;
+class TMP3Out;
+class TRateConverter;
+class TSampleConverter;
+class TSoundIndicator;
+class TVorbisOut;
+class TWaveIn;
+class TWaveOut;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -37,6 +48,23 @@ class TForm1 : public QWidget {
   Ui::TForm1 ui;
   TFileDialog OpenDialog1{TFileDialog::Kind::Open};  // MIDI files
   TFileDialog SaveDialog1{TFileDialog::Kind::Save};  // output files, no filter
+
+ private:
+  // Owns the window's components and destroys them with the window, last created first.
+  platform::TComponent components_{nullptr};
+
+ public:
+  // The audio components, created and wired in the constructor: capture -> indicator -> WAV writer
+  // records; WAV reader -> MP3 or Ogg Vorbis writer encodes. Owned by components_.
+  TAudioIn* AudioIn1 = nullptr;
+  TSoundIndicator* SoundIndicator1 = nullptr;
+  TWaveOut* WaveOut1 = nullptr;
+  TWaveIn* WaveIn1 = nullptr;
+  TMP3Out* MP3Out1 = nullptr;
+  TVorbisOut* VorbisOut1 = nullptr;
+  TSampleConverter* SampleConverter1 = nullptr;  // part of the window; no handler uses them
+  TRateConverter* RateConverter1 = nullptr;
+  TAudioMixer* Mixer = nullptr;  // the program's mixer, device 0 at start
 
   // Entries of the text table this program added after the numbered captions and messages; a table
   // without them falls back to English.
@@ -86,6 +114,38 @@ class TForm1 : public QWidget {
   // with the refusal text when the record-time window holds a time that is refused.
   int GetRecordTime(const QString& path);
 
+  // ---- Output settings
+  void WavClick();
+  void Mp3Click();
+  void OggClick();
+  void RadioButton4Click();  // first rate
+  void RadioButton5Click();  // second rate
+  void RadioButton6Click();  // third rate (44100 Hz)
+  void RadioButton3Click();  // mono
+  void RadioButton7Click();  // stereo
+  void hange();              // MP3 bit rate chosen
+  void ComboBox2Change();    // Ogg Vorbis bit rate chosen
+  void JvXPButton4Click();   // "In"
+  void JvXPButton5Click();   // "Out"
+
+  // ---- Converting one file
+  // The temporary recording of MP3 and Ogg Vorbis conversions, in the program folder.
+  static QString TempWavPath();
+  void JvXPButton7Click();  // "Convert one" / Stop
+  // Runs a whole conversion and returns when every sink is idle; during a recording, stops it.
+  void trucc();
+  void WaitOutputsIdle();
+  void Button6Click();  // the MP3 encoder step
+  void Button7Click();  // the Ogg Vorbis encoder step
+  void WaveOut1Done(platform::TComponent* Sender);
+  void MP3Out1Done(platform::TComponent* Sender);
+  void VorbisOut1Done(platform::TComponent* Sender);
+  void WaveOut1Progress(platform::TComponent* Sender);
+  void MP3Out1Progress(platform::TComponent* Sender);
+  void VorbisOut1Progress(platform::TComponent* Sender);
+  // OnThreadException of the three writers: any thread.
+  void OutputFailed(platform::TComponent* Sender, const std::exception& E);
+
   // ---- Windows the main window shows
   void JvXPButton13Click();  // "Set timer"
 
@@ -96,7 +156,9 @@ class TForm1 : public QWidget {
   static QString HelpPage(int languageIndex);  // empty for no language
 
   // ---- Mixer presets
-  void RevertPresets();
+  void pdefsav();        // applies "default.set" to Mixer
+  void ApplyPresets();   // before a playback or recording when "Use Midi presets" is checked
+  void RevertPresets();  // after it: the volumes recorded at start-up come back
   void restoresound();
 
   // ---- Phase of the long operations
@@ -116,6 +178,32 @@ class TForm1 : public QWidget {
   QWidget* LayoutWindow(const char* name);
   // Back to rest after a playback that was stopped or failed.
   void EndPlayback(bool revertPresets);
+  void CreateComponents();
+  void ReplaceExtension(const QString& extension);
+  void LimitMp3AtMost160();
+  void LimitMp3AtLeast32();
+  void SetOggIndex(int index);
+  // The second click of "Convert one", nested inside the first one's wait.
+  void StopRecording();
+  // A start that could not go on (a record time refused, presets that cannot be read): back to
+  // rest.
+  void AbortStart(const QString& message, bool presetsApplied);
+  // A writer's failure, on the GUI thread: kept for the end of the running conversion, or shown
+  // now.
+  void ConversionFailed(const QString& message);
+
+  // What the running conversion writes, taken when it starts: the output type and file cannot
+  // change under it when the user edits the settings while it records.
+  enum class OutputType { Wav, Mp3, Ogg };
+  OutputType runType_ = OutputType::Wav;
+  QString runOutput_;
+  QStringList failures_;  // writer failures of the running conversion
+  // Set when a writer is run, cleared on the GUI thread when its run has reported (done event or
+  // failure): a writer is idle before its done event has run, and the wait must let that run first.
+  bool awaitingWave_ = false;
+  bool awaitingMp3_ = false;
+  bool awaitingOgg_ = false;
+  bool* AwaitingFlag(platform::TComponent* sink);
   // A message from an entry of the table, or the English text when the table lacks it.
   QString TextOr(int n, const char* english) const;
   // Runs a handler; an exception it raises is shown in a message box, as the toolkit's default

@@ -4,10 +4,17 @@
 
 #include <QWidget>
 
+#include "converter/Errors.h"
 #include "ui_Unit7.h"
 
 class QCloseEvent;
 class QKeyEvent;
+
+// A record time that the window refuses, met when a conversion reads it.
+class ERecordTimeRefused : public tw::EConvertError {
+ public:
+  using tw::EConvertError::EConvertError;
+};
 
 class TForm7 : public QWidget {
   Q_OBJECT

@@ -14,12 +14,16 @@ int main(int argc, char** argv) {
   SetApplicationTitle("Tunewisp");
   InstallQtHooks();
   int result = 0;
-  {
+  try {
     TForm1 form1;
     TForm7 form7;
     form1.OnClosed = [] { QCoreApplication::quit(); };
     form1.show();
     result = QApplication::exec();
+  } catch (const std::exception& e) {
+    // The main window cannot exist without its components (an encoder library is missing, say).
+    ShowMessage(QString::fromUtf8(e.what()));
+    result = 1;
   }
   RemoveQtHooks();
   return result;

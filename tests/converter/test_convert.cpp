@@ -1,0 +1,348 @@
+// "Convert one" on the virtual card at SOFTCARD_SPEED=max: the MIDI plays while the card's output
+// is recorded, then encoded; every type, rate position and channel setting; Stop during a
+// recording; the record-time window; a missing output folder; the phase kept across a relabelling.
+
+#include <QTest>
+#include <filesystem>
+#include <memory>
+
+#include "DecodedAudio.h"
+#include "FormFixture.h"
+#include "MidiFile.h"
+#include "converter/Unit1.h"
+#include "converter/Unit7.h"
+#include "mixer/AMixer.h"
+
+namespace {
+
+struct Windows {
+  std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
+  std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
+  Ui::TForm1& ui = form1->ui;
+  Windows() { form1->FormActivate(); }
+  TAudioMixer* Mixer() const { return form1->Mixer; }
+};
+
+DecodedAudio Decode(const std::string& path, const QString& type) {
+  if (type == "Mp3") return DecodeMp3(path);
+  if (type == "Ogg") return DecodeOgg(path);
+  return DecodeWav(path);
+}
+
+// The rate of a rate position under an output type.
+int RateOf(const QString& type, int position) {
+  static const int wav[] = {11025, 22050, 44100}, mp3[] = {22050, 32000, 44100},
+                   ogg[] = {11025, 32000, 44100};
+  return (type == "Mp3" ? mp3 : type == "Ogg" ? ogg : wav)[position];
+}
+
+// The capture hands over whole 16 KB buffers, so a recording may run past its time by less than one
+// buffer: the longest a recording of `seconds` may last at a capture format.
+double LongestRecording(double seconds, int rate, int channels) {
+  return seconds + 16384.0 / (rate * channels * 2);
+}
+
+// What a user's click does: it arrives from the event loop, inside whatever wait is pumping, never
+// inside a component's event handler.
+template <typename Fn>
+void Later(Fn fn) {
+  QMetaObject::invokeMethod(qApp, fn, Qt::QueuedConnection);
+}
+
+void ChooseSettings(Windows& w, const QString& type, int position, bool mono) {
+  TRadioButton* types[] = {w.ui.Wav, w.ui.Mp3, w.ui.Ogg};
+  types[type == "Mp3" ? 1 : type == "Ogg" ? 2 : 0]->click();
+  TRadioButton* rates[] = {w.ui.RadioButton4, w.ui.RadioButton5, w.ui.RadioButton6};
+  rates[position]->click();
+  (mono ? w.ui.RadioButton3 : w.ui.RadioButton7)->click();
+}
+
+}  // namespace
+
+class ConvertTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void convertsEveryTypeRateAndChannelSetting_data();
+  void convertsEveryTypeRateAndChannelSetting();
+  void outputNameFromInputAndMissingInput();
+  void stopDuringRecording_data();
+  void stopDuringRecording();
+  void relabellingKeepsTheRecordingPhase();
+  void recordTimeWindowOverridesTheLength();
+  void missingOutputFolderGivesAMessage_data();
+  void missingOutputFolderGivesAMessage();
+  void midiPresetsApplyBeforeTheRecording();
+  void closingTheWindowKeepsWhatWasRecorded();
+};
+
+void ConvertTest::convertsEveryTypeRateAndChannelSetting_data() {
+  QTest::addColumn<QString>("type");
+  QTest::addColumn<int>("position");
+  QTest::addColumn<bool>("mono");
+  for (const char* type : {"Wav", "Mp3", "Ogg"})
+    for (int position = 0; position < 3; ++position)
+      for (bool mono : {false, true})
+        QTest::addRow("%s %d %s", type, RateOf(type, position), mono ? "mono" : "stereo")
+            << QString(type) << position << mono;
+}
+
+void ConvertTest::convertsEveryTypeRateAndChannelSetting() {
+  QFETCH(QString, type);
+  QFETCH(int, position);
+  QFETCH(bool, mono);
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), 2000);  // records 3 s
+  Windows w;
+  ChooseSettings(w, type, position, mono);
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  const QString out = fx.file("out.") + type.toLower();
+  w.ui.Edit2->setText(out);
+  w.ui.JvXPButton7->click();
+
+  QCOMPARE(fx.messages, QStringList({type == "Wav" ? "Conversion finished!" : "Finished!"}));
+  const DecodedAudio audio = Decode(out.toStdString(), type);
+  QVERIFY2(audio.ok, audio.error.c_str());
+  QCOMPARE(audio.rate, RateOf(type, position));
+  QCOMPARE(audio.channels, mono ? 1 : 2);
+  // The MIDI's length in whole seconds plus one (the capture may run past by less than one of its
+  // buffers); an MP3 adds the encoder's delay and padding. An MP3 is recorded in stereo.
+  const double tolerance = type == "Mp3" ? 0.15 : 0.001;
+  const int capturedChannels = type == "Mp3" || !mono ? 2 : 1;
+  const double longest = LongestRecording(3.0, RateOf(type, position), capturedChannels);
+  QVERIFY2(audio.Seconds() >= 3.0 - tolerance && audio.Seconds() <= longest + tolerance,
+           qPrintable(QString::number(audio.Seconds())));
+  QVERIFY2(audio.SoundingFraction(2.0) > 0.6,
+           qPrintable(QString::number(audio.SoundingFraction(2.0))));
+  if (type == "Wav") QCOMPARE(std::size_t(audio.headerDataSize), audio.samples.size() * 2);
+  QVERIFY(!fx.folder.exists("temp.wav"));
+  // Back at rest.
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QCOMPARE(w.ui.Label3->text(), QString("Ready"));
+  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+  QVERIFY(w.ui.JvXPButton7->isEnabled());
+  QVERIFY(w.ui.JvXPButton6->isEnabled());
+  QVERIFY(w.ui.JvXPButton2->isEnabled());
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+  QCOMPARE(w.ui.ProgressBar1->value(), 0);
+}
+
+void ConvertTest::outputNameFromInputAndMissingInput() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), 1000);
+  Windows w;
+  w.ui.Mp3->click();
+  w.ui.Edit2->clear();
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  w.ui.JvXPButton7->click();
+  QCOMPARE(w.ui.Edit2->text(), fx.file("song.mid.mp3"));
+  QVERIFY(DecodeMp3(fx.folder.file("song.mid.mp3")).ok);
+
+  // Both names empty: the output becomes the bare extension and the dialog asks for a MIDI file.
+  fx.messages.clear();
+  w.ui.Wav->click();
+  w.ui.Edit1->clear();
+  w.ui.Edit2->clear();
+  w.ui.JvXPButton7->click();
+  QCOMPARE(w.ui.Edit2->text(), QString(".wav"));
+  QCOMPARE(fx.dialogsShown, 1);
+  QVERIFY(fx.messages.isEmpty());
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+  QVERIFY(!fx.folder.exists(".wav"));
+}
+
+void ConvertTest::stopDuringRecording_data() {
+  QTest::addColumn<QString>("type");
+  QTest::newRow("wav") << "Wav";
+  QTest::newRow("mp3") << "Mp3";
+  QTest::newRow("ogg") << "Ogg";
+}
+
+void ConvertTest::stopDuringRecording() {
+  QFETCH(QString, type);
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  Windows w;
+  ChooseSettings(w, type, 2, false);
+  w.ui.Edit1->setText(fx.file("long.mid"));
+  const QString out = fx.file("out.") + type.toLower();
+  w.ui.Edit2->setText(out);
+  bool stopped = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 5 && !stopped && w.form1->phase() == TForm1::Phase::Recording) {
+      stopped = true;
+      QCOMPARE(w.ui.JvXPButton7->text(), QString("Stop"));
+      QCOMPARE(w.ui.Label3->text(), QString("Recording..."));
+      Later([&] { w.ui.JvXPButton7->click(); });  // handled inside the converting click's wait
+    }
+  });
+  w.ui.JvXPButton7->click();
+  QVERIFY(stopped);
+  QCOMPARE(fx.messages, QStringList({type == "Wav" ? "Conversion finished!" : "Finished!"}));
+  const DecodedAudio audio = Decode(out.toStdString(), type);
+  QVERIFY2(audio.ok, audio.error.c_str());
+  QVERIFY2(audio.Seconds() > 2.0 && audio.Seconds() < 40.0,
+           qPrintable(QString::number(audio.Seconds())));
+  QVERIFY(audio.Rms() > 0.001);
+  if (type == "Wav") QCOMPARE(std::size_t(audio.headerDataSize), audio.samples.size() * 2);
+  QVERIFY(!fx.folder.exists("temp.wav"));
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+  QVERIFY(w.ui.JvXPButton6->isEnabled());
+}
+
+void ConvertTest::relabellingKeepsTheRecordingPhase() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  Windows w;
+  w.ui.Edit1->setText(fx.file("long.mid"));
+  w.ui.Edit2->setText(fx.file("out.wav"));
+  QString caption, status;
+  bool stopped = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 3 && caption.isEmpty()) {
+      w.form1->FormActivate();  // back from another window of the program
+      caption = w.ui.JvXPButton7->text();
+      status = w.ui.Label3->text();
+    } else if (v >= 6 && !stopped) {
+      stopped = true;
+      Later([&] { w.ui.JvXPButton7->click(); });  // still means Stop
+    }
+  });
+  w.ui.JvXPButton7->click();
+  QCOMPARE(caption, QString("Stop"));
+  QCOMPARE(status, QString("Recording..."));
+  QVERIFY(stopped);
+  QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
+  const DecodedAudio audio = DecodeWav(fx.folder.file("out.wav"));
+  QVERIFY(audio.ok);
+  QVERIFY(audio.Seconds() < 40.0);
+}
+
+void ConvertTest::recordTimeWindowOverridesTheLength() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), 6000);
+  Windows w;
+  w.form7->ui.Edit1->setText("2");
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  w.ui.Edit2->setText(fx.file("out.wav"));
+  w.ui.JvXPButton7->click();
+  QCOMPARE(w.form1->MidiLengthMs, 6000);  // still measured
+  const DecodedAudio audio = DecodeWav(fx.folder.file("out.wav"));
+  QVERIFY(audio.ok);
+  QVERIFY2(audio.Seconds() >= 2.0 && audio.Seconds() <= LongestRecording(2.0, 44100, 2),
+           qPrintable(QString::number(audio.Seconds())));
+
+  // A refused time: a message, nothing recorded, the controls at rest.
+  fx.messages.clear();
+  w.form7->ui.Edit1->setText("0");
+  std::filesystem::remove(fx.folder.file("out.wav"));
+  w.ui.JvXPButton7->click();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].startsWith("The record time must be"));
+  QVERIFY(!fx.folder.exists("out.wav"));
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+  QVERIFY(w.ui.JvXPButton6->isEnabled());
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+}
+
+void ConvertTest::missingOutputFolderGivesAMessage_data() {
+  QTest::addColumn<QString>("type");
+  QTest::newRow("wav") << "Wav";
+  QTest::newRow("mp3") << "Mp3";
+  QTest::newRow("ogg") << "Ogg";
+}
+
+void ConvertTest::missingOutputFolderGivesAMessage() {
+  QFETCH(QString, type);
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), 1000);
+  Windows w;
+  ChooseSettings(w, type, 2, false);
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  w.ui.Edit2->setText(fx.file("no/such/folder/out.") + type.toLower());
+  w.ui.JvXPButton7->click();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].startsWith("The conversion failed:"), qPrintable(fx.messages[0]));
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QCOMPARE(w.ui.Label3->text(), QString("Ready"));
+  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+  QVERIFY(w.ui.JvXPButton7->isEnabled());
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+  // The window converts again once the folder is right.
+  fx.messages.clear();
+  w.ui.Edit2->setText(fx.file("out.") + type.toLower());
+  w.ui.JvXPButton7->click();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(Decode(fx.folder.file("out." + type.toLower().toStdString()), type).ok);
+}
+
+void ConvertTest::midiPresetsApplyBeforeTheRecording() {
+  FormFixture fx;
+  // Default settings that record from "Line In", which is silent on the virtual card.
+  fx.folder.write("default.set", "<A>0</A><B>1</B><C>3</C><L>-1</L><R>-1</R><M>1</M>\r\n");
+  WriteMidiFile(fx.folder.file("song.mid"), 2000);
+  {
+    Windows w;
+    QVERIFY(w.ui.CheckBox1->Checked());  // "default.set" has content
+    w.ui.Edit1->setText(fx.file("song.mid"));
+    w.ui.Edit2->setText(fx.file("presets.wav"));
+    w.ui.JvXPButton7->click();
+    const DecodedAudio withPresets = DecodeWav(fx.folder.file("presets.wav"));
+    QVERIFY(withPresets.ok);
+    QVERIFY2(withPresets.Rms() < 1e-4, qPrintable(QString::number(withPresets.Rms())));
+
+    // "Stereo Mix" selected again, and the box unchecked: the music is recorded.
+    w.Mixer()->SetVolume(1, 0, -1, -1, 1);
+    w.ui.CheckBox1->SetChecked(false);
+    w.ui.Edit2->setText(fx.file("plain.wav"));
+    w.ui.JvXPButton7->click();
+    const DecodedAudio plain = DecodeWav(fx.folder.file("plain.wav"));
+    QVERIFY(plain.ok);
+    QVERIFY(plain.SoundingFraction(2.0) > 0.6);
+  }
+  // An unreadable default settings file stops the start with a message and the controls at rest.
+  std::filesystem::remove(fx.folder.file("default.set"));
+  std::filesystem::create_directory(fx.folder.file("default.set"));
+  Windows w;
+  w.ui.CheckBox1->SetChecked(true);
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  w.ui.Edit2->setText(fx.file("never.wav"));
+  fx.messages.clear();
+  w.ui.JvXPButton7->click();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("default.set"));
+  QVERIFY(!fx.folder.exists("never.wav"));
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+}
+
+void ConvertTest::closingTheWindowKeepsWhatWasRecorded() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  Windows w;
+  ChooseSettings(w, "Mp3", 2, false);
+  w.ui.Edit1->setText(fx.file("long.mid"));
+  w.ui.Edit2->setText(fx.file("closed.mp3"));
+  w.form1->show();
+  bool closed = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 5 && !closed && w.form1->phase() == TForm1::Phase::Recording) {
+      closed = true;
+      Later([&] { w.form1->close(); });
+    }
+  });
+  w.ui.JvXPButton7->click();
+  QVERIFY(closed);
+  QVERIFY(!w.form1->isVisible());
+  const DecodedAudio audio = DecodeMp3(fx.folder.file("closed.mp3"));
+  QVERIFY2(audio.ok, audio.error.c_str());
+  QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);
+  QVERIFY(!fx.folder.exists("temp.wav"));
+}
+
+TW_WINDOW_TEST_MAIN(ConvertTest)
+#include "test_convert.moc"
