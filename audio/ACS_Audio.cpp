@@ -146,9 +146,10 @@ int TAudioIn::GetData(void* Buffer, int BufferSize) {
   if (FPlannedBytes >= 0 && Position() >= FPlannedBytes) return 0;
   if (BufferSize <= 0) return 0;
 
-  // A buffer handed back empty (it cannot happen while the device records, only at a reset) is
-  // skipped rather than read as the end of the stream.
-  while (FBufStart > FBufEnd) {
+  // Every request tops the device up to its four buffers, so that a worker that falls behind has
+  // the whole queue's time to catch up. A buffer handed back empty (which happens only at a reset)
+  // is skipped rather than read as the end of the stream.
+  for (;;) {
     for (;;) {
       {
         std::lock_guard<std::mutex> lock(CaptureLock());
@@ -156,6 +157,7 @@ int TAudioIn::GetData(void* Buffer, int BufferSize) {
       }
       QueueWaveBuffer();
     }
+    if (FBufStart <= FBufEnd) break;
     CaptureBuffer* buffer = TakeFilledBuffer();
     const int recorded = static_cast<int>(std::min<std::uint32_t>(
         buffer->Header.dwBytesRecorded, static_cast<std::uint32_t>(kBufferSize)));

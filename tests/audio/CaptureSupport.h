@@ -127,7 +127,7 @@ inline ::testing::AssertionResult ReadWav(const std::string& path, WavFile& out)
   return ::testing::AssertionFailure() << "no data chunk";
 }
 
-// A link that makes the worker slow: before chosen requests it waits for card time to pass.
+// A link that makes the worker slow: after chosen requests it waits for card time to pass.
 class SlowLink : public TACSConverter {
  public:
   explicit SlowLink(platform::TComponent* owner) : TACSConverter(owner) {}
@@ -147,17 +147,19 @@ class SlowLink : public TACSConverter {
     FBusy = false;
   }
   int GetData(void* buffer, int size) override {
+    const int n = GetInputData(buffer, size);
+    FPosition = Input()->Position();
+    // After the request, while the capture has its buffers queued: waiting before the first one
+    // (or after the last) would, on an unpaced card, hold the clock it waits for.
     const int call = calls++;
     std::uint64_t wait = everyCall;
     if (call == stallAtCall) wait = stall;
-    if (wait > 0) Card::Instance().WaitUntil(Card::Instance().Frames() + wait);
-    const int n = GetInputData(buffer, size);
-    FPosition = Input()->Position();
+    if (n > 0 && wait > 0) Card::Instance().WaitUntil(Card::Instance().Frames() + wait);
     return n;
   }
 
-  std::uint64_t everyCall = 0;  // card frames waited before every request
-  int stallAtCall = -1;         // one request that waits `stall` frames instead
+  std::uint64_t everyCall = 0;  // card frames waited after every request
+  int stallAtCall = -1;         // one request after which it waits `stall` frames instead
   std::uint64_t stall = 0;
   int calls = 0;
 };

@@ -112,10 +112,13 @@ TEST_F(CaptureChain, StopInTheMiddleEndsWithAValidFileAndCanRunAgain) {
 }
 
 TEST_F(CaptureChain, ASlowWorkerLosesNothing) {
-  // Paced, so that the card records whether or not a buffer is waiting: what the worker does not
-  // take in time is lost. Each request waits 200 ms of card time, longer than one buffer lasts
-  // (186 ms at 16-bit mono 44100 Hz) but within the four the device holds.
-  Card::Instance().SetSpeed(40);
+  // Paced, so that the card records whether or not a buffer is waiting, as a real card does: what
+  // the worker does not take in time is lost. After each request the worker waits 200 ms of card
+  // time, longer than one buffer lasts (186 ms at 16-bit mono 44100 Hz), so filled buffers pile up
+  // in the done queue while the GUI thread reads the indicator; the four buffers with the device
+  // give it 743 ms, so nothing may be lost. (Unpaced, the card would fill the four at once and then
+  // hold its clock, and a worker waiting for card time would wait for ever.)
+  Card::Instance().SetSpeed(4);
   tw_test::TempDir dir;
   CounterOnCard counter;
   TAudioIn* in = new TAudioIn(&owner_);
