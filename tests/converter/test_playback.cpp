@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 #include <memory>
 
 #include "FormFixture.h"
@@ -11,6 +12,7 @@
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
+#include "mixer/AMixer.h"
 #include "platform/Mci.h"
 
 namespace {
@@ -39,6 +41,7 @@ class PlaybackTest : public QObject {
   void missingMidiAsksForOne();
   void unreadableMidiGivesAMessage();
   void lengthAndRecordTime();
+  void midiPresetsApplyBeforeThePlayback();
 };
 
 void PlaybackTest::playsToItsEnd() {
@@ -215,6 +218,40 @@ void PlaybackTest::lengthAndRecordTime() {
   QVERIFY_THROWS_EXCEPTION(tw::EConvertError, w.form1->GetRecordTime(fx.file("a.mid")));
   w.form7->ui.Edit1->setText("12x");
   QVERIFY_THROWS_EXCEPTION(tw::EConvertError, w.form1->GetRecordTime(fx.file("a.mid")));
+}
+
+void PlaybackTest::midiPresetsApplyBeforeThePlayback() {
+  FormFixture fx;
+  // Default settings that put the synthesiser's playback line at 1234 on both channels.
+  fx.folder.write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
+  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  Windows w;
+  auto& ui = w.form1->ui;
+  QVERIFY(ui.CheckBox1->Checked());
+  ui.Edit1->setText(fx.file("long.mid"));
+  int leftWhilePlaying = -2;
+  connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v >= 2 && leftWhilePlaying == -2) {
+      TAudioMixer mixer(nullptr);
+      std::int32_t left = -1, right = -1, mute = -1;
+      bool stereo, volDisabled, muteDisabled, isSelect;
+      mixer.GetVolume(0, 0, left, right, mute, stereo, volDisabled, muteDisabled, isSelect);
+      leftWhilePlaying = left;
+      ui.JvXPButton6->click();
+    }
+  });
+  ui.JvXPButton6->click();
+  QCOMPARE(leftWhilePlaying, 1234);
+  QVERIFY(fx.messages.isEmpty());
+
+  // A default settings file that cannot be read: a message, and nothing plays.
+  std::filesystem::remove(fx.folder.file("default.set"));
+  ui.JvXPButton6->click();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("default.set"));
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QVERIFY(ui.ComboBox3->isEnabled());
+  QVERIFY(!SongIsOpen());
 }
 
 TW_WINDOW_TEST_MAIN(PlaybackTest)
