@@ -78,7 +78,7 @@ inline DecodedAudio DecodeWav(const std::string& path) {
       const std::size_t available = std::min<std::size_t>(size, f.size() - pos - 8);
       if (a.bits == 16) {
         a.samples.resize(available / 2);
-        std::memcpy(a.samples.data(), &f[pos + 8], a.samples.size() * 2);
+        if (!a.samples.empty()) std::memcpy(a.samples.data(), &f[pos + 8], a.samples.size() * 2);
       } else if (a.bits == 8) {
         for (std::size_t i = 0; i < available; ++i)
           a.samples.push_back(std::int16_t((f[pos + 8 + i] - 128) << 8));
@@ -119,7 +119,7 @@ inline DecodedAudio DecodeMp3(const std::string& path) {
     if (rc == MPG123_NEW_FORMAT) mpg123_getformat(h, &rate, &channels, &encoding);
     const std::size_t old = a.samples.size();
     a.samples.resize(old + done / 2);
-    std::memcpy(a.samples.data() + old, buf.data(), done / 2 * 2);
+    if (done >= 2) std::memcpy(a.samples.data() + old, buf.data(), done / 2 * 2);
     if (rc == MPG123_DONE) break;
     if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) {
       a.error = mpg123_plain_strerror(rc);
