@@ -7,12 +7,6 @@
 
 namespace tw {
 
-TAudioMixer* CreateMixer(platform::TComponent* owner) {
-  auto* mixer = new TAudioMixer(owner);  // owned by `owner`
-  mixer->SetMixerId(0);
-  return mixer;
-}
-
 void savmixsettoxml(const std::string& FileName) {
   std::vector<MixerSettingsLine> lines;
   {

@@ -9,15 +9,8 @@
 #include "converter/MixerSettingsFile.h"
 
 class TAudioMixer;
-namespace platform {
-class TComponent;
-}
 
 namespace tw {
-
-// A mixer component owned by `owner` (which destroys it), open on device 0. The windows create
-// their mixer through this, so that their units need not see the mixer's platform declarations.
-TAudioMixer* CreateMixer(platform::TComponent* owner);
 
 // Writes every source line of every destination of every mixer device to the file FileName in the
 // program folder, replacing it. The walk uses a mixer object of its own, not a window's. A machine

@@ -21,6 +21,7 @@
 #include "converter/ProgramFolder.h"
 #include "converter/Toolkit.h"
 #include "converter/Unit7.h"
+#include "mixer/AMixer.h"
 #include "platform/Files.h"
 #include "platform/GuiThread.h"
 #include "platform/Mci.h"
@@ -156,7 +157,8 @@ void TForm1::CreateComponents() {
 
   SampleConverter1 = new TSampleConverter(&components_);
   RateConverter1 = new TRateConverter(&components_);
-  Mixer = tw::CreateMixer(&components_);
+  Mixer = new TAudioMixer(&components_);
+  Mixer->SetMixerId(0);
 }
 
 void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {

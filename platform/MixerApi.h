@@ -33,10 +33,6 @@ inline constexpr MMRESULT MIXERR_INVALLINE = 1024;     // no such line
 inline constexpr MMRESULT MIXERR_INVALCONTROL = 1025;  // no such control
 inline constexpr MMRESULT MIXERR_INVALVALUE = 1026;    // a value the control refuses
 
-// mixerOpen flags
-inline constexpr DWORD CALLBACK_NULL = 0;
-inline constexpr DWORD CALLBACK_WINDOW = 0x10000;
-
 // Notification messages: WParam is the mixer handle, LParam the line or control id.
 inline constexpr UINT MM_MIXM_LINE_CHANGE = 0x3D0;
 inline constexpr UINT MM_MIXM_CONTROL_CHANGE = 0x3D1;

@@ -26,4 +26,10 @@ inline constexpr MMRESULT WAVERR_UNPREPARED = 34;    // header not prepared
 
 inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;  // format tag of plain PCM
 
+// How an open device reports back: the kind of its callback, in the open flags.
+inline constexpr std::uint32_t CALLBACK_TYPEMASK = 0x70000;
+inline constexpr std::uint32_t CALLBACK_NULL = 0x00000;      // no reports
+inline constexpr std::uint32_t CALLBACK_WINDOW = 0x10000;    // messages posted to a window
+inline constexpr std::uint32_t CALLBACK_FUNCTION = 0x30000;  // a function called on the device's thread
+
 }  // namespace platform

@@ -193,7 +193,7 @@ std::string ShellErrorText(std::uint32_t code) {
     case SE_ERR_ACCESSDENIED:
       return "Access is denied.";
     case SE_ERR_NOASSOC:
-      return "No application is associated with the specified file for this operation.";
+      return "No program is associated with this file for this operation.";
     case SE_ERR_OOM:
       return "Not enough resources are available to start the program.";
     default:

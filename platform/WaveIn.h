@@ -56,9 +56,6 @@ struct WAVEHDR {
 inline constexpr std::uint32_t WIM_DATA = 0x3C0;
 
 // Open flags.
-inline constexpr std::uint32_t CALLBACK_NULL = 0x00000;
-inline constexpr std::uint32_t CALLBACK_FUNCTION = 0x30000;
-inline constexpr std::uint32_t CALLBACK_TYPEMASK = 0x70000;
 inline constexpr std::uint32_t WAVE_FORMAT_QUERY = 0x0001;  // only check the format
 inline constexpr std::uint32_t WAVE_MAPPED = 0x0004;        // device id is a real device
 
