@@ -129,6 +129,9 @@ Command ParseCommand(std::string_view text) {
 
 namespace {
 
+// How long an unpaced card waits after a MIDI starts for the recorder that usually follows it.
+constexpr std::chrono::milliseconds kCaptureGrace{500};
+
 // One open MCI device. Opening loads the whole file, so that a damaged one is refused at once.
 class Device {
  public:
@@ -149,7 +152,9 @@ class SequencerDevice final : public Device {
     softcard::Card::Instance().AddMidiClient(seq_);
   }
   void Play() override {
-    seq_->Play(softcard::Card::Instance().Frames());
+    softcard::Card& card = softcard::Card::Instance();
+    seq_->Play(card.Frames());
+    card.HoldForCapture(kCaptureGrace);
     played_ = true;
   }
   void Stop() override {

@@ -122,6 +122,11 @@ struct Card::Impl {
   std::atomic<bool> speedChanged_{false};
   std::atomic<float> synthGain_{1.0f};
   std::atomic<bool> shutDown_{false};
+  // HoldForCapture: set while card time waits for a recorder; its wall-clock deadline, in
+  // steady-clock ticks.
+  std::atomic<bool> captureHold_{false};
+  std::atomic<CardClock::Wall::rep> captureHoldUntil_{0};
+  void EndCaptureHold();
 
   // Render thread only.
   std::unique_ptr<Speakers> speakers_;
@@ -202,8 +207,17 @@ void Card::Impl::Run() {
       if (holds) {
         // Without pacing, a capture with no room would lose what the next period records: card
         // time stands still until it has room (or is reset or closed).
+        captureHold_.store(false);
         WaitForWake(seen, nextPoll);
         continue;
+      }
+      if (captureHold_.load()) {
+        const Wall::time_point until{Wall::duration{captureHoldUntil_.load()}};
+        if (now < until) {
+          WaitForWake(seen, std::min(until, nextPoll));
+          continue;
+        }
+        captureHold_.store(false);
       }
     } else {
       const auto due = clock.DueTime(frames_.load());
@@ -227,6 +241,15 @@ void Card::Impl::Run() {
     }
   }
   CapturePhase();  // hand back what the last period completed
+}
+
+void Card::Impl::EndCaptureHold() {
+  if (!captureHold_.exchange(false)) return;
+  {
+    std::lock_guard lock(wakeMu_);
+    ++wakeGen_;
+  }
+  wakeCv_.notify_all();
 }
 
 void Card::Impl::WaitForWake(std::uint64_t seen, CardClock::Wall::time_point deadline) {
@@ -385,12 +408,15 @@ Card::~Card() { impl_->Shutdown(); }
 std::uint64_t Card::Frames() const { return impl_->frames_.load(); }
 
 std::uint32_t Card::TickCount() const {
+  // Reading the tick count is how the programs wait for time to pass.
+  impl_->EndCaptureHold();
   return static_cast<std::uint32_t>(impl_->frames_.load() * 1000 / kCardRate);
 }
 
 void Card::WaitUntil(std::uint64_t frame) {
   Impl& im = *impl_;
   if (std::this_thread::get_id() == im.threadId_ || tl_holdsCardLock) return;
+  im.EndCaptureHold();
   im.frameWaiters_.fetch_add(1);
   {
     std::unique_lock lock(im.framesMu_);
@@ -400,6 +426,14 @@ void Card::WaitUntil(std::uint64_t frame) {
 }
 
 double Card::Speed() const { return impl_->speed_.load(); }
+
+void Card::HoldForCapture(std::chrono::milliseconds grace) {
+  Impl& im = *impl_;
+  if (Speed() != kSpeedMax) return;
+  const auto until = CardClock::Wall::now() + grace;
+  im.captureHoldUntil_.store(until.time_since_epoch().count());
+  im.captureHold_.store(true);
+}
 
 void Card::SetSpeed(double speed) {
   if (!(speed > 0)) speed = kSpeedMax;

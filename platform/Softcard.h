@@ -28,6 +28,7 @@
 // once (card time stands still, WaitUntil does not wait). The card object itself is never freed,
 // so objects destroyed after it may still call it.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -98,8 +99,9 @@ class Card {
   Card(const Card&) = delete;
   Card& operator=(const Card&) = delete;
 
-  std::uint64_t Frames() const;     // frames rendered so far
-  std::uint32_t TickCount() const;  // card time in ms, wrapping like a 32-bit tick counter
+  std::uint64_t Frames() const;  // frames rendered so far
+  // Card time in ms, wrapping like a 32-bit tick counter. Ends a HoldForCapture.
+  std::uint32_t TickCount() const;
 
   // Blocks the calling thread until card time has reached `frame` (or the card shuts down).
   // Returns at once when called from the render thread (a client or a capture callback) or from
@@ -110,6 +112,12 @@ class Card {
   // benchmarks). kSpeedMax renders as fast as possible; anything not positive counts as max.
   double Speed() const;
   void SetSpeed(double speed);
+
+  // Without pacing only: card time stands still from now until a capture has started and holds
+  // the clock itself, someone waits for card time (GetTickCount, WaitUntil), or `grace` of wall
+  // time has passed. The programs start the music first and the recorder just after it; unpaced,
+  // the card would otherwise play the start of the song before anyone records it.
+  void HoldForCapture(std::chrono::milliseconds grace);
 
   void AddMidiClient(std::shared_ptr<MidiClient> client);
   void RemoveMidiClient(const MidiClient* client);

@@ -140,6 +140,42 @@ TEST_F(CardMusic, SilentWithTheSynthMutedOrLineInSelected) {
   for (float v : RecordSong(song, 2)) ASSERT_EQ(v, 0.0f);
 }
 
+TEST_F(CardMusic, UnpacedTheSongWaitsForTheRecorderStartedAfterIt) {
+  // The programs start the music, then the recorder. Unpaced, the card must not run the song on
+  // in between: the recording has to start with the song's first beat.
+  SongFile song(2);
+  ASSERT_EQ(Mci("open " + song.Path() + " alias song"), 0u);
+  ASSERT_EQ(Mci("play song"), 0u);
+  const std::uint64_t played = Card::Instance().Frames();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // seconds of unpaced card time
+  EXPECT_LE(Card::Instance().Frames() - played, 256u) << "card time ran on without a recorder";
+  Recorder rec(Format(kCardRate, 2, 16), kCardRate * 4);  // one second
+  rec.Start();
+  rec.Wait();
+  rec.Stop();
+  EXPECT_EQ(Mci("close song"), 0u);
+  const auto s = Samples16(rec.Data());
+  std::vector<float> mono(s.size() / 2);
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = (s[2 * i] + s[2 * i + 1]) / 65534.0f;
+  const auto beats = Envelope(mono, kCardRate / 2);
+  ASSERT_EQ(beats.size(), 2u);
+  EXPECT_GT(beats[0], 0.002);
+  EXPECT_GT(beats[1], 0.002);
+}
+
+TEST_F(CardMusic, UnpacedReadingTheTickCountEndsTheWaitForARecorder) {
+  SongFile song(2);
+  ASSERT_EQ(Mci("open " + song.Path() + " alias song"), 0u);
+  ASSERT_EQ(Mci("play song"), 0u);
+  const std::uint32_t start = GetTickCount();
+  // Within the grace a recorder would get, card time runs on as soon as somebody waits for it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+  while (GetTickCount() - start < 1000 && std::chrono::steady_clock::now() < deadline) {
+  }
+  EXPECT_GE(GetTickCount() - start, 1000u);
+  EXPECT_EQ(Mci("close song"), 0u);
+}
+
 TEST_F(CardMusic, RecordingFollowsFluidSynthsOwnRendering) {
   const int seconds = 8;
   SongFile song(seconds);
