@@ -38,6 +38,14 @@ MCIERROR Mci(const std::string& command) {
   return mciSendStringA(command.c_str(), nullptr, 0, nullptr);
 }
 
+// A 44100 Hz, 16-bit stereo recording as mono floats.
+std::vector<float> Mono(Recorder& rec) {
+  const auto s = Samples16(rec.Data());
+  std::vector<float> mono(s.size() / 2);
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = (s[2 * i] + s[2 * i + 1]) / 65534.0f;
+  return mono;
+}
+
 // Plays `song` through MCI from the start of a recording of `seconds` at 44100 Hz, 16 bits,
 // stereo, and returns the recording as mono floats.
 std::vector<float> RecordSong(const SongFile& song, int seconds) {
@@ -47,10 +55,7 @@ std::vector<float> RecordSong(const SongFile& song, int seconds) {
   rec.Wait();
   rec.Stop();
   EXPECT_EQ(Mci("close song"), 0u);
-  const auto s = Samples16(rec.Data());
-  std::vector<float> mono(s.size() / 2);
-  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = (s[2 * i] + s[2 * i + 1]) / 65534.0f;
-  return mono;
+  return Mono(rec);
 }
 
 // RMS of each block of `block` samples.
@@ -154,10 +159,7 @@ TEST_F(CardMusic, UnpacedTheSongWaitsForTheRecorderStartedAfterIt) {
   rec.Wait();
   rec.Stop();
   EXPECT_EQ(Mci("close song"), 0u);
-  const auto s = Samples16(rec.Data());
-  std::vector<float> mono(s.size() / 2);
-  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = (s[2 * i] + s[2 * i + 1]) / 65534.0f;
-  const auto beats = Envelope(mono, kCardRate / 2);
+  const auto beats = Envelope(Mono(rec), kCardRate / 2);
   ASSERT_EQ(beats.size(), 2u);
   EXPECT_GT(beats[0], 0.002);
   EXPECT_GT(beats[1], 0.002);
