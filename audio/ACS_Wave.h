@@ -185,8 +185,8 @@ class TWaveOut : public TACSFileOut {
 //   wtDVIADPCM  16-bit PCM decoded block by block; Size = fact samples x 2 x channels.
 //   wtMSADPCM   16-bit PCM decoded block by block with the file's coefficient table; Size idem.
 //   wtACM       compressed data (format tag 85): converted as a whole into an in-memory PCM image,
-//               which is then read as PCM. The conversion needs the compression manager; until it
-//               converts, such a file delivers nothing.
+//               which is then read as PCM. A file the compression manager cannot convert
+//               delivers nothing.
 //   wtUnsupported  anything else, and files whose header cannot be walked or whose values would not
 //               fit the decoders (more than two ADPCM channels, a decoded block larger than the
 //               16384-byte staging buffer, stereo IMA blocks not made of 8-byte groups, more than

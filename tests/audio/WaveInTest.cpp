@@ -187,7 +187,7 @@ TEST_F(WaveIn, AZeroFrameSizeIsRefused) {
   EXPECT_EQ(Open(PcmFile(Ramp(100), 1, 8000, 4), "b.wav").WavType(), wtUnsupported);
 }
 
-TEST_F(WaveIn, CompressedDataIsRecognisedAndWithoutAConversionDeliversNothing) {
+TEST_F(WaveIn, CompressedDataIsRecognisedAndDataThatDoesNotConvertDeliversNothing) {
   Bytes extra;
   Add16(extra, 12);
   Add16(extra, 1);  // wID
