@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QShowEvent>
 #include <QWindow>
 #include <algorithm>
 #include <fstream>
@@ -225,7 +226,34 @@ void TForm1::ProgramWindowActivated(QWindow* window) {
   const bool mine = window == windowHandle();
   const bool fromElsewhere = lastActiveWindow_ != window;
   lastActiveWindow_ = window;
-  if (mine && (fromElsewhere || firstActivation_)) Guard([this] { FormActivate(); });
+  if (mine && (fromElsewhere || firstActivation_)) Activate();
+}
+
+void TForm1::Activate() {
+  // A failure of the activation (a text table that cannot be read) shows a message box, and the
+  // focus coming back from that box is not a new activation: the same failure would show its box
+  // again, without end. The next activation, from another window, tries again.
+  if (activating_) return;
+  activating_ = true;
+  Guard([this] { FormActivate(); });
+  activating_ = false;
+  lastActiveWindow_ = windowHandle();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (firstShowSeen_) return;
+  firstShowSeen_ = true;
+  // Without a window manager, or with one that keeps new windows from taking the focus, the focus
+  // may never come; the first activation must not wait for it. Queued, so that it runs once the
+  // window is up (it may close it again for the hand-over); when the focus comes first, it has
+  // already run.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (firstActivation_ && isVisible()) Activate();
+      },
+      Qt::QueuedConnection);
 }
 
 void TForm1::FormActivate() {

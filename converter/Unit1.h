@@ -26,6 +26,7 @@
 #include "ui_Unit1.h"
 
 class QCloseEvent;
+class QShowEvent;
 class QWindow;
 class TAudioIn;
 class TAudioMixer;
@@ -173,6 +174,9 @@ class TForm1 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The first showing is the first activation, whether or not the desktop gives the window the
+  // focus.
+  void showEvent(QShowEvent* event) override;
 
  private:
   QWidget* LayoutWindow(const char* name);
@@ -210,10 +214,14 @@ class TForm1 : public QWidget {
   // error box would.
   void Guard(const std::function<void()>& handler);
   void Bind(QPushButton* button, void (TForm1::*handler)());
+  // FormActivate, shown failure included; this window is the program's active window after it.
+  void Activate();
 
   Phase phase_ = Phase::Idle;
   bool listRunning_ = false;
   bool firstActivation_ = true;
+  bool firstShowSeen_ = false;
+  bool activating_ = false;  // FormActivate runs (a message box it shows moves the focus)
   QPointer<QWindow> lastActiveWindow_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -44,6 +45,8 @@ class FrameTest : public QObject {
   void relabelsOnEveryActivation();
   void activationCountsOnlyFromInsideTheProgram();
   void realWindowsActivateTheMainWindow();
+  void firstShowActivatesWithoutTheFocus();
+  void anActivationFailureIsShownOncePerActivation();
   void languageSwitchThroughTheCombo();
   void languageSwitchWithUnwritableLanguageFile();
 
@@ -313,6 +316,62 @@ void FrameTest::realWindowsActivateTheMainWindow() {
   w.form1->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(w.form1.get()));
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+}
+
+void FrameTest::firstShowActivatesWithoutTheFocus() {
+  FormFixture fx;
+  fx.folder.write("lang.ini", "fr\r\n");
+  Windows w;
+  {
+    // Not every desktop gives a new window the focus (no window manager, focus-stealing
+    // prevention): here no change of the focus window reaches the program.
+    const QSignalBlocker noFocus(qApp);
+    w.form1->show();
+    QTRY_COMPARE(w.form1->ui.JvXPButton7->text(), QString("Conversion"));
+  }
+  QCOMPARE(w.form1->PendingLanguage, 0);
+  QCOMPARE(w.form1->windowTitle(), QString::fromUtf8(w.form1->LangTexts[23].c_str()));
+  // The focus that arrives afterwards is the same activation, not a second one.
+  w.form1->ui.JvXPButton7->setText("changed");
+  w.form1->ProgramWindowActivated(w.form1->windowHandle());
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("changed"));
+  // Coming back from another window of the program still is one.
+  QWindow other;
+  w.form1->ProgramWindowActivated(&other);
+  w.form1->ProgramWindowActivated(w.form1->windowHandle());
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Conversion"));
+}
+
+void FrameTest::anActivationFailureIsShownOncePerActivation() {
+  FormFixture fx;
+  fx.folder.write("lang.ini", "nl\r\n");
+  std::filesystem::remove(fx.folder.file("nl.ini"));
+  Windows w;
+  w.form1->show();
+  QWindow* main = w.form1->windowHandle();
+  // What a real message box does: it takes the focus while it is shown and gives it back to the
+  // main window once closed.
+  auto box = std::make_unique<QWindow>();
+  SetMessageHook([&](const QString& text) {
+    fx.messages << text;
+    w.form1->ProgramWindowActivated(box.get());
+  });
+  w.form1->ProgramWindowActivated(main);
+  w.form1->ProgramWindowActivated(main);  // the focus back from the failure's box
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("nl.ini"));
+  QCOMPARE(w.form1->PendingLanguage, 3);
+  // A later activation tries the table again.
+  QWindow other;
+  w.form1->ProgramWindowActivated(&other);
+  w.form1->ProgramWindowActivated(main);
+  QCOMPARE(fx.messages.size(), 2);
+  std::filesystem::copy_file(fx.folder.file("en.ini"), fx.folder.file("nl.ini"));
+  w.form1->ProgramWindowActivated(&other);
+  w.form1->ProgramWindowActivated(main);
+  QCOMPARE(fx.messages.size(), 2);
+  QCOMPARE(w.form1->PendingLanguage, 0);
+  QCOMPARE(w.form1->ui.Image3->y(), -8);  // the Dutch layout came with the table
 }
 
 void FrameTest::languageSwitchThroughTheCombo() {
