@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <algorithm>
 
 #include "platform/GuiThread.h"
 
@@ -32,6 +33,20 @@ TCheckBox::TCheckBox(QWidget* parent) : QCheckBox(parent) {
   connect(this, &QCheckBox::toggled, this, [this](bool) {
     if (OnClick) OnClick();
   });
+}
+
+TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
+
+void TLabel::setText(const QString& text) {
+  QLabel::setText(text);
+  FitCaption();
+}
+
+void TLabel::FitCaption() {
+  // The size hint covers the text's drawn extent, which can pass its advance by a pixel.
+  const int needed =
+      text().isEmpty() ? 0 : std::max(fontMetrics().horizontalAdvance(text()), sizeHint().width());
+  resize(needed, height());
 }
 
 namespace {

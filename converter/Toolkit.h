@@ -11,9 +11,13 @@
 // - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
 //   then OnChange.
 // - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
+// - TLabel: a label sizes itself to its caption. Each new text sets its width to what the text
+//   needs (the left edge stays, the height too), so a status text longer than the designed width
+//   is never cut. A width set afterwards (a layout) holds until the next text or FitCaption().
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QString>
 #include <functional>
@@ -48,6 +52,17 @@ class TCheckBox : public QCheckBox {
   bool Checked() const { return isChecked(); }
   void SetChecked(bool checked) { setChecked(checked); }
   std::function<void()> OnClick;
+};
+
+class TLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit TLabel(QWidget* parent = nullptr);
+  // Hides QLabel::setText, so that every text given through a TLabel, the generated window code's
+  // included, sizes the label.
+  void setText(const QString& text);
+  // Width := the width the current text needs.
+  void FitCaption();
 };
 
 // A file dialog that keeps the last name chosen: after a cancel, FileName still holds it.

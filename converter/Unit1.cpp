@@ -271,12 +271,14 @@ void TForm1::FormActivate() {
   if (PendingLanguage >= 1 && PendingLanguage <= 5) {
     LoadLanguageFile(tw::kLanguages[PendingLanguage - 1].file);
     ApplyLayout(kLayouts[PendingLanguage - 1]);
+    FitLabels();
   } else if (first && ui.ComboBox3->ItemIndex() < 0) {
     // "lang.ini" names no language we know: show English rather than an empty table's blank
     // captions, and leave the file and the combo as they are.
     try {
       LoadLanguageFile("en.ini");
       ApplyLayoutEnFr();
+      FitLabels();
     } catch (const tw::EInOutError&) {
     }
   }
@@ -341,6 +343,15 @@ void TForm1::ChangeLanguage(int Index) {
   LoadLanguageFile(row.file);
   tolang();
   ApplyLayout(tw::LayoutOfLanguage(Index));
+  FitLabels();
+}
+
+// The layouts' label widths were measured for the captions in the designer's font: after a layout
+// the labels take the room their captions need in ours, so no caption is cut.
+void TForm1::FitLabels() {
+  for (TLabel* label : findChildren<TLabel*>()) label->FitCaption();
+  if (Form7)
+    for (TLabel* label : Form7->findChildren<TLabel*>()) label->FitCaption();
 }
 
 void TForm1::ComboBox3Change() {

@@ -180,6 +180,8 @@ class TForm1 : public QWidget {
 
  private:
   QWidget* LayoutWindow(const char* name);
+  // Every label of the windows sized to its caption again.
+  void FitLabels();
   // Back to rest after a playback that was stopped or failed.
   void EndPlayback(bool revertPresets);
   void CreateComponents();

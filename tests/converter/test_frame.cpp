@@ -25,6 +25,11 @@ struct Windows {
   std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
 };
 
+// Whether a label is wide enough to show its whole caption.
+bool Fits(const QLabel* label) {
+  return label->width() >= label->fontMetrics().horizontalAdvance(label->text());
+}
+
 }  // namespace
 
 class FrameTest : public QObject {
@@ -52,6 +57,7 @@ class FrameTest : public QObject {
 
   void layoutsMoveControls();
   void layoutDump();
+  void captionsFitTheirLabels();
 
   void handsOverToTheWizardWithoutDefaultSet();
   void webAndHelpPages();
@@ -173,7 +179,10 @@ void FrameTest::startWithPolish() {
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Konwertuj"));
   QCOMPARE(w.form1->ui.GroupBox3->title(), QString::fromUtf8("Kana\xC5\x82y"));
   QCOMPARE(w.form1->ui.GroupBox1->geometry(), QRect(340, 48, 101, 121));  // Polish layout
-  QCOMPARE(w.form7->ui.Label1->width(), 112);
+  // Laid out before the relabelling, the record-time window's title then takes the width its Polish
+  // caption needs.
+  QCOMPARE(w.form7->ui.Label1->text(), QString::fromUtf8("Ustaw czas nagrania"));
+  QVERIFY(Fits(w.form7->ui.Label1));
   QCOMPARE(fx.folder.read("lang.ini"), std::string("pl\r\n"));  // read, not rewritten
 }
 
@@ -454,6 +463,46 @@ void FrameTest::layoutDump() {
   const std::string second = fx.folder.read("turlututu.txt");
   QCOMPARE(second.size(), dump.size() + 1);  // replaced, not appended: "-8" is one byte longer
   QVERIFY(second.find("Form1.Image3.top:=-8;\r\n") != std::string::npos);
+}
+
+void FrameTest::captionsFitTheirLabels() {
+  FormFixture fx;
+  Windows w;
+  w.form1->FormActivate();
+  auto& ui = w.form1->ui;
+  const QList<QLabel*> labels = {ui.Label3,          w.form7->ui.Label1, w.form7->ui.Label2,
+                                 w.form7->ui.Label3, w.form7->ui.Label4, w.form7->ui.Label5,
+                                 w.form7->ui.Label6};
+  auto allFit = [&](const QString& when) {
+    for (const QLabel* label : labels)
+      QVERIFY2(Fits(label),
+               qPrintable(QString("%1 %2: \"%3\"").arg(label->objectName(), when, label->text())));
+  };
+  allFit("at the first activation");
+  // Each language's captions, right after the user picked it (the layout comes after the
+  // relabelling), and the status texts of the running operations.
+  for (int language = 0; language < 5; ++language) {
+    ui.ComboBox3->Choose(language);
+    for (const QLabel* label : labels)
+      QVERIFY2(Fits(label), qPrintable(QString("%1 in language %2: \"%3\"")
+                                           .arg(label->objectName())
+                                           .arg(language)
+                                           .arg(label->text())));
+    for (int status : {60, 63, 69, 71}) {
+      ui.Label3->setText(w.form1->Text(status));
+      QVERIFY2(Fits(ui.Label3), qPrintable(ui.Label3->text()));
+    }
+  }
+  QCOMPARE(ui.Label3->pos(), QPoint(16, 15));  // it grows to the right only
+  // The minutes of a long record time are not cut to their first digit.
+  w.form7->ui.Edit1->setText("3600");
+  QCOMPARE(w.form7->ui.Label4->text(), QString("60"));
+  QVERIFY(Fits(w.form7->ui.Label4));
+  QCOMPARE(w.form7->ui.Label4->pos(), QPoint(24, 72));
+  // A layout applied on its own still sets the widths of its table.
+  w.form1->ApplyLayoutEnFr();
+  QCOMPARE(w.form7->ui.Label4->width(), 6);
+  QCOMPARE(ui.Label3->width(), 31);
 }
 
 void FrameTest::handsOverToTheWizardWithoutDefaultSet() {
