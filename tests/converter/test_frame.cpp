@@ -491,6 +491,9 @@ void FrameTest::captionsFitTheirLabels() {
     for (int status : {60, 63, 69, 71}) {
       ui.Label3->setText(w.form1->Text(status));
       QVERIFY2(Fits(ui.Label3), qPrintable(ui.Label3->text()));
+      // ...and the status group holds it: its width is the same in every layout.
+      QVERIFY2(ui.Label3->x() + ui.Label3->width() <= ui.GroupBox2->width(),
+               qPrintable(ui.Label3->text()));
     }
   }
   QCOMPARE(ui.Label3->pos(), QPoint(16, 15));  // it grows to the right only
