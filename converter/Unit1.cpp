@@ -213,8 +213,10 @@ void TForm1::FormCreate() {
     }
   } else {
     ui.ComboBox3->SetItemIndex(0);
-    tw::WriteLanguageFile(langFile, "en");
+    // Pending before the file is written: a language file that cannot be created is reported, and
+    // the windows still get their English captions instead of an empty table's.
     PendingLanguage = 1;
+    tw::WriteLanguageFile(langFile, "en");
   }
 }
 

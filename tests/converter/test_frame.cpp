@@ -45,6 +45,7 @@ class FrameTest : public QObject {
   void startWithUnknownCodes_data();
   void startWithUnknownCodes();
   void missingTextTableStaysPending();
+  void uncreatableLanguageFileStillGivesEnglish();
   void defaultSetDecidesMidiPresets();
 
   void relabelsOnEveryActivation();
@@ -226,6 +227,23 @@ void FrameTest::missingTextTableStaysPending() {
   w.form1->FormActivate();
   QCOMPARE(w.form1->PendingLanguage, 0);
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+}
+
+void FrameTest::uncreatableLanguageFileStillGivesEnglish() {
+  FormFixture fx;
+  // "lang.ini" is missing and cannot be created: the name leads into a folder that does not exist.
+  std::filesystem::create_symlink(fx.folder.file("no-such-folder/lang.ini"),
+                                  fx.folder.file("lang.ini"));
+  Windows w;
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("lang.ini"));
+  QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), 0);
+  w.form1->FormActivate();
+  // English all the same, not a window of empty captions.
+  QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+  QCOMPARE(w.form1->ui.GroupBox3->title(), QString("Channels"));
+  QCOMPARE(w.form1->PendingLanguage, 0);
+  QCOMPARE(fx.messages.size(), 1);
 }
 
 void FrameTest::defaultSetDecidesMidiPresets() {
