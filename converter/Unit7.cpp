@@ -51,6 +51,8 @@ bool TForm7::Edit1KeyPress(QKeyEvent* event) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Escape:
+    // An editing key that X11 gives a character (DEL); it types nothing into the field.
+    case Qt::Key_Delete:
       return true;
     default:
       break;

@@ -600,6 +600,12 @@ void FrameTest::recordTimeWindowDisplayAndKeys() {
   QCOMPARE(ui.Edit1->text(), QString("12"));
   QCOMPARE(ui.Label4->text(), QString("0"));
   QCOMPARE(ui.Label6->text(), QString("12"));
+  // Delete is an editing key, not a typed character: it works as backspace does. (X11 gives its key
+  // events the DEL character as their text.)
+  QTest::keyClick(ui.Edit1, Qt::Key_Home);
+  QTest::sendKeyEvent(QTest::Click, ui.Edit1, Qt::Key_Delete, QString(QChar(0x7f)), Qt::NoModifier);
+  QCOMPARE(ui.Edit1->text(), QString("2"));
+  QCOMPARE(ui.Label6->text(), QString("2"));
   ui.Edit1->setText("3600");
   QCOMPARE(ui.Label4->text(), QString("60"));
   QCOMPARE(ui.Label6->text(), QString("0"));
