@@ -1,5 +1,6 @@
 #include "audio/ACS_Classes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -349,6 +350,25 @@ int TACSOutput::GetInputData(void* Buffer, int BufferSize) {
   return input ? input->GetData(Buffer, BufferSize) : 0;
 }
 
+int TACSOutput::GetInputData16(std::span<std::int16_t> Block, std::span<std::uint8_t> Narrow,
+                               int& Channels) {
+  Channels = 0;
+  return WithInputLocked([&](TACSInput* input) {
+    if (input == nullptr) return 0;
+    Channels = input->GetChannels();
+    if (input->GetBitsPerSample() != 8)
+      return input->GetData(Block.data(), static_cast<int>(Block.size_bytes()));
+    // Unsigned 8-bit samples centred on 128 become signed 16-bit ones at the same level.
+    const auto narrow = Narrow.first(std::min(Narrow.size(), Block.size()));
+    const int got = input->GetData(narrow.data(), static_cast<int>(narrow.size()));
+    for (int i = 0; i < got; ++i) {
+      const auto at = static_cast<std::size_t>(i);
+      Block[at] = static_cast<std::int16_t>((static_cast<int>(narrow[at]) - 128) * 256);
+    }
+    return got * 2;
+  });
+}
+
 void TACSOutput::FlushInput() {
   TInputLock::Guard guard(FInputLock);
   if (TACSInput* input = FInput.load()) input->Flush();
@@ -388,3 +408,18 @@ TACSStreamedOutput::TACSStreamedOutput(platform::TComponent* AOwner) : TACSOutpu
 TACSFileOut::TACSFileOut(platform::TComponent* AOwner) : TACSStreamedOutput(AOwner) {}
 
 void TACSFileOut::SetFileMode(TFileOutputMode /*NewMode*/) { FFileMode = foRewrite; }
+
+void TACSFileOut::CheckEncoderInput(int Bits, int Channels, int Rate, const std::string& Format) {
+  if (Bits != 8 && Bits != 16) {
+    throw EACSException("Cannot encode " + std::to_string(Bits) + "-bit audio to " + Format +
+                        ": only 8-bit and 16-bit PCM can be encoded.");
+  }
+  if (Channels != 1 && Channels != 2) {
+    throw EACSException("Cannot encode audio with " + std::to_string(Channels) + " channels to " +
+                        Format + ": only mono and stereo can be encoded.");
+  }
+  if (Rate <= 0) {
+    throw EACSException("Cannot encode audio to " + Format + ": the input has no sample rate (" +
+                        std::to_string(Rate) + " Hz).");
+  }
+}

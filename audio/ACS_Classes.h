@@ -28,7 +28,9 @@
 // Failures are raised as EACSException (or as the platform's stream errors) with a message text.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "audio/ACS_Types.h"
@@ -332,6 +334,11 @@ class TACSOutput : public platform::TComponent {
     TInputLock::Guard guard(FInputLock);
     return fn(FInput.load());
   }
+  // One block request for a sink whose encoder takes 16-bit samples, holding the input lock. A
+  // 16-bit Input fills Block as it is; an 8-bit Input is read into Narrow (at most as many samples
+  // as Block holds) and widened into Block. Returns the bytes now in Block, 0 at the end of the
+  // input or without an Input, and sets Channels to the Input's channel count (0 without one).
+  int GetInputData16(std::span<std::int16_t> Block, std::span<std::uint8_t> Narrow, int& Channels);
   // The Input's Flush, holding the input lock; nothing without an Input. For Done.
   void FlushInput();
 
@@ -387,6 +394,11 @@ class TACSFileOut : public TACSStreamedOutput {
   virtual void SetFileMode(TFileOutputMode NewMode);
 
  protected:
+  // For the Prepare of an encoding sink: raises EACSException, naming Format ("MP3"), for an Input
+  // format the encoder cannot take: other than 8-bit or 16-bit PCM, other than mono or stereo, or
+  // without a sample rate.
+  static void CheckEncoderInput(int Bits, int Channels, int Rate, const std::string& Format);
+
   std::string FFileName;
   TFileOutputMode FFileMode = foRewrite;
 };

@@ -13,7 +13,6 @@ namespace {
 
 // What LAME asks for one call: 1.25 x samples + 7200 bytes, for 8192 samples per channel.
 constexpr int kMinOutBufferSize = 17440;
-constexpr int kBlockBytes = 16384;
 
 struct RequiredEntryPoint {
   const char* name;
@@ -107,18 +106,7 @@ void TMP3Out::Prepare() {
   const int bits = input->GetBitsPerSample();
   const int channels = input->GetChannels();
   const int rate = input->GetSampleRate();
-  if (bits != 8 && bits != 16) {
-    throw EACSException("Cannot encode " + std::to_string(bits) +
-                        "-bit audio to MP3: only 8-bit and 16-bit PCM can be encoded.");
-  }
-  if (channels != 1 && channels != 2) {
-    throw EACSException("Cannot encode audio with " + std::to_string(channels) +
-                        " channels to MP3: only mono and stereo can be encoded.");
-  }
-  if (rate <= 0) {
-    throw EACSException("Cannot encode audio to MP3: the input has no sample rate (" +
-                        std::to_string(rate) + " Hz).");
-  }
+  CheckEncoderInput(bits, channels, rate, "MP3");
 
   FStream = std::make_unique<platform::TFileStream>(FFileName, platform::fmCreate);
   FStreamStart = 0;
@@ -186,22 +174,7 @@ bool TMP3Out::DoOutput(bool Abort) {
   if (!CanOutput) return true;
   if (Abort) return false;
   int channels = 0;
-  int n = 0;
-  WithInputLocked([&](TACSInput* input) {
-    if (input == nullptr) return;
-    channels = input->GetChannels();
-    if (input->GetBitsPerSample() == 8) {
-      // Half a block of 8-bit samples fills the block once widened.
-      const int got = input->GetData(FNarrow.data(), static_cast<int>(FNarrow.size()));
-      for (int i = 0; i < got; ++i) {
-        FBuffer[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
-            (static_cast<int>(FNarrow[static_cast<std::size_t>(i)]) - 128) * 256);
-      }
-      n = got * 2;
-    } else {
-      n = input->GetData(FBuffer.data(), kBlockBytes);
-    }
-  });
+  const int n = GetInputData16(FBuffer, FNarrow, channels);
   if (n <= 0) return false;
   int r;
   if (channels == 2) {

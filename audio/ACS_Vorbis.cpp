@@ -13,8 +13,6 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-constexpr int kBlockBytes = 65536;
-
 // The writer brings every binding unit into the program, and starting the last one starts them all
 // in their order: ogg, Codec, VorbisEnc, VorbisFile, MAD. (Linked from a static library, a unit
 // that nothing refers to would otherwise never be started.)
@@ -137,18 +135,7 @@ void TVorbisOut::Prepare() {
   const int bits = input->GetBitsPerSample();
   const int channels = input->GetChannels();
   const int rate = input->GetSampleRate();
-  if (bits != 8 && bits != 16) {
-    throw EACSException("Cannot encode " + std::to_string(bits) +
-                        "-bit audio to Ogg Vorbis: only 8-bit and 16-bit PCM can be encoded.");
-  }
-  if (channels != 1 && channels != 2) {
-    throw EACSException("Cannot encode audio with " + std::to_string(channels) +
-                        " channels to Ogg Vorbis: only mono and stereo can be encoded.");
-  }
-  if (rate <= 0) {
-    throw EACSException("Cannot encode audio to Ogg Vorbis: the input has no sample rate (" +
-                        std::to_string(rate) + " Hz).");
-  }
+  CheckEncoderInput(bits, channels, rate, "Ogg Vorbis");
 
   const bool append = FFileMode == foAppend && std::filesystem::exists(FFileName);
   FStream = std::make_unique<platform::TFileStream>(
@@ -231,21 +218,7 @@ bool TVorbisOut::DoOutput(bool Abort) {
   if (!CanOutput) return true;
   if (Abort || EndOfStream) return false;
   int channels = 0;
-  int n = 0;
-  WithInputLocked([&](TACSInput* input) {
-    if (input == nullptr) return;
-    channels = input->GetChannels();
-    if (input->GetBitsPerSample() == 8) {
-      const int got = input->GetData(FNarrow.data(), static_cast<int>(FNarrow.size()));
-      for (int i = 0; i < got; ++i) {
-        const auto at = static_cast<std::size_t>(i);
-        FBuffer[at] = static_cast<std::int16_t>((static_cast<int>(FNarrow[at]) - 128) * 256);
-      }
-      n = got * 2;
-    } else {
-      n = input->GetData(FBuffer.data(), kBlockBytes);
-    }
-  });
+  const int n = GetInputData16(FBuffer, FNarrow, channels);
   if (n > 0) {
     const int frames = channels == 2 ? n / 4 : n / 2;
     // A block too short for one whole frame has nothing to encode; handing the encoder 0 frames
