@@ -21,6 +21,42 @@ int RoundHalfEven(double value) {
   return static_cast<int>(r);
 }
 
+// The input link of a converter or a sink. While the component is not busy, a new Input is only
+// stored. While it is, the swap is live: the new source is started on the caller's thread, the
+// link swapped under the input lock (never in the middle of a request), then the old one flushed.
+void SwapInput(std::atomic<TACSInput*>& link, TInputLock& lock, bool busy, TACSInput* Source) {
+  if (Source == link.load()) return;
+  if (!busy) {
+    link = Source;
+    return;
+  }
+  if (Source) Source->Init();
+  TACSInput* old;
+  {
+    TInputLock::Guard guard(lock);
+    old = link.exchange(Source);
+  }
+  if (old) old->Flush();
+}
+
+int RequestInputData(std::atomic<TACSInput*>& link, TInputLock& lock, void* Buffer,
+                     int BufferSize) {
+  TInputLock::Guard guard(lock);
+  TACSInput* input = link.load();
+  return input ? input->GetData(Buffer, BufferSize) : 0;
+}
+
+// A linked source that is being destroyed cannot be flushed any more, only forgotten, and never in
+// the middle of a request.
+void DropRemovedInput(std::atomic<TACSInput*>& link, TInputLock& lock,
+                      platform::TComponent* AComponent, platform::TOperation Operation) {
+  if (Operation == platform::opRemove && AComponent != nullptr &&
+      AComponent == static_cast<platform::TComponent*>(link.load())) {
+    TInputLock::Guard guard(lock);
+    link = nullptr;
+  }
+}
+
 }  // namespace
 
 void TInputLock::Lock() noexcept {
@@ -53,42 +89,28 @@ TACSStreamedInput::TACSStreamedInput(platform::TComponent* AOwner) : TACSInput(A
 TACSFileIn::TACSFileIn(platform::TComponent* AOwner) : TACSStreamedInput(AOwner) {}
 
 int TACSFileIn::GetBitsPerSample() {
-  OpenFile();
-  int value = FBPS;
-  CloseFile();
-  return value;
+  return WithFileOpen([this] { return FBPS.load(); });
 }
 
 int TACSFileIn::GetChannels() {
-  OpenFile();
-  int value = FChan;
-  CloseFile();
-  return value;
+  return WithFileOpen([this] { return FChan.load(); });
 }
 
 int TACSFileIn::GetSampleRate() {
-  OpenFile();
-  int value = FSR;
-  CloseFile();
-  return value;
+  return WithFileOpen([this] { return FSR.load(); });
 }
 
 int TACSFileIn::TotalSamples() {
-  OpenFile();
-  int value = FTotalSamples;
-  CloseFile();
-  return value;
+  return WithFileOpen([this] { return FTotalSamples.load(); });
 }
 
 int TACSFileIn::GetTotalTime() {
-  OpenFile();
-  int result = 0;
-  const int bytesPerSample = FBPS / 8;
-  if (FSR != 0 && FChan != 0 && bytesPerSample != 0)
-    result = RoundHalfEven(static_cast<double>(FSize.load()) /
-                           (static_cast<double>(FSR) * FChan * bytesPerSample));
-  CloseFile();
-  return result;
+  return WithFileOpen([this] {
+    const int bytesPerSample = FBPS / 8;
+    if (FSR == 0 || FChan == 0 || bytesPerSample == 0) return 0;
+    return RoundHalfEven(static_cast<double>(FSize.load()) /
+                         (static_cast<double>(FSR) * FChan * bytesPerSample));
+  });
 }
 
 void TACSFileIn::Reset() {
@@ -133,19 +155,7 @@ TACSConverter::TACSConverter(platform::TComponent* AOwner) : TACSInput(AOwner) {
 
 void TACSConverter::SetInput(TACSInput* Source) {
   if (Source == this) return;
-  TACSInput* current = FInput.load();
-  if (Source == current) return;
-  if (!Busy()) {
-    FInput = Source;
-    return;
-  }
-  if (Source) Source->Init();
-  TACSInput* old;
-  {
-    TInputLock::Guard guard(FInputLock);
-    old = FInput.exchange(Source);
-  }
-  if (old) old->Flush();
+  SwapInput(FInput, FInputLock, Busy(), Source);
 }
 
 void TACSConverter::UnlockInputChain() {
@@ -157,19 +167,11 @@ void TACSConverter::UnlockInputChain() {
 }
 
 int TACSConverter::GetInputData(void* Buffer, int BufferSize) {
-  TInputLock::Guard guard(FInputLock);
-  TACSInput* input = FInput.load();
-  return input ? input->GetData(Buffer, BufferSize) : 0;
+  return RequestInputData(FInput, FInputLock, Buffer, BufferSize);
 }
 
 void TACSConverter::Notification(platform::TComponent* AComponent, platform::TOperation Operation) {
-  if (Operation == platform::opRemove && AComponent != nullptr &&
-      AComponent == static_cast<platform::TComponent*>(FInput.load())) {
-    // The source is being destroyed: it cannot be flushed any more, only forgotten, and never in
-    // the middle of a request.
-    TInputLock::Guard guard(FInputLock);
-    FInput = nullptr;
-  }
+  DropRemovedInput(FInput, FInputLock, AComponent, Operation);
   platform::TComponent::Notification(AComponent, Operation);
 }
 
@@ -311,21 +313,7 @@ int TACSOutput::WorkerProgress() {
   return Progress();
 }
 
-void TACSOutput::SetInput(TACSInput* Source) {
-  TACSInput* current = FInput.load();
-  if (Source == current) return;
-  if (!Busy()) {
-    FInput = Source;
-    return;
-  }
-  if (Source) Source->Init();
-  TACSInput* old;
-  {
-    TInputLock::Guard guard(FInputLock);
-    old = FInput.exchange(Source);
-  }
-  if (old) old->Flush();
-}
+void TACSOutput::SetInput(TACSInput* Source) { SwapInput(FInput, FInputLock, Busy(), Source); }
 
 bool TACSOutput::SuspendWhenIdle() const { return Thread ? Thread->SuspendWhenIdle.load() : true; }
 
@@ -334,20 +322,13 @@ void TACSOutput::SetSuspendWhenIdle(bool Value) {
 }
 
 void TACSOutput::Notification(platform::TComponent* AComponent, platform::TOperation Operation) {
-  if (Operation == platform::opRemove && AComponent != nullptr &&
-      AComponent == static_cast<platform::TComponent*>(FInput.load())) {
-    // The source is being destroyed: it cannot be flushed any more, only forgotten, and never in
-    // the middle of a request. A run in progress then ends as at the end of its input.
-    TInputLock::Guard guard(FInputLock);
-    FInput = nullptr;
-  }
+  // A run in progress whose Input is dropped ends as at the end of its input.
+  DropRemovedInput(FInput, FInputLock, AComponent, Operation);
   platform::TComponent::Notification(AComponent, Operation);
 }
 
 int TACSOutput::GetInputData(void* Buffer, int BufferSize) {
-  TInputLock::Guard guard(FInputLock);
-  TACSInput* input = FInput.load();
-  return input ? input->GetData(Buffer, BufferSize) : 0;
+  return RequestInputData(FInput, FInputLock, Buffer, BufferSize);
 }
 
 int TACSOutput::GetInputData16(std::span<std::int16_t> Block, std::span<std::uint8_t> Narrow,

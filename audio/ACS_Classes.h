@@ -171,6 +171,16 @@ class TACSFileIn : public TACSStreamedInput {
   int TotalSamples();
 
  protected:
+  // Returns what Read returns, with the file open meanwhile: opened and closed around the call as
+  // the format getters do.
+  template <typename Fn>
+  auto WithFileOpen(Fn&& Read) {
+    OpenFile();
+    auto value = Read();
+    CloseFile();
+    return value;
+  }
+
   std::string FFileName;
   std::atomic<int> FOpened{0};  // nesting depth of OpenFile
   std::atomic<int> FBPS{0};     // bits per sample, set by OpenFile

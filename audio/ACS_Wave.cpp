@@ -1,13 +1,13 @@
 #include "audio/ACS_Wave.h"
 
-#include "audio/WaveConverter.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
+
+#include "audio/WaveConverter.h"
 
 namespace {
 
@@ -645,10 +645,7 @@ TWaveIn::TWaveIn(platform::TComponent* AOwner) : TACSFileIn(AOwner) {}
 TWaveIn::~TWaveIn() { Destroying(); }
 
 TWavType TWaveIn::WavType() {
-  OpenFile();
-  TWavType type = FWavType;
-  CloseFile();
-  return type;
+  return WithFileOpen([this] { return FWavType; });
 }
 
 void TWaveIn::ReadWaveHeader() {
