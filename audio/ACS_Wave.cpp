@@ -94,6 +94,12 @@ int ImaQuantise(int sample, int& predictor, int& index) {
   return code;
 }
 
+// Reads the next block of an ADPCM file, a short last block padded with zeros; false at the end.
+bool ReadBlock(platform::TStream& s, std::vector<std::uint8_t>& block) {
+  std::fill(block.begin(), block.end(), 0);
+  return s.Read(block.data(), static_cast<std::int64_t>(block.size())) > 0;
+}
+
 const int kMsAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                768, 614, 512, 409, 307, 230, 230, 230};
 
@@ -248,34 +254,44 @@ bool SameChunkId(const char* A, const char* B) {
   return true;
 }
 
-void TWaveHeader::Pack(std::uint8_t* Out) const {
+namespace {
+
+// The 36 bytes both headers start with: "RIFF" size "WAVE" "fmt " and its length, then the fields
+// every fmt body starts with.
+template <typename Header>
+void PackRiffAndFmt(const Header& h, std::uint32_t FmtLength, std::uint8_t* Out) {
   PutId(Out, "RIFF");
-  Put32(Out + 4, RIFFSize);
+  Put32(Out + 4, h.RIFFSize);
   PutId(Out + 8, "WAVE");
   PutId(Out + 12, "fmt ");
-  Put32(Out + 16, 16);
-  Put16(Out + 20, wFormatTag);
-  Put16(Out + 22, nChannels);
-  Put32(Out + 24, nSamplesPerSec);
-  Put32(Out + 28, nAvgBytesPerSec);
-  Put16(Out + 32, nBlockAlign);
-  Put16(Out + 34, wBitsPerSample);
+  Put32(Out + 16, FmtLength);
+  Put16(Out + 20, h.wFormatTag);
+  Put16(Out + 22, h.nChannels);
+  Put32(Out + 24, h.nSamplesPerSec);
+  Put32(Out + 28, h.nAvgBytesPerSec);
+  Put16(Out + 32, h.nBlockAlign);
+  Put16(Out + 34, h.wBitsPerSample);
+}
+
+// Writes a new file's header; returns its length in bytes.
+template <typename Header>
+int WriteHeader(platform::TStream& s, const Header& h) {
+  std::uint8_t bytes[Header::kBytes];
+  h.Pack(bytes);
+  s.WriteBuffer(bytes, sizeof bytes);
+  return Header::kBytes;
+}
+
+}  // namespace
+
+void TWaveHeader::Pack(std::uint8_t* Out) const {
+  PackRiffAndFmt(*this, 16, Out);
   PutId(Out + 36, "data");
   Put32(Out + 40, DataSize);
 }
 
 void TDVIADPCMHeader::Pack(std::uint8_t* Out) const {
-  PutId(Out, "RIFF");
-  Put32(Out + 4, RIFFSize);
-  PutId(Out + 8, "WAVE");
-  PutId(Out + 12, "fmt ");
-  Put32(Out + 16, 20);
-  Put16(Out + 20, wFormatTag);
-  Put16(Out + 22, nChannels);
-  Put32(Out + 24, nSamplesPerSec);
-  Put32(Out + 28, nAvgBytesPerSec);
-  Put16(Out + 32, nBlockAlign);
-  Put16(Out + 34, wBitsPerSample);
+  PackRiffAndFmt(*this, 20, Out);
   Put16(Out + 36, cbSize);
   Put16(Out + 38, wSamplesPerBlock);
   PutId(Out + 40, "fact");
@@ -452,10 +468,7 @@ void TWaveOut::Prepare() {
         } else {
           TWaveHeader header;
           WritePcmWaveHeader(header);
-          std::uint8_t bytes[TWaveHeader::kBytes];
-          header.Pack(bytes);
-          FStream->WriteBuffer(bytes, sizeof bytes);
-          FWriteBackAt = sizeof bytes;
+          FWriteBackAt = WriteHeader(*FStream, header);
           FPlannedData = header.DataSize;
         }
       } else {
@@ -476,10 +489,7 @@ void TWaveOut::Prepare() {
                 "size that is a multiple of 8 for two.");
           TDVIADPCMHeader header;
           WriteDviWaveHeader(header);
-          std::uint8_t bytes[TDVIADPCMHeader::kBytes];
-          header.Pack(bytes);
-          FStream->WriteBuffer(bytes, sizeof bytes);
-          FWriteBackAt = sizeof bytes;
+          FWriteBackAt = WriteHeader(*FStream, header);
           FPlannedData = header.DataSize;
           FLeftStepIndex = 0;
           FRightStepIndex = 0;
@@ -860,10 +870,18 @@ bool TWaveIn::Seek(int Sample) {
 }
 
 int TWaveIn::ReadPcm(std::uint8_t* Into, int Wanted) {
-  const std::int64_t left = static_cast<std::int64_t>(FSize) - FPosition;
-  if (left <= 0) return 0;
-  const int want = static_cast<int>(std::min<std::int64_t>(Wanted, left));
-  return static_cast<int>(FStream->Read(Into, want));
+  auto read = [&] {
+    const std::int64_t left = static_cast<std::int64_t>(FSize) - FPosition;
+    if (left <= 0) return 0;
+    const int want = static_cast<int>(std::min<std::int64_t>(Wanted, left));
+    return static_cast<int>(FStream->Read(Into, want));
+  };
+  int n = read();
+  if (n == 0 && FLoop) {
+    Restart();
+    n = read();
+  }
+  return n;
 }
 
 void TWaveIn::Restart() {
@@ -881,21 +899,12 @@ int TWaveIn::GetData(void* Buffer, int BufferSize) {
         // A request for at least a whole refill goes straight into the caller's buffer: the same
         // bytes as through the staging buffer, without the copy.
         if (BufferSize >= kBufferSize) {
-          int n = ReadPcm(static_cast<std::uint8_t*>(Buffer), kBufferSize);
-          if (n == 0 && FLoop) {
-            Restart();
-            n = ReadPcm(static_cast<std::uint8_t*>(Buffer), kBufferSize);
-          }
+          const int n = ReadPcm(static_cast<std::uint8_t*>(Buffer), kBufferSize);
           FPosition += n;
           return n;
         }
-        int n = ReadPcm(FBuffer, kBufferSize);
-        if (n == 0) {
-          if (!FLoop) return 0;
-          Restart();
-          n = ReadPcm(FBuffer, kBufferSize);
-          if (n == 0) return 0;
-        }
+        const int n = ReadPcm(FBuffer, kBufferSize);
+        if (n == 0) return 0;
         FBufStart = 1;
         FBufEnd = n;
         break;
@@ -930,9 +939,7 @@ int TWaveIn::GetData(void* Buffer, int BufferSize) {
 }
 
 bool TWaveIn::ReadImaBlock() {
-  std::fill(FBlock.begin(), FBlock.end(), 0);
-  const std::int64_t got = FStream->Read(FBlock.data(), static_cast<std::int64_t>(FBlock.size()));
-  if (got <= 0) return false;
+  if (!ReadBlock(*FStream, FBlock)) return false;
   FLeftPredictor = GetS16(&FBlock[0]);
   FLeftStepIndex = FBlock[2];
   if (FChan == 2) {
@@ -973,9 +980,7 @@ int TWaveIn::DecodeImaBlockStereo() {
 }
 
 bool TWaveIn::ReadMsAdpcmBlock() {
-  std::fill(FBlock.begin(), FBlock.end(), 0);
-  const std::int64_t got = FStream->Read(FBlock.data(), static_cast<std::int64_t>(FBlock.size()));
-  if (got <= 0) return false;
+  if (!ReadBlock(*FStream, FBlock)) return false;
   const std::uint8_t* b = FBlock.data();
   if (FChan == 2) {
     FLeftPredictorChoice = b[0];

@@ -228,6 +228,8 @@ class TWaveIn : public TACSFileIn {
   bool ConvertAcmImage(platform::TStream& File, platform::TMemoryStream& Image);
   void OpenAcm();
   void ValidateFormat();
+  // Reads up to Wanted bytes of PCM data, not past Size; at the end of the data a looping reader
+  // starts again (Restart) and reads from there. 0 at the end.
   int ReadPcm(std::uint8_t* Into, int Wanted);
   void Restart();
 
