@@ -57,6 +57,20 @@ int FindItem(HMIXER mixer, const MIXERCONTROLDETAILS& details, const MIXERLINE& 
   return -1;
 }
 
+// The line a GetVolume or SetVolume call addresses, with its controls: the destination's own line
+// for connection -1, else the connection's; both null when that connection does not exist.
+struct TAddressedLine {
+  const MIXERLINE* line = nullptr;
+  TMixerControls* controls = nullptr;
+};
+
+TAddressedLine AddressedLine(TMixerDestination& destination, std::int32_t Conn,
+                             TMixerConnection* connection) {
+  if (Conn == -1) return {&destination.LineInfo, destination.Controls.get()};
+  if (connection) return {&connection->LineInfo, connection->Controls.get()};
+  return {};
+}
+
 }  // namespace
 
 // ---- TPointerList
@@ -266,17 +280,8 @@ bool TAudioMixer::GetVolume(std::int32_t Dest, std::int32_t Conn, std::int32_t& 
     }
   }
 
-  const MIXERLINE* line = nullptr;
-  TMixerControls* controls = nullptr;
-  if (Conn == -1) {
-    line = &destination->LineInfo;
-    controls = destination->Controls.get();
-  } else if (connection) {
-    line = &connection->LineInfo;
-    controls = connection->Controls.get();
-  } else {
-    return true;
-  }
+  const auto [line, controls] = AddressedLine(*destination, Conn, connection);
+  if (!line) return true;
 
   for (int i = 0; i < controls->Count() && (Left == -1 || MuteOrSelect == -1); ++i) {
     const MIXERCONTROL& control = *controls->Get(i);
@@ -337,17 +342,8 @@ bool TAudioMixer::SetVolume(std::int32_t Dest, std::int32_t Conn, std::int32_t L
     }
   }
 
-  const MIXERLINE* line = nullptr;
-  TMixerControls* controls = nullptr;
-  if (Conn == -1) {
-    line = &destination->LineInfo;
-    controls = destination->Controls.get();
-  } else if (connection) {
-    line = &connection->LineInfo;
-    controls = connection->Controls.get();
-  } else {
-    return true;
-  }
+  const auto [line, controls] = AddressedLine(*destination, Conn, connection);
+  if (!line) return true;
 
   for (int i = 0; i < controls->Count() && (!volumeDone || !muteDone); ++i) {
     const MIXERCONTROL& control = *controls->Get(i);
