@@ -1,8 +1,8 @@
 #include "platform/Smf.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+
+#include "platform/Files.h"
 
 namespace platform {
 
@@ -230,17 +230,10 @@ std::span<const std::uint8_t> SmfFile::Sysex(const SmfEvent& e) const {
 
 SmfStatus SmfFile::Load(const std::string& path) {
   Clear();
-  std::error_code ec;
-  const std::filesystem::path p(path);
-  if (!std::filesystem::is_regular_file(p, ec)) return SmfStatus::CannotOpen;
-  const std::uintmax_t size = std::filesystem::file_size(p, ec);
-  if (ec) return SmfStatus::CannotOpen;
-  if (size > kMaxFileBytes) return SmfStatus::TooLarge;
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return SmfStatus::CannotOpen;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return SmfStatus::CannotOpen;
+  std::vector<std::uint8_t> bytes;
+  const WholeFileRead read = ReadWholeFile(path, kMaxFileBytes, bytes);
+  if (read == WholeFileRead::TooLarge) return SmfStatus::TooLarge;
+  if (read != WholeFileRead::Ok) return SmfStatus::CannotOpen;
   return Parse(bytes);
 }
 

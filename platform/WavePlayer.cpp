@@ -3,8 +3,8 @@
 #include <soxr.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+
+#include "platform/Files.h"
 
 namespace platform {
 
@@ -77,17 +77,10 @@ WavePlayer::WavePlayer() = default;
 WavePlayer::~WavePlayer() = default;
 
 WaveStatus WavePlayer::Load(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path p(path);
-  if (!std::filesystem::is_regular_file(p, ec)) return WaveStatus::CannotOpen;
-  const std::uintmax_t size = std::filesystem::file_size(p, ec);
-  if (ec) return WaveStatus::CannotOpen;
-  if (size > kMaxFileBytes) return WaveStatus::TooLarge;
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return WaveStatus::CannotOpen;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return WaveStatus::CannotOpen;
+  std::vector<std::uint8_t> bytes;
+  const WholeFileRead read = ReadWholeFile(path, kMaxFileBytes, bytes);
+  if (read == WholeFileRead::TooLarge) return WaveStatus::TooLarge;
+  if (read != WholeFileRead::Ok) return WaveStatus::CannotOpen;
   return Parse(bytes);
 }
 
