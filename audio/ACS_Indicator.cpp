@@ -3,11 +3,12 @@
 #include <cmath>
 
 #include "audio/ACS_Procs.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 
 double Sample16(const unsigned char* p) {
-  return static_cast<double>(static_cast<std::int16_t>(p[0] | (p[1] << 8)));
+  return static_cast<double>(static_cast<std::int16_t>(platform::GetLE16(p)));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "audio/MAD.h"
 #include "audio/VorbisFile.h"
+#include "platform/ByteOrder.h"
 
 static_assert(std::endian::native == std::endian::little);
 
@@ -74,8 +75,7 @@ int FreeSerial(platform::TStream& file, int wanted) {
     if (file.Read(header + 27, segments) != segments) break;
     std::int64_t body = 0;
     for (int i = 0; i < segments; ++i) body += header[27 + i];
-    used.insert(std::uint32_t{header[14]} | std::uint32_t{header[15]} << 8 |
-                std::uint32_t{header[16]} << 16 | std::uint32_t{header[17]} << 24);
+    used.insert(platform::GetLE32(header + 14));
     at += 27 + segments + body;
   }
   auto serial = static_cast<std::uint32_t>(wanted);

@@ -8,30 +8,24 @@
 #include <limits>
 
 #include "audio/WaveConverter.h"
+#include "platform/ByteOrder.h"
 
 namespace {
+
+using platform::GetLE16;
+using platform::GetLE32;
+using platform::PutLE16;
+using platform::PutLE32;
 
 constexpr std::int64_t kWalkLimit = 8192;   // bytes the header walk may consume
 constexpr std::int64_t kWalkWindow = 4096;  // bytes of a chunk body the walk keeps
 
-std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::int16_t GetS16(const std::uint8_t* p) { return static_cast<std::int16_t>(Get16(p)); }
-std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+std::int16_t GetS16(const std::uint8_t* p) { return static_cast<std::int16_t>(GetLE16(p)); }
 void PutId(std::uint8_t* p, const char* id) { std::memcpy(p, id, 4); }
 
 void Write32At(platform::TStream& s, std::int64_t at, std::uint32_t v) {
   std::uint8_t b[4];
-  Put32(b, v);
+  PutLE32(b, v);
   s.SetPosition(at);
   s.WriteBuffer(b, 4);
 }
@@ -159,7 +153,7 @@ class HeaderWalk {
             std::uint32_t length;
             const std::int64_t countAt = count_ + 4;
             if (!Body(length) || length < 4) return r;
-            onFact(Get32(body_.data()), countAt);
+            onFact(GetLE32(body_.data()), countAt);
             if (!Read(4)) return r;
             state = kData;
           } else if (!SkipChunk()) {
@@ -173,7 +167,7 @@ class HeaderWalk {
             r.found = true;
             r.dataSizePosition = sizeAt;
             r.dataStart = count_;
-            r.dataSize = Get32(window_);
+            r.dataSize = GetLE32(window_);
             return r;
           }
           if (!SkipChunk()) return r;
@@ -206,7 +200,7 @@ class HeaderWalk {
   // rest. Fails on a body that runs past the end of the file.
   bool Body(std::uint32_t& length) {
     if (!Read(4)) return false;
-    length = Get32(window_);
+    length = GetLE32(window_);
     if (count_ + length > size_) return false;
     const std::int64_t kept = std::min<std::int64_t>(length, kWalkWindow);
     body_.assign(static_cast<std::size_t>(std::max<std::int64_t>(kept, 4)), 0);
@@ -219,7 +213,7 @@ class HeaderWalk {
   // Passes over a chunk that is not looked for, and reads the next id.
   bool SkipChunk() {
     if (!Read(4)) return false;
-    const std::uint32_t length = Get32(window_);
+    const std::uint32_t length = GetLE32(window_);
     if (count_ + length > size_) return false;
     if (length) s_.Seek(length, platform::soCurrent);
     count_ += length;
@@ -261,16 +255,16 @@ namespace {
 template <typename Header>
 void PackRiffAndFmt(const Header& h, std::uint32_t FmtLength, std::uint8_t* Out) {
   PutId(Out, "RIFF");
-  Put32(Out + 4, h.RIFFSize);
+  PutLE32(Out + 4, h.RIFFSize);
   PutId(Out + 8, "WAVE");
   PutId(Out + 12, "fmt ");
-  Put32(Out + 16, FmtLength);
-  Put16(Out + 20, h.wFormatTag);
-  Put16(Out + 22, h.nChannels);
-  Put32(Out + 24, h.nSamplesPerSec);
-  Put32(Out + 28, h.nAvgBytesPerSec);
-  Put16(Out + 32, h.nBlockAlign);
-  Put16(Out + 34, h.wBitsPerSample);
+  PutLE32(Out + 16, FmtLength);
+  PutLE16(Out + 20, h.wFormatTag);
+  PutLE16(Out + 22, h.nChannels);
+  PutLE32(Out + 24, h.nSamplesPerSec);
+  PutLE32(Out + 28, h.nAvgBytesPerSec);
+  PutLE16(Out + 32, h.nBlockAlign);
+  PutLE16(Out + 34, h.wBitsPerSample);
 }
 
 // Writes a new file's header; returns its length in bytes.
@@ -287,33 +281,33 @@ int WriteHeader(platform::TStream& s, const Header& h) {
 void TWaveHeader::Pack(std::uint8_t* Out) const {
   PackRiffAndFmt(*this, 16, Out);
   PutId(Out + 36, "data");
-  Put32(Out + 40, DataSize);
+  PutLE32(Out + 40, DataSize);
 }
 
 void TDVIADPCMHeader::Pack(std::uint8_t* Out) const {
   PackRiffAndFmt(*this, 20, Out);
-  Put16(Out + 36, cbSize);
-  Put16(Out + 38, wSamplesPerBlock);
+  PutLE16(Out + 36, cbSize);
+  PutLE16(Out + 38, wSamplesPerBlock);
   PutId(Out + 40, "fact");
-  Put32(Out + 44, 4);
-  Put32(Out + 48, FactSamples);
+  PutLE32(Out + 44, 4);
+  PutLE32(Out + 48, FactSamples);
   PutId(Out + 52, "data");
-  Put32(Out + 56, DataSize);
+  PutLE32(Out + 56, DataSize);
 }
 
 TDVIADPCMHeader TDVIADPCMHeader::Unpack(const std::uint8_t* In) {
   TDVIADPCMHeader h;
-  h.RIFFSize = Get32(In + 4);
-  h.wFormatTag = Get16(In + 20);
-  h.nChannels = Get16(In + 22);
-  h.nSamplesPerSec = Get32(In + 24);
-  h.nAvgBytesPerSec = Get32(In + 28);
-  h.nBlockAlign = Get16(In + 32);
-  h.wBitsPerSample = Get16(In + 34);
-  h.cbSize = Get16(In + 36);
-  h.wSamplesPerBlock = Get16(In + 38);
-  h.FactSamples = Get32(In + 48);
-  h.DataSize = Get32(In + 56);
+  h.RIFFSize = GetLE32(In + 4);
+  h.wFormatTag = GetLE16(In + 20);
+  h.nChannels = GetLE16(In + 22);
+  h.nSamplesPerSec = GetLE32(In + 24);
+  h.nAvgBytesPerSec = GetLE32(In + 28);
+  h.nBlockAlign = GetLE16(In + 32);
+  h.wBitsPerSample = GetLE16(In + 34);
+  h.cbSize = GetLE16(In + 36);
+  h.wSamplesPerBlock = GetLE16(In + 38);
+  h.FactSamples = GetLE32(In + 48);
+  h.DataSize = GetLE32(In + 56);
   return h;
 }
 
@@ -401,10 +395,10 @@ void TWaveOut::WriteDviWaveHeader(TDVIADPCMHeader& Header) {
 }
 
 void TWaveOut::DecodeAppendFmt(const std::uint8_t* Body) {
-  FExistingChannels = Get16(Body + 2);
-  FExistingRate = Get32(Body + 4);
-  FBlockSize = Get16(Body + 12);
-  FExistingBits = Get16(Body + 14);
+  FExistingChannels = GetLE16(Body + 2);
+  FExistingRate = GetLE32(Body + 4);
+  FBlockSize = GetLE16(Body + 12);
+  FExistingBits = GetLE16(Body + 14);
 }
 
 void TWaveOut::ReadAppendHeader() {
@@ -415,7 +409,7 @@ void TWaveOut::ReadAppendHeader() {
   WalkResult r = walk.Run(
       [&](const std::uint8_t* body, std::uint32_t length) {
         if (length < 16) return kStop;
-        const std::uint16_t tag = Get16(body);
+        const std::uint16_t tag = GetLE16(body);
         if (tag != 1 && tag != 17) return kStop;
         DecodeAppendFmt(body);
         found = tag == 1 ? wtPCM : wtDVIADPCM;
@@ -562,7 +556,7 @@ bool TWaveOut::DoOutput(bool Abort) {
 
 void TWaveOut::EncodeImaBlockMono(const std::int16_t* Samples, std::uint8_t* Block) {
   std::memset(Block, 0, FBlockSize);
-  Put16(Block, static_cast<std::uint16_t>(FLeftPredictor));
+  PutLE16(Block, static_cast<std::uint16_t>(FLeftPredictor));
   Block[2] = FLeftStepIndex;
   Block[3] = 0;
   int predictor = FLeftPredictor, index = FLeftStepIndex;
@@ -576,9 +570,9 @@ void TWaveOut::EncodeImaBlockMono(const std::int16_t* Samples, std::uint8_t* Blo
 
 void TWaveOut::EncodeImaBlockStereo(const std::int16_t* Samples, std::uint8_t* Block) {
   std::memset(Block, 0, FBlockSize);
-  Put16(Block, static_cast<std::uint16_t>(FLeftPredictor));
+  PutLE16(Block, static_cast<std::uint16_t>(FLeftPredictor));
   Block[2] = FLeftStepIndex;
-  Put16(Block + 4, static_cast<std::uint16_t>(FRightPredictor));
+  PutLE16(Block + 4, static_cast<std::uint16_t>(FRightPredictor));
   Block[6] = FRightStepIndex;
   const int count = FBlockSize - 8;  // codes per channel
   for (int channel = 0; channel < 2; ++channel) {
@@ -666,7 +660,7 @@ void TWaveIn::ReadWaveHeader() {
   WalkResult r = walk.Run(
       [&](const std::uint8_t* body, std::uint32_t length) {
         if (length < 16) return kStop;
-        const std::uint16_t tag = Get16(body);
+        const std::uint16_t tag = GetLE16(body);
         switch (tag) {
           case 1:
             found = wtPCM;
@@ -683,11 +677,11 @@ void TWaveIn::ReadWaveHeader() {
           default:
             return kStop;
         }
-        FChan = Get16(body + 2);
-        FSR = static_cast<int>(std::min<std::uint32_t>(Get32(body + 4), 0x7FFFFFFF));
-        FBPS = Get16(body + 14);
-        const std::uint16_t blockAlign = Get16(body + 12);
-        const std::uint16_t samplesPerBlock = length >= 20 ? Get16(body + 18) : 0;
+        FChan = GetLE16(body + 2);
+        FSR = static_cast<int>(std::min<std::uint32_t>(GetLE32(body + 4), 0x7FFFFFFF));
+        FBPS = GetLE16(body + 14);
+        const std::uint16_t blockAlign = GetLE16(body + 12);
+        const std::uint16_t samplesPerBlock = length >= 20 ? GetLE16(body + 18) : 0;
         if (found == wtDVIADPCM) {
           FDviBlockAlign = blockAlign;
           FDviSamplesPerBlock = samplesPerBlock;
@@ -699,7 +693,7 @@ void TWaveIn::ReadWaveHeader() {
           // The coefficient table holds 32 pairs; a file that declares more, or whose fmt chunk
           // is too short for what it declares, cannot be decoded.
           if (length < 22) return kStop;
-          FNumCoef = Get16(body + 20);
+          FNumCoef = GetLE16(body + 20);
           if (FNumCoef == 0 || FNumCoef > 32 || 22u + 4u * FNumCoef > length) return kStop;
           for (int i = 0; i < FNumCoef; ++i) {
             FCoefs[i][0] = GetS16(body + 22 + 4 * i);

@@ -4,23 +4,20 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 using namespace MSAcm;
 
 namespace {
 
-bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
-
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+using platform::GetLE32;
+using platform::IsChunkId;
 
 void putId(platform::TStream& s, const char* id) { s.WriteBuffer(id, 4); }
 
 void put32(platform::TStream& s, std::uint32_t v) {
-  const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                             static_cast<std::uint8_t>(v >> 16),
-                             static_cast<std::uint8_t>(v >> 24)};
+  std::uint8_t b[4];
+  platform::PutLE32(b, v);
   s.WriteBuffer(b, 4);
 }
 
@@ -98,7 +95,7 @@ void TWaveConverter::LoadFromWave(platform::TStream& Stream) {
   ScanReader in(Stream);
   std::uint8_t head[12] = {};
   in.ReadAt(0, head, 12);
-  if (!isId(head, "RIFF") || !isId(head + 8, "WAVE")) return;
+  if (!IsChunkId(head, "RIFF") || !IsChunkId(head + 8, "WAVE")) return;
   const std::int64_t length = in.Length();
   std::int64_t n = 12;
   // The 8-byte window (an id and a length) moves one byte at a time; after a body has been read it
@@ -107,8 +104,8 @@ void TWaveConverter::LoadFromWave(platform::TStream& Stream) {
     n -= 7;
     std::uint8_t w[8] = {};
     n += in.ReadAt(n, w, 8);
-    const std::uint32_t L = le32(w + 4);
-    if (isId(w, "fmt ")) {
+    const std::uint32_t L = GetLE32(w + 4);
+    if (IsChunkId(w, "fmt ")) {
       const std::int64_t body = std::min<std::int64_t>(L, length - n);
       if (L <= kFormatRecordSize) {
         n += in.ReadAt(n, CurrentFormat.data(), body);
@@ -116,9 +113,9 @@ void TWaveConverter::LoadFromWave(platform::TStream& Stream) {
         // A format bigger than the record is not taken; its body is passed over all the same.
         n += std::max<std::int64_t>(body, 0);
       }
-    } else if (isId(w, "fact")) {
+    } else if (IsChunkId(w, "fact")) {
       n += std::max<std::int64_t>(std::min<std::int64_t>(L, length - n), 0);
-    } else if (isId(w, "data") && L > 0) {
+    } else if (IsChunkId(w, "data") && L > 0) {
       const std::int64_t body = std::max<std::int64_t>(std::min<std::int64_t>(L, length - n), 0);
       SetSize(body);
       const std::int64_t got = body > 0 ? in.ReadAt(n, Memory(), body) : 0;

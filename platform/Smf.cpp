@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ByteOrder.h"
 #include "platform/Files.h"
 
 namespace platform {
@@ -37,12 +38,7 @@ std::uint32_t Be32(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
          p[3];
 }
-std::uint32_t Le32(const std::uint8_t* p) {
-  return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |
-         p[0];
-}
 std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-bool Is(const std::uint8_t* p, const char (&id)[5]) { return std::equal(p, p + 4, id); }
 
 std::uint8_t Data(std::uint8_t b) { return b > 127 ? 127 : b; }
 
@@ -242,14 +238,14 @@ SmfStatus SmfFile::Parse(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > kMaxFileBytes) return SmfStatus::TooLarge;
 
   // A RIFF "RMID" file carries the MIDI file in its "data" chunk.
-  if (bytes.size() >= 12 && Is(bytes.data(), "RIFF")) {
-    if (!Is(bytes.data() + 8, "RMID")) return SmfStatus::NotMidi;
+  if (bytes.size() >= 12 && IsChunkId(bytes.data(), "RIFF")) {
+    if (!IsChunkId(bytes.data() + 8, "RMID")) return SmfStatus::NotMidi;
     std::size_t pos = 12;
     for (;;) {
       if (bytes.size() - pos < 8) return SmfStatus::NotMidi;
-      const std::uint32_t len = Le32(bytes.data() + pos + 4);
+      const std::uint32_t len = GetLE32(bytes.data() + pos + 4);
       const std::size_t avail = bytes.size() - pos - 8;
-      if (Is(bytes.data() + pos, "data")) {
+      if (IsChunkId(bytes.data() + pos, "data")) {
         bytes = bytes.subspan(pos + 8, std::min<std::size_t>(len, avail));
         break;
       }
@@ -258,7 +254,7 @@ SmfStatus SmfFile::Parse(std::span<const std::uint8_t> bytes) {
     }
   }
 
-  if (bytes.size() < 8 || !Is(bytes.data(), "MThd")) return SmfStatus::NotMidi;
+  if (bytes.size() < 8 || !IsChunkId(bytes.data(), "MThd")) return SmfStatus::NotMidi;
   const std::uint32_t headerLen = Be32(bytes.data() + 4);
   if (headerLen < 6 || headerLen > bytes.size() - 8) return SmfStatus::BadHeader;
   const std::uint8_t* h = bytes.data() + 8;
@@ -287,7 +283,7 @@ SmfStatus SmfFile::Parse(std::span<const std::uint8_t> bytes) {
     const std::uint32_t len = Be32(bytes.data() + pos + 4);
     const std::size_t avail = bytes.size() - pos - 8;
     const std::size_t have = std::min<std::size_t>(len, avail);
-    if (Is(bytes.data() + pos, "MTrk")) {
+    if (IsChunkId(bytes.data() + pos, "MTrk")) {
       if (have < len) truncated_ = true;
       if (format != 2 || tracks_ == 0) {
         TrackReader reader(bytes.subspan(pos + 8, have), raw, tempos, sysexBytes_, sysexStart_);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/ByteOrder.h"
 #include "platform/Files.h"
 
 namespace platform {
@@ -11,13 +12,6 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kChunkFrames = 1024;  // input frames converted per resampler call
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |
-         p[0];
-}
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-bool Is(const std::uint8_t* p, const char (&id)[5]) { return std::equal(p, p + 4, id); }
 
 struct Layout {
   WaveStatus status = WaveStatus::NotWave;
@@ -32,30 +26,30 @@ struct Layout {
 // taken up to the end of the file: a recording cut short still plays what it has.
 Layout FindLayout(std::span<const std::uint8_t> b) {
   Layout l;
-  if (b.size() < 12 || !Is(b.data(), "RIFF") || !Is(b.data() + 8, "WAVE")) return l;
+  if (b.size() < 12 || !IsChunkId(b.data(), "RIFF") || !IsChunkId(b.data() + 8, "WAVE")) return l;
   bool haveFmt = false;
   bool haveData = false;
   std::size_t pos = 12;
   while (b.size() - pos >= 8 && !(haveFmt && haveData)) {
-    const std::uint32_t len = Le32(b.data() + pos + 4);
+    const std::uint32_t len = GetLE32(b.data() + pos + 4);
     const std::size_t avail = b.size() - pos - 8;
     const std::size_t have = std::min<std::size_t>(len, avail);
     const std::uint8_t* c = b.data() + pos + 8;
-    if (Is(b.data() + pos, "fmt ") && !haveFmt) {
+    if (IsChunkId(b.data() + pos, "fmt ") && !haveFmt) {
       if (have < 16) return l;
       haveFmt = true;
-      std::uint16_t tag = Le16(c);
+      std::uint16_t tag = GetLE16(c);
       // The extensible form names its real format in the first bytes of its sub-format.
-      if (tag == 0xFFFE && have >= 26) tag = Le16(c + 24);
-      l.channels = Le16(c + 2);
-      l.rate = static_cast<int>(std::min<std::uint32_t>(Le32(c + 4), 1u << 30));
-      l.bits = Le16(c + 14);
+      if (tag == 0xFFFE && have >= 26) tag = GetLE16(c + 24);
+      l.channels = GetLE16(c + 2);
+      l.rate = static_cast<int>(std::min<std::uint32_t>(GetLE32(c + 4), 1u << 30));
+      l.bits = GetLE16(c + 14);
       if (tag != 1 || (l.bits != 8 && l.bits != 16) || (l.channels != 1 && l.channels != 2) ||
           l.rate < WavePlayer::kMinRate || l.rate > WavePlayer::kMaxRate) {
         l.status = WaveStatus::Unsupported;
         return l;
       }
-    } else if (Is(b.data() + pos, "data") && !haveData) {
+    } else if (IsChunkId(b.data() + pos, "data") && !haveData) {
       haveData = true;
       l.dataOffset = pos + 8;
       l.dataBytes = have;
