@@ -276,6 +276,7 @@ bool Card::Impl::CapturePhase() {
   for (auto& c : captureSnap_) {
     c->Deliver();
     if (c->Holds()) holds = true;
+    if (captureHold_.load() && c->Recording()) captureHold_.store(false);  // the recorder is here
   }
   for (auto& c : captureSnap_) c->Deliver();  // what Holds completed while making room
   {

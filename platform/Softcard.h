@@ -65,6 +65,8 @@ class CaptureClient {
   // Without the card lock, when the card runs without pacing: true while one more period would
   // lose recorded data (no room queued), which holds the clock until Wake() is called.
   virtual bool Holds() = 0;
+  // Without the card lock: true while the client records (started and not yet stopped).
+  virtual bool Recording() = 0;
 };
 
 // Adds a signal to the card's "Wave" line from the render thread.
@@ -113,10 +115,10 @@ class Card {
   double Speed() const;
   void SetSpeed(double speed);
 
-  // Without pacing only: card time stands still from now until a capture has started and holds
-  // the clock itself, someone waits for card time (GetTickCount, WaitUntil), or `grace` of wall
-  // time has passed. The programs start the music first and the recorder just after it; unpaced,
-  // the card would otherwise play the start of the song before anyone records it.
+  // Without pacing only: card time stands still from now until a capture records, someone waits for
+  // card time (GetTickCount, WaitUntil), or `grace` of wall time has passed. The programs start the
+  // music first and the recorder just after it; unpaced, the card would otherwise play the start of
+  // the song before anyone records it.
   void HoldForCapture(std::chrono::milliseconds grace);
 
   void AddMidiClient(std::shared_ptr<MidiClient> client);

@@ -36,6 +36,7 @@ struct WaveInDevice final : softcard::CaptureClient {
   void Record(std::uint64_t end, const float* left, const float* right, int frames) override;
   void Deliver() override;
   bool Holds() override;
+  bool Recording() override;
 
   // Copies pending bytes into the queued buffers, whole frames only; full buffers move to the
   // done list. Registry mutex held.
@@ -133,6 +134,11 @@ void WaveInDevice::Record(std::uint64_t, const float* left, const float* right, 
   pendingEnd = stream.Convert(left, right, std::min(frames, kMaxPeriod), pending.data());
   Place();
   if (softcard::Card::Instance().Speed() != softcard::kSpeedMax) pendingBegin = pendingEnd = 0;
+}
+
+bool WaveInDevice::Recording() {
+  std::lock_guard lock(State().mu);
+  return started && !closed;
 }
 
 bool WaveInDevice::Holds() {

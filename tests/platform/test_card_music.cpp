@@ -165,6 +165,20 @@ TEST_F(CardMusic, UnpacedTheSongWaitsForTheRecorderStartedAfterIt) {
   EXPECT_GT(beats[1], 0.002);
 }
 
+TEST_F(CardMusic, UnpacedASongStartedUnderARunningRecorderDoesNotWait) {
+  SongFile song(2);
+  ASSERT_EQ(Mci("open " + song.Path() + " alias song"), 0u);
+  Recorder rec(Format(kCardRate, 2, 16), kCardRate * 4);  // one second
+  const auto t0 = std::chrono::steady_clock::now();
+  rec.Start([](std::uint64_t) { EXPECT_EQ(Mci("play song"), 0u); });
+  rec.Wait();
+  // Unpaced, a second of card time takes a few milliseconds; waiting for a recorder that is
+  // already there would add the whole grace of half a second.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(400));
+  rec.Stop();
+  EXPECT_EQ(Mci("close song"), 0u);
+}
+
 TEST_F(CardMusic, UnpacedReadingTheTickCountEndsTheWaitForARecorder) {
   SongFile song(2);
   ASSERT_EQ(Mci("open " + song.Path() + " alias song"), 0u);
