@@ -12,8 +12,11 @@
 
 using namespace std::chrono_literals;
 using tw_test::MemSource;
+using tw_test::PassThrough;
 using tw_test::PumpUntil;
 using tw_test::Ramp;
+using tw_test::SinkEvents;
+using tw_test::Wire;
 
 namespace {
 
@@ -54,55 +57,6 @@ class TestSink : public TACSOutput {
   }
 };
 
-// Passes its input's data through unchanged, as the level indicator does.
-class PassThrough : public TACSConverter {
- public:
-  explicit PassThrough(platform::TComponent* owner) : TACSConverter(owner) {}
-  ~PassThrough() override { Destroying(); }
-  int GetBitsPerSample() override { return Input()->GetBitsPerSample(); }
-  int GetChannels() override { return Input()->GetChannels(); }
-  int GetSampleRate() override { return Input()->GetSampleRate(); }
-  void Init() override {
-    FBusy = true;
-    Input()->Init();
-    FSize = Input()->Size();
-    FPosition = 0;
-  }
-  void Flush() override {
-    if (Input()) Input()->Flush();
-    FBusy = false;
-  }
-  int GetData(void* buffer, int size) override {
-    if (!Busy()) throw EACSException("The Stream is not opened");
-    int n = GetInputData(buffer, size);
-    FPosition += n;
-    return n;
-  }
-  TInputLock& Lock() { return FInputLock; }
-};
-
-struct Events {
-  std::atomic<int> done{0}, progress{0}, failures{0};
-  std::vector<int> progressValues;  // GUI thread only
-  std::string failure;
-  std::thread::id failureThread;
-  std::mutex mutex;  // guards failure and failureThread (set on the worker)
-};
-
-void Wire(TACSOutput& sink, Events& ev) {
-  sink.OnDone = [&ev](platform::TComponent*) { ++ev.done; };
-  sink.OnProgress = [&ev, &sink](platform::TComponent*) {
-    ev.progressValues.push_back(sink.Progress());
-    ++ev.progress;
-  };
-  sink.OnThreadException = [&ev](platform::TComponent*, const std::exception& e) {
-    std::lock_guard lock(ev.mutex);
-    ev.failure = e.what();
-    ev.failureThread = std::this_thread::get_id();
-    ++ev.failures;
-  };
-}
-
 class Framework : public ::testing::Test {
  protected:
   platform::TComponent owner{nullptr};
@@ -139,7 +93,7 @@ TEST_F(Framework, RunWithoutInputOrWhileRunningRaises) {
   auto* src = new MemSource(&owner, {});
   src->endless = true;
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   try {
@@ -187,7 +141,7 @@ TEST_F(Framework, AnIdleSinkReportsStatus2AndItsWorkerSuspendsAfterTheRun) {
   auto* sink = new TestSink(&owner);
   auto* src = new MemSource(&owner, Ramp(100));
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
@@ -203,7 +157,7 @@ TEST_F(Framework, StopEndsTheRunWithDoneAndOnDoneLikeANaturalEnd) {
   src->endless = true;
   src->openLength = true;
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 20; }));
@@ -225,7 +179,7 @@ TEST_F(Framework, AStopGivenToAnIdleSinkDoesNotEndTheNextRun) {
   auto data = Ramp(50000);
   auto* src = new MemSource(&owner, data);
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Stop();
   sink->Run();
@@ -237,7 +191,7 @@ TEST_F(Framework, ASinkCanBeRunAgainAfterOnDone) {
   auto* sink = new TestSink(&owner);
   auto* src = new MemSource(&owner, Ramp(3000));
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   for (int run = 1; run <= 3; ++run) {
     sink->Run();
@@ -298,7 +252,7 @@ TEST_F(Framework, WithoutSuspendWhenIdleAStopOnAnIdleSinkStillDeliversOnDone) {
   sink->SetInput(src);
   sink->SetSuspendWhenIdle(false);
   EXPECT_FALSE(sink->SuspendWhenIdle());
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
@@ -317,19 +271,19 @@ TEST_F(Framework, OnProgressIsRaisedOnlyWhenTheValueChanges) {
   auto* sink = new TestSink(&owner);
   auto* src = new MemSource(&owner, Ramp(100000));
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
   // 100 passes of 1 % each: 1, 2, ..., 100, each once; 0 is not new for a new sink.
-  ASSERT_EQ(ev.progressValues.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(ev.progressValues[i], i + 1);
+  ASSERT_EQ(ev.progress.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(ev.progress[i], i + 1);
   // A second run starts from 0 again, which differs from the last value (100).
-  ev.progressValues.clear();
+  ev.progress.clear();
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 2; }));
-  ASSERT_FALSE(ev.progressValues.empty());
-  EXPECT_EQ(ev.progressValues.front(), 0);
+  ASSERT_FALSE(ev.progress.empty());
+  EXPECT_EQ(ev.progress.front(), 0);
 }
 
 // ---- Failures -----------------------------------------------------------------------------------
@@ -339,7 +293,7 @@ TEST_F(Framework, AFailingPrepareIsHandedToOnThreadExceptionOnTheCallingThread) 
   auto* src = new MemSource(&owner, Ramp(100));
   sink->SetInput(src);
   sink->failPrepare = true;
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   EXPECT_NO_THROW(sink->Run());
   EXPECT_EQ(sink->Status(), 2);
@@ -360,7 +314,7 @@ TEST_F(Framework, AFailingPassEndsTheRunWithoutOnDoneAndTheWorkerSurvives) {
   auto* src = new MemSource(&owner, Ramp(20000));
   sink->SetInput(src);
   sink->failWrite = true;
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.failures == 1; }));
@@ -385,7 +339,7 @@ TEST_F(Framework, AFailureOfAnEventHandlerComesBackToTheWorker) {
   auto* sink = new TestSink(&owner);
   auto* src = new MemSource(&owner, Ramp(20000));
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->OnProgress = [](platform::TComponent*) { throw EACSException("handler failed"); };
   sink->Run();
@@ -445,7 +399,7 @@ TEST_F(Framework, DataFlowsThroughConvertersAndAConverterIsNotItsOwnInput) {
   conv->SetInput(conv);
   EXPECT_EQ(conv->Input(), src);
   sink->SetInput(conv);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
@@ -462,7 +416,7 @@ TEST_F(Framework, ALiveSwapInitialisesTheNewInputAndFlushesTheOldOne) {
   auto data = Ramp(4000);
   auto* b = new MemSource(&owner, data);
   sink->SetInput(a);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return a->requests > 5; }));
@@ -482,7 +436,7 @@ TEST_F(Framework, DestroyingTheInputDuringARunEndsTheRunSafely) {
   src->endless = true;
   src->openLength = true;
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));
@@ -510,7 +464,7 @@ TEST_F(Framework, DestroyingASinkDuringARunAbandonsItWithoutDoneOrOnDone) {
   src->endless = true;
   src->openLength = true;
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));
@@ -528,7 +482,7 @@ TEST_F(Framework, DestroyingASinkWhoseWorkerIsSuspendedEndsTheWorker) {
   auto sink = std::make_unique<TestSink>(nullptr);
   auto* src = new MemSource(&owner, Ramp(100));
   sink->SetInput(src);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
@@ -562,7 +516,7 @@ TEST_F(Framework, DestroyingTheOwnerDuringARunTearsDownTheChain) {
   src->openLength = true;
   conv->SetInput(src);
   sink->SetInput(conv);
-  Events ev;
+  SinkEvents ev;
   Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));

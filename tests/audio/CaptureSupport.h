@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the capture tests: a card signal that counts frames and its continuity check, a
-// WAV file check, and a fixture that sets the card up.
+// WAV file check, a link that slows the worker down, and a fixture that sets the card up.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -17,21 +16,13 @@
 #include "audio/ACS_Audio.h"
 #include "audio/ACS_Classes.h"
 #include "platform/Softcard.h"
+#include "tests/audio/TestSupport.h"
 
 namespace tw_test {
 
 using platform::softcard::Card;
 using platform::softcard::kCardRate;
 using platform::softcard::kSpeedMax;
-
-inline std::string MessageOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EACSException& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 // Adds to the card's "Wave" line a signal that counts card frames: frame F carries the 16-bit value
 // (F mod 50000) - 25000. With every mixer gain at 1 the card records it exactly (at its own rate
@@ -128,23 +119,13 @@ inline ::testing::AssertionResult ReadWav(const std::string& path, WavFile& out)
 }
 
 // A link that makes the worker slow: after chosen requests it waits for card time to pass.
-class SlowLink : public TACSConverter {
+class SlowLink : public PassThrough {
  public:
-  explicit SlowLink(platform::TComponent* owner) : TACSConverter(owner) {}
+  explicit SlowLink(platform::TComponent* owner) : PassThrough(owner) {}
   ~SlowLink() override { Destroying(); }
-  int GetBitsPerSample() override { return Input()->GetBitsPerSample(); }
-  int GetChannels() override { return Input()->GetChannels(); }
-  int GetSampleRate() override { return Input()->GetSampleRate(); }
   void Init() override {
-    FBusy = true;
-    Input()->Init();
-    FSize = Input()->Size();
-    FPosition = 0;
+    PassThrough::Init();
     calls = 0;
-  }
-  void Flush() override {
-    Input()->Flush();
-    FBusy = false;
   }
   int GetData(void* buffer, int size) override {
     const int n = GetInputData(buffer, size);
@@ -188,15 +169,9 @@ class CaptureTest : public ::testing::Test {
 
   // Pulls the whole stream as a sink's worker would; returns the sizes of the deliveries.
   std::vector<int> PullAll(TAudioIn& in, int request, std::vector<std::uint8_t>* bytes = nullptr) {
-    std::vector<int> sizes;
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(request));
-    for (;;) {
-      const int n = in.GetData(buf.data(), request);
-      if (n == 0) break;
-      sizes.push_back(n);
-      if (bytes) bytes->insert(bytes->end(), buf.begin(), buf.begin() + n);
-    }
-    return sizes;
+    Pulled r = tw_test::PullAll(in, request);
+    if (bytes) bytes->insert(bytes->end(), r.data.begin(), r.data.end());
+    return r.calls;
   }
 
   platform::TComponent owner_{nullptr};

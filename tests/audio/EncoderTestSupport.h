@@ -1,42 +1,22 @@
 #pragma once
-// Running an encoder sink in a test: its events, and a run to the end on the GUI thread.
+// Running an encoder sink in a test: a run to the end on the GUI thread, and a fixture that gives
+// a writer its events, its sources and a folder for its files.
 
-#include <atomic>
-#include <mutex>
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/ACS_Classes.h"
+#include "tests/audio/EncodedAudio.h"
 #include "tests/audio/TestSupport.h"
 
 namespace enctest {
 
-struct SinkEvents {
-  std::atomic<int> done{0}, failures{0};
-  std::vector<int> progress;  // every OnProgress value, GUI thread only
-  std::mutex mutex;           // guards failure (set on the worker or on the caller of Run)
-  std::string failure;
-
-  std::string Failure() {
-    std::lock_guard lock(mutex);
-    return failure;
-  }
-};
-
-inline void Wire(TACSOutput& sink, SinkEvents& ev) {
-  sink.OnDone = [&ev](platform::TComponent*) { ++ev.done; };
-  sink.OnProgress = [&ev, &sink](platform::TComponent*) { ev.progress.push_back(sink.Progress()); };
-  sink.OnThreadException = [&ev](platform::TComponent*, const std::exception& e) {
-    std::lock_guard lock(ev.mutex);
-    ev.failure = e.what();
-    ++ev.failures;
-  };
-}
-
 // Runs the sink and pumps GUI messages until its run has ended with OnDone or a failure (and the
 // sink is idle). False when that does not happen in time.
-inline bool RunToEnd(TACSFileOut& sink, SinkEvents& ev, const std::string& fileName) {
+inline bool RunToEnd(TACSFileOut& sink, tw_test::SinkEvents& ev, const std::string& fileName) {
   const int done = ev.done, failures = ev.failures;
   sink.SetFileName(fileName);
   sink.Run();
@@ -44,5 +24,44 @@ inline bool RunToEnd(TACSFileOut& sink, SinkEvents& ev, const std::string& fileN
       [&] { return (ev.done > done || ev.failures > failures) && sink.Status() == 2; },
       std::chrono::milliseconds(60000));
 }
+
+// A Writer with its events wired, in a folder of its own. Its sources are made with the writer's
+// owner; Tone plays a sine pair: kLeftHz on the left and kRightHz on the right channel (both mixed
+// on a mono one), each at kAmplitude.
+template <typename Writer>
+class WriterTest : public ::testing::Test {
+ protected:
+  static constexpr double kLeftHz = 440;
+  static constexpr double kRightHz = 1000;
+  static constexpr double kAmplitude = 0.3;
+
+  void SetUp() override {
+    writer = new Writer(&owner);
+    tw_test::Wire(*writer, ev);
+  }
+
+  // A source of `pcm` in the given format, made the writer's Input.
+  tw_test::MemSource* Source(std::vector<std::uint8_t> pcm, int bits, int channels, int rate) {
+    auto* src = new tw_test::MemSource(&owner, std::move(pcm), bits, channels, rate);
+    writer->SetInput(src);
+    return src;
+  }
+  // A source of `seconds` of the sine pair, made the writer's Input.
+  tw_test::MemSource* Tone(int rate, int channels, double seconds, int bits = 16) {
+    return Source(TonePcm(rate, channels, bits, seconds, kLeftHz, kRightHz, kAmplitude), bits,
+                  channels, rate);
+  }
+  // Runs the writer into the file `name` of the folder (then `path`) until the run has ended.
+  bool Run(const std::string& name) {
+    path = dir / name;
+    return RunToEnd(*writer, ev, path);
+  }
+
+  tw_test::SinkEvents ev;
+  tw_test::TempDir dir;
+  platform::TComponent owner{nullptr};
+  Writer* writer = nullptr;  // owned by owner
+  std::string path;
+};
 
 }  // namespace enctest

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the audio tests: a GUI-thread wait that pumps messages, an in-memory PCM source,
-// and a temporary folder per test.
+// a converter that passes its data through, a sink's events, reading a source to its end, the
+// message of a failure, and a temporary folder per test.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +96,94 @@ class MemSource : public TACSInput {
   std::size_t at_ = 0;
   int bits_, channels_, rate_;
 };
+
+// Passes its input's data through unchanged, as the level indicator does.
+class PassThrough : public TACSConverter {
+ public:
+  explicit PassThrough(platform::TComponent* owner) : TACSConverter(owner) {}
+  ~PassThrough() override { Destroying(); }
+  int GetBitsPerSample() override { return Input()->GetBitsPerSample(); }
+  int GetChannels() override { return Input()->GetChannels(); }
+  int GetSampleRate() override { return Input()->GetSampleRate(); }
+  void Init() override {
+    FBusy = true;
+    Input()->Init();
+    FSize = Input()->Size();
+    FPosition = 0;
+  }
+  void Flush() override {
+    if (Input()) Input()->Flush();
+    FBusy = false;
+  }
+  int GetData(void* buffer, int size) override {
+    if (!Busy()) throw EACSException("The Stream is not opened");
+    int n = GetInputData(buffer, size);
+    FPosition += n;
+    return n;
+  }
+  TInputLock& Lock() { return FInputLock; }
+};
+
+// What a sink's events reported (see Wire).
+struct SinkEvents {
+  std::atomic<int> done{0}, failures{0};
+  std::vector<int> progress;  // every OnProgress value, GUI thread only
+  std::mutex mutex;           // guards failure and failureThread (set on the worker or the caller)
+  std::string failure;        // the text of the last failure
+  std::thread::id failureThread;
+
+  std::string Failure() {
+    std::lock_guard lock(mutex);
+    return failure;
+  }
+};
+
+// Counts OnDone and OnThreadException, keeping the last failure's text and thread.
+inline void WireEnd(TACSOutput& sink, SinkEvents& ev) {
+  sink.OnDone = [&ev](platform::TComponent*) { ++ev.done; };
+  sink.OnThreadException = [&ev](platform::TComponent*, const std::exception& e) {
+    std::lock_guard lock(ev.mutex);
+    ev.failure = e.what();
+    ev.failureThread = std::this_thread::get_id();
+    ++ev.failures;
+  };
+}
+
+// WireEnd, and every OnProgress value.
+inline void Wire(TACSOutput& sink, SinkEvents& ev) {
+  WireEnd(sink, ev);
+  sink.OnProgress = [&ev, &sink](platform::TComponent*) { ev.progress.push_back(sink.Progress()); };
+}
+
+// What PullAll read: the bytes, and the size of each delivery.
+struct Pulled {
+  std::vector<std::uint8_t> data;
+  std::vector<int> calls;
+};
+
+// Requests `request` bytes at a time until the source delivers 0 (or `limit` requests have
+// delivered), as a sink's worker would.
+inline Pulled PullAll(TACSInput& in, int request, int limit = std::numeric_limits<int>::max()) {
+  Pulled r;
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(request));
+  for (int i = 0; i < limit; ++i) {
+    const int n = in.GetData(buf.data(), request);
+    if (n == 0) break;
+    r.calls.push_back(n);
+    r.data.insert(r.data.end(), buf.begin(), buf.begin() + n);
+  }
+  return r;
+}
+
+// The text of the EACSException fn raises.
+inline std::string MessageOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const EACSException& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
 
 // Bytes 0, 1, 2 ... 255, 0, 1 ... of the given length: wrong order or lost blocks show.
 inline std::vector<std::uint8_t> Ramp(std::size_t n) {

@@ -12,22 +12,10 @@ using namespace tw_test;
 
 namespace {
 
-struct Read {
-  Bytes data;
-  std::vector<int> calls;
-};
-
 // Init, GetData in calls of `chunk` bytes until 0 (at most `limit` calls), Flush.
-Read ReadAll(TWaveIn& in, int chunk = 16384, int limit = 100000) {
-  Read r;
+Pulled ReadAll(TWaveIn& in, int chunk = 16384, int limit = 100000) {
   in.Init();
-  std::vector<std::uint8_t> buf(static_cast<std::size_t>(chunk));
-  for (int i = 0; i < limit; ++i) {
-    int n = in.GetData(buf.data(), chunk);
-    if (n == 0) break;
-    r.calls.push_back(n);
-    r.data.insert(r.data.end(), buf.begin(), buf.begin() + n);
-  }
+  Pulled r = PullAll(in, chunk, limit);
   in.Flush();
   return r;
 }
@@ -67,7 +55,7 @@ TEST_F(WaveIn, APcmRecordingIsDeliveredInRefillsOf16384Bytes) {
   EXPECT_EQ(in.GetBitsPerSample(), 16);
   EXPECT_EQ(in.WavType(), wtPCM);
   EXPECT_EQ(in.TotalSamples(), 10000);
-  Read r = ReadAll(in, 16384);
+  Pulled r = ReadAll(in, 16384);
   EXPECT_EQ(r.calls, (std::vector<int>{16384, 16384, 40000 - 32768}));
   EXPECT_EQ(r.data, data);
   EXPECT_EQ(in.Position(), 40000);
@@ -77,7 +65,7 @@ TEST_F(WaveIn, APcmRecordingIsDeliveredInRefillsOf16384Bytes) {
 TEST_F(WaveIn, SmallRequestsAreServedFromTheStagingBuffer) {
   Bytes data = Ramp(1000);
   TWaveIn& in = Open(PcmFile(data));
-  Read r = ReadAll(in, 300);
+  Pulled r = ReadAll(in, 300);
   EXPECT_EQ(r.calls, (std::vector<int>{300, 300, 300, 100}));
   EXPECT_EQ(r.data, data);
 }
@@ -96,7 +84,7 @@ TEST_F(WaveIn, ALoopStartsAgainFromTheBeginning) {
   Bytes data = Ramp(1000);
   TWaveIn& in = Open(PcmFile(data));
   in.SetLoop(true);
-  Read r = ReadAll(in, 300, 6);
+  Pulled r = ReadAll(in, 300, 6);
   EXPECT_EQ(r.calls, (std::vector<int>{300, 300, 300, 100, 300, 300}));
   EXPECT_TRUE(std::equal(data.begin(), data.begin() + 300, r.data.begin() + 1000));
 }
@@ -105,7 +93,7 @@ TEST_F(WaveIn, ALoopAlsoWrapsForWholeRefillRequests) {
   Bytes data = Ramp(20000);
   TWaveIn& in = Open(PcmFile(data));
   in.SetLoop(true);
-  Read r = ReadAll(in, 16384, 4);
+  Pulled r = ReadAll(in, 16384, 4);
   EXPECT_EQ(r.calls, (std::vector<int>{16384, 3616, 16384, 3616}));
   EXPECT_EQ(Bytes(r.data.begin() + 20000, r.data.end()), data);
 }
@@ -211,7 +199,7 @@ TEST_F(WaveIn, SampleRangesCountFramesAndDeliverThem) {
   TWaveIn& in = Open(PcmFile(Pcm16(samples), 1, 8000, 16));
 
   in.SetStartSample(100);
-  Read r = ReadAll(in);
+  Pulled r = ReadAll(in);
   EXPECT_EQ(in.Size(), (4000 - 100) * 2);
   EXPECT_EQ(Samples16(r.data).front(), 100);
   EXPECT_EQ(r.data.size(), 3900u * 2);
@@ -362,7 +350,7 @@ TEST_F(WaveIn, AMonoImaFileDeliversWholeBlocksAndSeeksToBlockStarts) {
   TWaveIn& in = Open(ImaMonoFile({blocks[0]}, 512, 1017), "one.wav");
   EXPECT_EQ(in.WavType(), wtDVIADPCM);
   EXPECT_EQ(in.GetBitsPerSample(), 16);
-  Read r = ReadAll(in);
+  Pulled r = ReadAll(in);
   EXPECT_EQ(r.data.size(), 2034u);
   EXPECT_EQ(in.Size(), 2034);
 
@@ -399,7 +387,7 @@ TEST_F(WaveIn, AStereoImaBlockInterleavesItsTwoChannels) {
   Bytes file = Riff({Chunk("fmt ", Fmt(17, 2, 8000, 16, 4, extra)), Chunk("fact", Count(9)),
                      Chunk("data", block)});
   TWaveIn& in = Open(file);
-  Read r = ReadAll(in);
+  Pulled r = ReadAll(in);
   ASSERT_EQ(r.data.size(), 9u * 4);
   EXPECT_EQ(Samples16(r.data, 0, 6), (std::vector<int>{100, -100, 111, -111, 113, -109}));
 }
@@ -456,7 +444,7 @@ TEST_F(WaveIn, MsAdpcmDecodingFollowsTheStandardExpansion) {
   };
   TWaveIn& in = Open(MsMonoFile(blocks, 8, 4, 12, coefs));
   EXPECT_EQ(in.WavType(), wtMSADPCM);
-  Read r = ReadAll(in);
+  Pulled r = ReadAll(in);
   EXPECT_EQ(Samples16(r.data),
             (std::vector<int>{0, 1000, 1112, 1150, 0, 1000, 1016, 1032, 0, 1000, 900, 989}));
 }
@@ -483,7 +471,7 @@ TEST_F(WaveIn, AStereoMsAdpcmBlockStartsWithTheHeaderSamples) {
   Bytes file = Riff({Chunk("fmt ", Fmt(2, 2, 22050, align, 4, MsExtra(spb, StandardMsCoefs()))),
                      Chunk("fact", Count(spb)), Chunk("data", block)});
   TWaveIn& in = Open(file);
-  Read r = ReadAll(in);
+  Pulled r = ReadAll(in);
   ASSERT_EQ(r.data.size(), 2000u);
   EXPECT_EQ(Samples16(r.data, 0, 4), (std::vector<int>{333, -444, 111, -222}));
 }
@@ -512,7 +500,7 @@ TEST_F(WaveIn, MsAdpcmSeeksToTheBlockOfTheSample) {
                                MsMonoBlock(0, 16, 30, 3, {0})};
   TWaveIn& in = Open(MsMonoFile(blocks, 8, 4, 12, one));
   in.SetStartSample(9);
-  Read r = ReadAll(in);
+  Pulled r = ReadAll(in);
   EXPECT_EQ(Samples16(r.data, 0, 2), (std::vector<int>{3, 30})) << "third block";
 }
 

@@ -30,23 +30,12 @@ class OpenWaveOut : public TWaveOut {
   using TWaveOut::WritePcmWaveHeader;
 };
 
-struct Outcome {
-  std::atomic<int> done{0}, failures{0};
-  std::mutex mutex;  // guards failure
-  std::string failure;
-};
-
 class WaveOut : public ::testing::Test {
  protected:
   OpenWaveOut& Writer(const std::string& name) {
     auto* out = new OpenWaveOut(&owner);
     out->SetFileName(dir / name);
-    out->OnDone = [this](platform::TComponent*) { ++outcome.done; };
-    out->OnThreadException = [this](platform::TComponent*, const std::exception& e) {
-      std::lock_guard lock(outcome.mutex);
-      outcome.failure = e.what();
-      ++outcome.failures;
-    };
+    WireEnd(*out, outcome);
     return *out;
   }
   MemSource& Source(Bytes data, int bits = 16, int channels = 2, int rate = 44100) {
@@ -59,10 +48,7 @@ class WaveOut : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return outcome.done + outcome.failures > before; }));
     ASSERT_TRUE(PumpUntil([&] { return out.Status() == 2; }));
   }
-  std::string Failure() {
-    std::lock_guard lock(outcome.mutex);
-    return outcome.failure;
-  }
+  std::string Failure() { return outcome.Failure(); }
   Bytes Read(const std::string& name) {
     Bytes file = ReadFile(dir / name);
     SaveSeed(std::string("out_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
@@ -72,7 +58,7 @@ class WaveOut : public ::testing::Test {
   }
 
   TempDir dir;
-  Outcome outcome;
+  SinkEvents outcome;
   platform::TComponent owner{nullptr};
 };
 
@@ -81,9 +67,7 @@ Bytes ReadBack(const std::string& path) {
   TWaveIn in(nullptr);
   in.SetFileName(path);
   in.Init();
-  Bytes all;
-  std::uint8_t buf[16384];
-  while (int n = in.GetData(buf, sizeof buf)) all.insert(all.end(), buf, buf + n);
+  Bytes all = PullAll(in, 16384).data;
   in.Flush();
   return all;
 }

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "audio/ACS_Converters.h"
+#include "tests/audio/TestSupport.h"
 #include "tests/support/Mp3Encode.h"
+
+using tw_test::MessageOf;
 
 namespace {
 
@@ -70,14 +73,7 @@ class PcmSource : public TACSInput {
 
 // Everything a converter delivers, read in pieces of `piece` bytes.
 std::vector<std::uint8_t> readAll(TACSInput& c, int piece = 5000) {
-  std::vector<std::uint8_t> out;
-  std::vector<std::uint8_t> buf(static_cast<std::size_t>(piece));
-  for (;;) {
-    const int n = c.GetData(buf.data(), piece);
-    if (n == 0) break;
-    out.insert(out.end(), buf.begin(), buf.begin() + n);
-  }
-  return out;
+  return tw_test::PullAll(c, piece).data;
 }
 
 std::vector<std::int16_t> samplesOf(const std::vector<std::uint8_t>& b) {
@@ -106,16 +102,6 @@ std::vector<std::int16_t> ramp(int n, int start = 0, int step = 1) {
   for (int i = 0; i < n; ++i)
     v[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(start + i * step);
   return v;
-}
-
-template <typename F>
-std::string messageOf(F&& f) {
-  try {
-    f();
-  } catch (const EACSException& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
 }
 
 }  // namespace
@@ -365,17 +351,17 @@ TEST(RateConverterProperties, FormatAndMessages) {
   TRateConverter rc(nullptr);
   EXPECT_EQ(rc.GetBitsPerSample(), 16);
   EXPECT_EQ(rc.GetSampleRate(), 22050);
-  EXPECT_EQ(messageOf([&] { rc.GetChannels(); }), "Input not assigned");
-  EXPECT_EQ(messageOf([&] { rc.Init(); }), "Input not assigned");
+  EXPECT_EQ(MessageOf([&] { rc.GetChannels(); }), "Input not assigned");
+  EXPECT_EQ(MessageOf([&] { rc.Init(); }), "Input not assigned");
   char buf[16];
-  EXPECT_EQ(messageOf([&] { rc.GetData(buf, 16); }), "The Stream is not opened");
+  EXPECT_EQ(MessageOf([&] { rc.GetData(buf, 16); }), "The Stream is not opened");
   PcmSource src(std::vector<std::uint8_t>(200), 44100, 2, 8);
   rc.SetInput(&src);
   EXPECT_EQ(rc.GetChannels(), 2);
   EXPECT_EQ(rc.GetBitsPerSample(), 16);
   rc.Init();
   rc.Flush();
-  EXPECT_EQ(messageOf([&] { rc.GetData(buf, 16); }), "The Stream is not opened");
+  EXPECT_EQ(MessageOf([&] { rc.GetData(buf, 16); }), "The Stream is not opened");
 }
 
 TEST(RateConverterSize, ScaledByTheRatioAndRoundedHalfToEven) {
@@ -538,10 +524,10 @@ TEST(SampleConverter, SizesAndMessages) {
     sc.Flush();
   }
   TSampleConverter sc(nullptr);
-  EXPECT_EQ(messageOf([&] { sc.GetBitsPerSample(); }), "Input not assigned");
-  EXPECT_EQ(messageOf([&] { sc.GetChannels(); }), "Input not assigned");
-  EXPECT_EQ(messageOf([&] { sc.GetSampleRate(); }), "Input not assigned");
-  EXPECT_EQ(messageOf([&] { sc.Init(); }), "Input not assigned");
+  EXPECT_EQ(MessageOf([&] { sc.GetBitsPerSample(); }), "Input not assigned");
+  EXPECT_EQ(MessageOf([&] { sc.GetChannels(); }), "Input not assigned");
+  EXPECT_EQ(MessageOf([&] { sc.GetSampleRate(); }), "Input not assigned");
+  EXPECT_EQ(MessageOf([&] { sc.Init(); }), "Input not assigned");
   char buf[4];
-  EXPECT_EQ(messageOf([&] { sc.GetData(buf, 4); }), "The Stream is not opened");
+  EXPECT_EQ(MessageOf([&] { sc.GetData(buf, 4); }), "The Stream is not opened");
 }

@@ -47,8 +47,8 @@ std::string constructionMessage() {
 std::string encodeOgg(const std::string& path) {
   platform::TComponent owner(nullptr);
   auto* ogg = new TVorbisOut(&owner);
-  enctest::SinkEvents ev;
-  enctest::Wire(*ogg, ev);
+  tw_test::SinkEvents ev;
+  tw_test::Wire(*ogg, ev);
   ogg->SetInput(
       new tw_test::MemSource(&owner, enctest::TonePcm(44100, 2, 16, 0.5, 440, 1000), 16, 2, 44100));
   if (!enctest::RunToEnd(*ogg, ev, path)) return "the run did not end";

@@ -25,40 +25,14 @@ using tw_test::MemSource;
 
 namespace {
 
-constexpr double kLeftHz = 440;
-constexpr double kRightHz = 1000;
-constexpr double kAmplitude = 0.3;
-
-class MP3Writer : public ::testing::Test {
+class MP3Writer : public enctest::WriterTest<TMP3Out> {
  protected:
-  void SetUp() override {
-    mp3 = new TMP3Out(&owner);
-    enctest::Wire(*mp3, ev);
-  }
   void TearDown() override {
     platform::SetRefusedLibraries({});
     platform::SetRefusedSymbols({});
   }
 
-  MemSource* Source(std::vector<std::uint8_t> pcm, int bits, int channels, int rate) {
-    auto* src = new MemSource(&owner, std::move(pcm), bits, channels, rate);
-    mp3->SetInput(src);
-    return src;
-  }
-  MemSource* Tone(int rate, int channels, double seconds, int bits = 16) {
-    return Source(TonePcm(rate, channels, bits, seconds, kLeftHz, kRightHz, kAmplitude), bits,
-                  channels, rate);
-  }
-  bool Run(const std::string& name) {
-    path = dir / name;
-    return enctest::RunToEnd(*mp3, ev, path);
-  }
-
-  enctest::SinkEvents ev;
-  tw_test::TempDir dir;
-  platform::TComponent owner{nullptr};
-  TMP3Out* mp3 = nullptr;
-  std::string path;
+  TMP3Out*& mp3 = writer;  // the writer under test, by its usual name
 };
 
 // ---- Defaults and settings ---------------------------------------------------------------------
@@ -468,8 +442,8 @@ TEST(MP3WriterLibrary, AMissingEntryPointRefusesTheRunInsteadOfCallingNull) {
   platform::SetRefusedSymbols({"lame_encode_flush"});
   auto* mp3 = new TMP3Out(&owner);
   platform::SetRefusedSymbols({});
-  enctest::SinkEvents ev;
-  enctest::Wire(*mp3, ev);
+  tw_test::SinkEvents ev;
+  tw_test::Wire(*mp3, ev);
   auto* src = new MemSource(&owner, TonePcm(44100, 2, 16, 0.5, 440, 1000), 16, 2, 44100);
   mp3->SetInput(src);
   tw_test::TempDir dir;
@@ -486,8 +460,8 @@ TEST(MP3WriterLibrary, DestroyingOneWriterLeavesTheOtherOneItsEncoder) {
   auto* second = new TMP3Out(&owner);
   delete first;
   ASSERT_TRUE(acs::LameLoaded);
-  enctest::SinkEvents ev;
-  enctest::Wire(*second, ev);
+  tw_test::SinkEvents ev;
+  tw_test::Wire(*second, ev);
   second->SetInput(new MemSource(&owner, TonePcm(44100, 2, 16, 1.0, 440, 1000), 16, 2, 44100));
   tw_test::TempDir dir;
   ASSERT_TRUE(enctest::RunToEnd(*second, ev, dir / "second.mp3"));

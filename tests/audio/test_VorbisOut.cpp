@@ -24,10 +24,6 @@ using tw_test::MemSource;
 
 namespace {
 
-constexpr double kLeftHz = 440;
-constexpr double kRightHz = 1000;
-constexpr double kAmplitude = 0.3;
-
 // ---- Bit-rate setters (no run)
 // -------------------------------------------------------------------
 
@@ -96,32 +92,9 @@ TEST_F(VorbisSettings, MaximumAndMinimumOnTheWrongSideOfTheNominalAreIgnored) {
 // ---- Runs
 // ----------------------------------------------------------------------------------------
 
-class VorbisWriter : public ::testing::Test {
+class VorbisWriter : public enctest::WriterTest<TVorbisOut> {
  protected:
-  void SetUp() override {
-    ogg = new TVorbisOut(&owner);
-    enctest::Wire(*ogg, ev);
-  }
-
-  MemSource* Source(std::vector<std::uint8_t> pcm, int bits, int channels, int rate) {
-    auto* src = new MemSource(&owner, std::move(pcm), bits, channels, rate);
-    ogg->SetInput(src);
-    return src;
-  }
-  MemSource* Tone(int rate, int channels, double seconds, int bits = 16) {
-    return Source(TonePcm(rate, channels, bits, seconds, kLeftHz, kRightHz, kAmplitude), bits,
-                  channels, rate);
-  }
-  bool Run(const std::string& name) {
-    path = dir / name;
-    return enctest::RunToEnd(*ogg, ev, path);
-  }
-
-  enctest::SinkEvents ev;
-  tw_test::TempDir dir;
-  platform::TComponent owner{nullptr};
-  TVorbisOut* ogg = nullptr;
-  std::string path;
+  TVorbisOut*& ogg = writer;  // the writer under test, by its usual name
 };
 
 struct RoundTrip {

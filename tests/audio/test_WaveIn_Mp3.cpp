@@ -25,13 +25,7 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
 }
 
 std::vector<std::int16_t> readAll(TACSInput& in, int piece = 16384) {
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::uint8_t> buf(static_cast<std::size_t>(piece));
-  for (;;) {
-    const int n = in.GetData(buf.data(), piece);
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buf.begin(), buf.begin() + n);
-  }
+  const std::vector<std::uint8_t> bytes = tw_test::PullAll(in, piece).data;
   std::vector<std::int16_t> s(bytes.size() / 2);
   if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 2);
   return s;
