@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "audio/ACS_Classes.h"
 #include "platform/Softcard.h"
 #include "tests/audio/TestSupport.h"
+#include "tests/support/WavFiles.h"
 
 namespace tw_test {
 
@@ -82,28 +82,21 @@ struct WavFile {
   std::vector<std::uint8_t> data;
 };
 inline ::testing::AssertionResult ReadWav(const std::string& path, WavFile& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return ::testing::AssertionFailure() << "cannot open " << path;
-  std::vector<std::uint8_t> f((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-  auto u32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(f[at] | f[at + 1] << 8 | f[at + 2] << 16 |
-                                      static_cast<std::uint32_t>(f[at + 3]) << 24);
-  };
-  auto u16 = [&](std::size_t at) { return static_cast<int>(f[at] | f[at + 1] << 8); };
+  if (!std::ifstream(path)) return ::testing::AssertionFailure() << "cannot open " << path;
+  const Bytes f = ReadFile(path);
   if (f.size() < 44 || std::memcmp(f.data(), "RIFF", 4) != 0 || std::memcmp(&f[8], "WAVE", 4) != 0)
     return ::testing::AssertionFailure() << "not a RIFF/WAVE file";
-  if (u32(4) != f.size() - 8)
-    return ::testing::AssertionFailure() << "RIFF size " << u32(4) << ", file " << f.size();
+  if (At32(f, 4) != f.size() - 8)
+    return ::testing::AssertionFailure() << "RIFF size " << At32(f, 4) << ", file " << f.size();
   std::size_t at = 12;
   bool fmt = false;
   while (at + 8 <= f.size()) {
-    const std::uint32_t len = u32(at + 4);
+    const std::uint32_t len = At32(f, at + 4);
     if (std::memcmp(&f[at], "fmt ", 4) == 0) {
-      if (u16(at + 8) != 1) return ::testing::AssertionFailure() << "not PCM";
-      out.channels = u16(at + 10);
-      out.rate = static_cast<int>(u32(at + 12));
-      out.bits = u16(at + 22);
+      if (At16(f, at + 8) != 1) return ::testing::AssertionFailure() << "not PCM";
+      out.channels = At16(f, at + 10);
+      out.rate = static_cast<int>(At32(f, at + 12));
+      out.bits = At16(f, at + 22);
       fmt = true;
     } else if (std::memcmp(&f[at], "data", 4) == 0) {
       if (!fmt) return ::testing::AssertionFailure() << "data before fmt";

@@ -6,20 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <numbers>
+
+#include "tests/support/Goertzel.h"
+#include "tests/support/WavFiles.h"
 
 namespace enctest {
 namespace {
-
-void put16(std::vector<std::uint8_t>& out, unsigned v) {
-  out.push_back(v & 0xFF);
-  out.push_back((v >> 8) & 0xFF);
-}
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  put16(out, v & 0xFFFF);
-  put16(out, v >> 16);
-}
 
 std::string trimmed(const char* text, std::size_t size) {
   std::string s(text, strnlen(text, size));
@@ -44,8 +37,7 @@ std::vector<std::uint8_t> TonePcm(int rate, int channels, int bits, double secon
       if (bits == 8) {
         out.push_back(static_cast<std::uint8_t>(std::lround(128 + 127 * values[c])));
       } else {
-        put16(out, static_cast<std::uint16_t>(
-                       static_cast<std::int16_t>(std::lround(32767 * values[c]))));
+        tw_test::Add16(out, static_cast<std::int16_t>(std::lround(32767 * values[c])));
       }
     }
   }
@@ -54,25 +46,9 @@ std::vector<std::uint8_t> TonePcm(int rate, int channels, int bits, double secon
 
 void WriteToneWav(const std::string& path, int rate, int channels, int bits, double seconds,
                   double leftHz, double rightHz, double amplitude) {
-  const auto pcm = TonePcm(rate, channels, bits, seconds, leftHz, rightHz, amplitude);
-  const auto dataBytes = static_cast<std::uint32_t>(pcm.size());
-  std::vector<std::uint8_t> out;
-  out.reserve(44 + dataBytes);
-  for (char c : std::string("RIFF")) out.push_back(c);
-  put32(out, 36 + dataBytes);
-  for (char c : std::string("WAVEfmt ")) out.push_back(c);
-  put32(out, 16);
-  put16(out, 1);
-  put16(out, channels);
-  put32(out, rate);
-  put32(out, rate * channels * (bits / 8));
-  put16(out, channels * (bits / 8));
-  put16(out, bits);
-  for (char c : std::string("data")) out.push_back(c);
-  put32(out, dataBytes);
-  out.insert(out.end(), pcm.begin(), pcm.end());
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(out.data()), out.size());
+  tw_test::WriteFile(
+      path, tw_test::PcmFile(TonePcm(rate, channels, bits, seconds, leftHz, rightHz, amplitude),
+                             channels, rate, bits));
 }
 
 Pcm DecodeMp3(const std::string& path) {
@@ -159,28 +135,14 @@ double ToneAmplitude(const Pcm& pcm, int channel, double hz, double marginSecond
   const std::size_t frames = pcm.Frames();
   const auto margin = static_cast<std::size_t>(marginSeconds * pcm.rate);
   if (frames <= 2 * margin || pcm.rate == 0) return 0;
-  const std::size_t n = frames - 2 * margin;
-  const double w = 2 * std::numbers::pi * hz / pcm.rate;
-  const double coeff = 2 * std::cos(w);
-  double s1 = 0, s2 = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double x = pcm.samples[(margin + i) * pcm.channels + channel];
-    const double s0 = x + coeff * s1 - s2;
-    s2 = s1;
-    s1 = s0;
-  }
-  const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-  return 2 * std::sqrt(std::max(power, 0.0)) / n;
-}
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return tw_test::GoertzelAmplitude(
+      [&](std::size_t i) { return pcm.samples[(margin + i) * pcm.channels + channel]; },
+      frames - 2 * margin, hz, pcm.rate);
 }
 
 Id3v1 ReadId3v1(const std::string& path) {
   Id3v1 tag;
-  const auto bytes = ReadFile(path);
+  const auto bytes = tw_test::ReadFile(path);
   if (bytes.size() < 128) return tag;
   const char* t = reinterpret_cast<const char*>(bytes.data() + bytes.size() - 128);
   if (std::memcmp(t, "TAG", 3) != 0) return tag;
@@ -200,7 +162,7 @@ Id3v1 ReadId3v1(const std::string& path) {
 }
 
 std::string VbrHeaderTag(const std::string& path) {
-  const auto bytes = ReadFile(path);
+  const auto bytes = tw_test::ReadFile(path);
   if (bytes.size() < 4 || bytes[0] != 0xFF || (bytes[1] & 0xE0) != 0xE0) return {};
   // Look inside the first frame only: the tag sits after the side information.
   for (std::size_t i = 4; i + 4 <= std::min<std::size_t>(bytes.size(), 64); ++i) {
@@ -258,8 +220,7 @@ std::vector<OggPage> OggPages(const std::vector<std::uint8_t>& file) {
     p.bos = (h[5] & 2) != 0;
     p.eos = (h[5] & 4) != 0;
     for (int i = 7; i >= 0; --i) p.granule = (p.granule << 8) | h[6 + i];
-    p.serial = std::uint32_t{h[14]} | std::uint32_t{h[15]} << 8 | std::uint32_t{h[16]} << 16 |
-               std::uint32_t{h[17]} << 24;
+    p.serial = tw_test::Le32(h + 14);
     const int segments = h[26];
     if (at + 27 + segments > file.size()) break;
     std::size_t body = 0;

@@ -88,6 +88,4 @@ struct OggPage {
 };
 std::vector<OggPage> OggPages(const std::vector<std::uint8_t>& file);
 
-std::vector<std::uint8_t> ReadFile(const std::string& path);
-
 }  // namespace enctest

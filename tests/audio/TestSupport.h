@@ -1,16 +1,15 @@
 #pragma once
 // Shared pieces of the audio tests: a GUI-thread wait that pumps messages, an in-memory PCM source,
 // a converter that passes its data through, a sink's events, reading a source to its end, the
-// message of a failure, and a temporary folder per test.
+// message of a failure, a fixture for tests that read files they write; and (TempDir.h) a
+// temporary folder per test.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -19,7 +18,10 @@
 #include <vector>
 
 #include "audio/ACS_Classes.h"
+#include "audio/ACS_Wave.h"
 #include "platform/GuiThread.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WavFiles.h"
 
 namespace tw_test {
 
@@ -185,27 +187,35 @@ inline std::string MessageOf(const std::function<void()>& fn) {
   return "(no exception)";
 }
 
+// SaveSeed under the name `prefix`, the running test's name, "_" and `name`.
+inline void SaveTestSeed(const std::string& prefix, const std::string& name, const Bytes& b) {
+  SaveSeed(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name,
+           b);
+}
+
+// A folder for the files a test writes, and an owner for the components that read them.
+class WaveFileTest : public ::testing::Test {
+ protected:
+  // Writes `file` into the folder as `name`, keeps it as a seed for the WAV reader's fuzzer (see
+  // SaveTestSeed), and returns a new reader of it, owned by `owner`.
+  TWaveIn& OpenReader(const Bytes& file, const std::string& name, const std::string& seedPrefix) {
+    const std::string path = dir / name;
+    WriteFile(path, file);
+    SaveTestSeed(seedPrefix, name, file);
+    auto* in = new TWaveIn(&owner);
+    in->SetFileName(path);
+    return *in;
+  }
+
+  TempDir dir;
+  platform::TComponent owner{nullptr};
+};
+
 // Bytes 0, 1, 2 ... 255, 0, 1 ... of the given length: wrong order or lost blocks show.
 inline std::vector<std::uint8_t> Ramp(std::size_t n) {
   std::vector<std::uint8_t> v(n);
   for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   return v;
 }
-
-class TempDir {
- public:
-  TempDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() / ("tw_" + std::to_string(::getpid()) + "_" +
-                                                      info->test_suite_name() + "_" + info->name());
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace tw_test

@@ -6,7 +6,7 @@
 #include "audio/ACS_Wave.h"
 #include "platform/Stream.h"
 #include "tests/audio/TestSupport.h"
-#include "tests/audio/WavFiles.h"
+#include "tests/support/WavFiles.h"
 
 using namespace tw_test;
 
@@ -20,29 +20,20 @@ Pulled ReadAll(TWaveIn& in, int chunk = 16384, int limit = 100000) {
   return r;
 }
 
-std::vector<int> Samples16(const Bytes& b, std::size_t first = 0, std::size_t count = 0) {
+// Samples `first` to `first + count` (to the end when count is 0) of 16-bit PCM.
+std::vector<int> Values16(const Bytes& b, std::size_t first = 0, std::size_t count = 0) {
   std::vector<int> s;
   if (count == 0) count = b.size() / 2 - first;
   for (std::size_t i = first; i < first + count; ++i) s.push_back(AtS16(b, 2 * i));
   return s;
 }
 
-class WaveIn : public ::testing::Test {
+class WaveIn : public WaveFileTest {
  protected:
   // Writes the bytes to a file and points a new reader at it.
   TWaveIn& Open(const Bytes& file, const std::string& name = "in put é.wav") {
-    const std::string path = dir / name;
-    WriteFile(path, file);
-    SaveSeed(
-        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" + name,
-        file);
-    auto* in = new TWaveIn(&owner);
-    in->SetFileName(path);
-    return *in;
+    return OpenReader(file, name, "");
   }
-
-  TempDir dir;
-  platform::TComponent owner{nullptr};
 };
 
 // ---- PCM and the header walk --------------------------------------------------------------------
@@ -201,7 +192,7 @@ TEST_F(WaveIn, SampleRangesCountFramesAndDeliverThem) {
   in.SetStartSample(100);
   Pulled r = ReadAll(in);
   EXPECT_EQ(in.Size(), (4000 - 100) * 2);
-  EXPECT_EQ(Samples16(r.data).front(), 100);
+  EXPECT_EQ(Values16(r.data).front(), 100);
   EXPECT_EQ(r.data.size(), 3900u * 2);
 
   in.SetStartSample(0);
@@ -209,12 +200,12 @@ TEST_F(WaveIn, SampleRangesCountFramesAndDeliverThem) {
   r = ReadAll(in);
   EXPECT_EQ(in.Size(), 2000);
   EXPECT_EQ(r.data.size(), 2000u) << "EndSample - StartSample frames, not one more";
-  EXPECT_EQ(Samples16(r.data).back(), 999);
+  EXPECT_EQ(Values16(r.data).back(), 999);
 
   in.SetStartSample(1500);
   in.SetEndSample(1600);
   r = ReadAll(in);
-  EXPECT_EQ(Samples16(r.data), [] {
+  EXPECT_EQ(Values16(r.data), [] {
     std::vector<int> v;
     for (int i = 1500; i < 1600; ++i) v.push_back(i);
     return v;
@@ -334,14 +325,14 @@ TEST_F(WaveIn, ImaDecodingFollowsTheStandardExpansion) {
   // From predictor 0 and step index 0: code 7 gives 11 and index 8 (step 16, so a following code 0
   // adds 16 / 8 = 2); code 15 gives -11 and index 8.
   TWaveIn& up = Open(ImaMonoFile({ImaBlock(8, 0, 0, {0x07})}, 8, 9), "up.wav");
-  EXPECT_EQ(Samples16(ReadAll(up).data, 0, 3), (std::vector<int>{0, 11, 13}));
+  EXPECT_EQ(Values16(ReadAll(up).data, 0, 3), (std::vector<int>{0, 11, 13}));
   TWaveIn& down = Open(ImaMonoFile({ImaBlock(8, 0, 0, {0x0F})}, 8, 9), "down.wav");
-  EXPECT_EQ(Samples16(ReadAll(down).data, 0, 3), (std::vector<int>{0, -11, -9}));
+  EXPECT_EQ(Values16(ReadAll(down).data, 0, 3), (std::vector<int>{0, -11, -9}));
   // The predictor is clamped to -32767 .. 32767 and the index to 0 .. 88.
   TWaveIn& top = Open(ImaMonoFile({ImaBlock(8, 32760, 88, {0x77})}, 8, 9), "top.wav");
-  EXPECT_EQ(Samples16(ReadAll(top).data, 0, 3), (std::vector<int>{32760, 32767, 32767}));
+  EXPECT_EQ(Values16(ReadAll(top).data, 0, 3), (std::vector<int>{32760, 32767, 32767}));
   TWaveIn& bottom = Open(ImaMonoFile({ImaBlock(8, -32760, 88, {0xFF})}, 8, 9), "bottom.wav");
-  EXPECT_EQ(Samples16(ReadAll(bottom).data, 0, 3), (std::vector<int>{-32760, -32767, -32767}));
+  EXPECT_EQ(Values16(ReadAll(bottom).data, 0, 3), (std::vector<int>{-32760, -32767, -32767}));
 }
 
 TEST_F(WaveIn, AMonoImaFileDeliversWholeBlocksAndSeeksToBlockStarts) {
@@ -389,7 +380,7 @@ TEST_F(WaveIn, AStereoImaBlockInterleavesItsTwoChannels) {
   TWaveIn& in = Open(file);
   Pulled r = ReadAll(in);
   ASSERT_EQ(r.data.size(), 9u * 4);
-  EXPECT_EQ(Samples16(r.data, 0, 6), (std::vector<int>{100, -100, 111, -111, 113, -109}));
+  EXPECT_EQ(Values16(r.data, 0, 6), (std::vector<int>{100, -100, 111, -111, 113, -109}));
 }
 
 TEST_F(WaveIn, ImaFilesTheDecoderCannotHoldAreRefused) {
@@ -445,7 +436,7 @@ TEST_F(WaveIn, MsAdpcmDecodingFollowsTheStandardExpansion) {
   TWaveIn& in = Open(MsMonoFile(blocks, 8, 4, 12, coefs));
   EXPECT_EQ(in.WavType(), wtMSADPCM);
   Pulled r = ReadAll(in);
-  EXPECT_EQ(Samples16(r.data),
+  EXPECT_EQ(Values16(r.data),
             (std::vector<int>{0, 1000, 1112, 1150, 0, 1000, 1016, 1032, 0, 1000, 900, 989}));
 }
 
@@ -455,7 +446,7 @@ TEST_F(WaveIn, MsAdpcmPredictsFromBothSamplesAndClamps) {
   std::vector<Bytes> blocks = {MsMonoBlock(1, 20, 30000, 20000, {0x77})};
   TWaveIn& in = Open(MsMonoFile(blocks, 8, 4, 4, coefs));
   // 2 x 30000 - 20000 = 40000, + 7 x 20 -> clamped to 32767.
-  EXPECT_EQ(Samples16(ReadAll(in).data), (std::vector<int>{20000, 30000, 32767, 32767}));
+  EXPECT_EQ(Values16(ReadAll(in).data), (std::vector<int>{20000, 30000, 32767, 32767}));
 }
 
 TEST_F(WaveIn, AStereoMsAdpcmBlockStartsWithTheHeaderSamples) {
@@ -473,7 +464,7 @@ TEST_F(WaveIn, AStereoMsAdpcmBlockStartsWithTheHeaderSamples) {
   TWaveIn& in = Open(file);
   Pulled r = ReadAll(in);
   ASSERT_EQ(r.data.size(), 2000u);
-  EXPECT_EQ(Samples16(r.data, 0, 4), (std::vector<int>{333, -444, 111, -222}));
+  EXPECT_EQ(Values16(r.data, 0, 4), (std::vector<int>{333, -444, 111, -222}));
 }
 
 TEST_F(WaveIn, MsAdpcmFilesTheDecoderCannotHoldAreRefused) {
@@ -501,7 +492,7 @@ TEST_F(WaveIn, MsAdpcmSeeksToTheBlockOfTheSample) {
   TWaveIn& in = Open(MsMonoFile(blocks, 8, 4, 12, one));
   in.SetStartSample(9);
   Pulled r = ReadAll(in);
-  EXPECT_EQ(Samples16(r.data, 0, 2), (std::vector<int>{3, 30})) << "third block";
+  EXPECT_EQ(Values16(r.data, 0, 2), (std::vector<int>{3, 30})) << "third block";
 }
 
 }  // namespace

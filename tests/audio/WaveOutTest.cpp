@@ -10,7 +10,7 @@
 
 #include "audio/ACS_Wave.h"
 #include "tests/audio/TestSupport.h"
-#include "tests/audio/WavFiles.h"
+#include "tests/support/WavFiles.h"
 
 using namespace tw_test;
 
@@ -51,9 +51,7 @@ class WaveOut : public ::testing::Test {
   std::string Failure() { return outcome.Failure(); }
   Bytes Read(const std::string& name) {
     Bytes file = ReadFile(dir / name);
-    SaveSeed(std::string("out_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                 "_" + name,
-             file);
+    SaveTestSeed("out_", name, file);
     return file;
   }
 

@@ -11,6 +11,7 @@
 #include "tests/support/Mp3Encode.h"
 
 using tw_test::MessageOf;
+using tw_test::Samples16;
 
 namespace {
 
@@ -76,12 +77,6 @@ std::vector<std::uint8_t> readAll(TACSInput& c, int piece = 5000) {
   return tw_test::PullAll(c, piece).data;
 }
 
-std::vector<std::int16_t> samplesOf(const std::vector<std::uint8_t>& b) {
-  std::vector<std::int16_t> s(b.size() / 2);
-  if (!s.empty()) std::memcpy(s.data(), b.data(), s.size() * 2);
-  return s;
-}
-
 std::vector<std::int16_t> convert(const std::vector<std::int16_t>& in, int inRate, int channels,
                                   int outRate, int kernel = 30,
                                   TFilterWindowType window = fwBlackman) {
@@ -92,7 +87,7 @@ std::vector<std::int16_t> convert(const std::vector<std::int16_t>& in, int inRat
   rc.SetKernelWidth(kernel);
   rc.SetFilterWindow(window);
   rc.Init();
-  auto out = samplesOf(readAll(rc));
+  auto out = Samples16(readAll(rc));
   rc.Flush();
   return out;
 }
@@ -262,7 +257,7 @@ TEST(RateConverterRising, ManyOutputsPerInputStayWithinTheBlock) {
   rc.SetOutSampleRate(48000);
   rc.Init();
   EXPECT_EQ(rc.ReadSize(), 5460);  // 32768 / 6 = 5461.3, a multiple of 4
-  const auto out = samplesOf(readAll(rc, 32768));
+  const auto out = Samples16(readAll(rc, 32768));
   rc.Flush();
   EXPECT_EQ(out.size(), 6 * in.size());
 }
@@ -278,7 +273,7 @@ TEST(RateConverterSpectrum, ToneSurvivesDownAndUpAndHighToneIsRemoved) {
     up.SetInput(&down);
     up.SetOutSampleRate(44100);
     up.Init();
-    const auto out = samplesOf(readAll(up));
+    const auto out = Samples16(readAll(up));
     up.Flush();
     ASSERT_GT(out.size(), 40000u);
     const double a = testsupport::ToneAmplitude(out, 1, 0, rate, 1000, 10000, 441 * 50);
@@ -443,7 +438,7 @@ TEST(RateConverterRun, InputRateChangingUnderwayIsFollowedSafely) {
   rc.SetInput(&src);
   rc.SetOutSampleRate(44100);
   rc.Init();
-  const auto out = samplesOf(readAll(rc, 65536));
+  const auto out = Samples16(readAll(rc, 65536));
   rc.Flush();
   const std::size_t firstBlock = 16384;
   const std::size_t rest = in.size() - firstBlock;
@@ -487,7 +482,7 @@ TEST(SampleConverter, EightToSixteenBitValues) {
   sc.Init();
   EXPECT_EQ(sc.Size(), 12);
   EXPECT_EQ(sc.ReadSize(), 16384);
-  const auto out = samplesOf(readAll(sc, 5));  // odd pieces: a sample split over two reads
+  const auto out = Samples16(readAll(sc, 5));  // odd pieces: a sample split over two reads
   sc.Flush();
   const std::vector<std::int16_t> expected = {32512, 0, -32768, 256, -256, -32512};
   EXPECT_EQ(out, expected);
@@ -502,7 +497,7 @@ TEST(SampleConverter, FullBlocksSurviveTheInPlaceWidening) {
   TSampleConverter sc(nullptr);
   sc.SetInput(&src);
   sc.Init();
-  const auto out = samplesOf(readAll(sc, 4096));
+  const auto out = Samples16(readAll(sc, 4096));
   EXPECT_EQ(sc.Position(), 80000);
   sc.Flush();
   ASSERT_EQ(out.size(), in.size());

@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "audio/ACS_Converters.h"
@@ -14,21 +12,10 @@
 #include "tests/audio/TestSupport.h"
 #include "tests/support/Mp3Encode.h"
 
+using tw_test::Le32;
 using tw_test::PumpUntil;
+using tw_test::ReadFile;
 using tw_test::TempDir;
-
-namespace {
-
-std::vector<std::uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
 
 TEST(ConverterChain, Mp3WaveToEightBitAt22050) {
   TempDir dir;
@@ -67,12 +54,12 @@ TEST(ConverterChain, Mp3WaveToEightBitAt22050) {
   EXPECT_FALSE(rate22->Busy());
   EXPECT_FALSE(eight->Busy());
 
-  const auto file = readFile(outPath);
+  const auto file = ReadFile(outPath);
   ASSERT_GE(file.size(), 44u);
   EXPECT_EQ(file[22], 2);              // channels
-  EXPECT_EQ(le32(&file[24]), 22050u);  // rate
+  EXPECT_EQ(Le32(&file[24]), 22050u);  // rate
   EXPECT_EQ(file[34], 8);              // bits
-  const std::uint32_t dataSize = le32(&file[40]);
+  const std::uint32_t dataSize = Le32(&file[40]);
   EXPECT_EQ(dataSize, file.size() - 44);
   // The mp3 decodes to whole frames of 1152 samples; halved in rate, halved again in width.
   EXPECT_EQ(dataSize % 1152, 0u);

@@ -18,10 +18,10 @@
 
 using enctest::DecodeMp3;
 using enctest::Mp3Frames;
-using enctest::ReadFile;
 using enctest::ToneAmplitude;
 using enctest::TonePcm;
 using tw_test::MemSource;
+using tw_test::ReadFile;
 
 namespace {
 

@@ -16,11 +16,11 @@
 
 using enctest::DecodeOgg;
 using enctest::OggPages;
-using enctest::ReadFile;
 using enctest::ReadOggStreams;
 using enctest::ToneAmplitude;
 using enctest::TonePcm;
 using tw_test::MemSource;
+using tw_test::ReadFile;
 
 namespace {
 

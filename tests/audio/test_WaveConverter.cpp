@@ -7,9 +7,10 @@
 
 #include "audio/WaveConverter.h"
 #include "tests/support/Mp3Encode.h"
+#include "tests/support/WavFiles.h"
 
-using testsupport::PutLe16;
-using testsupport::PutLe32;
+using tw_test::Le16;
+using tw_test::Le32;
 
 namespace {
 
@@ -26,31 +27,18 @@ std::vector<std::uint8_t> contentOf(TWaveConverter& c) {
   return v;
 }
 
-std::uint32_t le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-void putId(std::vector<std::uint8_t>& w, const char* id) {
-  for (int i = 0; i < 4; ++i) w.push_back(static_cast<std::uint8_t>(id[i]));
-}
-
 // A RIFF/WAVE file made of the given chunks (id, declared length, body as given).
 struct Chunk {
   const char* id;
   std::uint32_t length;
   std::vector<std::uint8_t> body;
 };
+// The RIFF size is left at 0.
 std::vector<std::uint8_t> waveOf(const std::vector<Chunk>& chunks, const char* riff = "RIFF") {
-  std::vector<std::uint8_t> w;
-  putId(w, riff);
-  PutLe32(w, 0);
-  putId(w, "WAVE");
-  for (const Chunk& c : chunks) {
-    putId(w, c.id);
-    PutLe32(w, c.length);
-    w.insert(w.end(), c.body.begin(), c.body.end());
-  }
+  std::vector<std::uint8_t> w(riff, riff + 4);
+  tw_test::Add32(w, 0);
+  tw_test::AddId(w, "WAVE");
+  for (const Chunk& c : chunks) tw_test::Append(w, tw_test::Chunk(c.id, c.body, c.length));
   return w;
 }
 
@@ -109,7 +97,7 @@ TEST(WaveConverterLoad, TakesTheWholeFmtBodyAndTheData) {
   // The 30-byte body of a tag-85 format, the rest of the record still zero.
   EXPECT_EQ(std::memcmp(c.CurrentFormat.data(), f.wave.data() + 20, 30), 0);
   for (std::size_t i = 30; i < c.CurrentFormat.size(); ++i) ASSERT_EQ(c.CurrentFormat[i], 0) << i;
-  EXPECT_EQ(le16(c.CurrentFormat.data()), 85);
+  EXPECT_EQ(Le16(c.CurrentFormat.data()), 85);
   EXPECT_EQ(contentOf(c), f.mp3);
   EXPECT_EQ(c.Position(), 0);
 }
@@ -237,17 +225,17 @@ TEST(WaveConverterConvert, Mp3BecomesPcmOfTheSuggestedFormat) {
   ASSERT_EQ(image.Size(), 44 + c.Size());
   const std::uint8_t* h = image.Memory();
   EXPECT_EQ(std::memcmp(h, "RIFF", 4), 0);
-  EXPECT_EQ(le32(h + 4), c.Size() + 36);
+  EXPECT_EQ(Le32(h + 4), c.Size() + 36);
   EXPECT_EQ(std::memcmp(h + 8, "WAVEfmt ", 8), 0);
-  EXPECT_EQ(le32(h + 16), 16u);
-  EXPECT_EQ(le16(h + 20), 1);
-  EXPECT_EQ(le16(h + 22), 2);
-  EXPECT_EQ(le32(h + 24), 44100u);
-  EXPECT_EQ(le32(h + 28), 44100u * 4);
-  EXPECT_EQ(le16(h + 32), 4);
-  EXPECT_EQ(le16(h + 34), 16);
+  EXPECT_EQ(Le32(h + 16), 16u);
+  EXPECT_EQ(Le16(h + 20), 1);
+  EXPECT_EQ(Le16(h + 22), 2);
+  EXPECT_EQ(Le32(h + 24), 44100u);
+  EXPECT_EQ(Le32(h + 28), 44100u * 4);
+  EXPECT_EQ(Le16(h + 32), 4);
+  EXPECT_EQ(Le16(h + 34), 16);
   EXPECT_EQ(std::memcmp(h + 36, "data", 4), 0);
-  EXPECT_EQ(le32(h + 40), c.Size());
+  EXPECT_EQ(Le32(h + 40), c.Size());
   EXPECT_EQ(std::memcmp(h + 44, c.Memory(), static_cast<std::size_t>(c.Size())), 0);
 
   // The sound itself: the two tones on their own channels.
@@ -302,8 +290,8 @@ TEST(WaveConverterSave, StreamErrorsBecomeFileNotSaved) {
   platform::TMemoryStream image;
   ASSERT_EQ(c.SaveWaveTo(image), 0);
   EXPECT_EQ(image.Size(), 52);
-  EXPECT_EQ(le32(image.Memory() + 4), 44u);
-  EXPECT_EQ(le32(image.Memory() + 40), 8u);
+  EXPECT_EQ(Le32(image.Memory() + 4), 44u);
+  EXPECT_EQ(Le32(image.Memory() + 40), 8u);
   EXPECT_EQ(std::memcmp(image.Memory() + 44, "abcdefgh", 8), 0);
 }
 
@@ -344,6 +332,6 @@ TEST(MSAcmRecords, FieldsAreLittleEndianAsInTheFile) {
   dst[1] = 0;
   ASSERT_EQ(MSAcm::acmFormatSuggest(nullptr, src, dst, 16, MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG),
             MSAcm::MMSYSERR_NOERROR);
-  EXPECT_EQ(le16(dst.data() + 14), 16);
+  EXPECT_EQ(Le16(dst.data() + 14), 16);
   EXPECT_EQ(dst[16], 0xEE);
 }

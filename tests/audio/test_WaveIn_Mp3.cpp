@@ -11,43 +11,21 @@
 #include "audio/ACS_Wave.h"
 #include "platform/Stream.h"
 #include "tests/audio/TestSupport.h"
-#include "tests/audio/WavFiles.h"
 #include "tests/support/Mp3Encode.h"
-
-using tw_test::TempDir;
+#include "tests/support/WavFiles.h"
 
 namespace {
 
-void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
 std::vector<std::int16_t> readAll(TACSInput& in, int piece = 16384) {
-  const std::vector<std::uint8_t> bytes = tw_test::PullAll(in, piece).data;
-  std::vector<std::int16_t> s(bytes.size() / 2);
-  if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 2);
-  return s;
+  return tw_test::Samples16(tw_test::PullAll(in, piece).data);
 }
 
-class WaveInMp3 : public ::testing::Test {
+class WaveInMp3 : public tw_test::WaveFileTest {
  protected:
   TWaveIn& reader(const std::vector<std::uint8_t>& file,
                   const std::string& name = "mp3 in wav é.wav") {
-    const std::string path = dir / name;
-    writeFile(path, file);
-    tw_test::SaveSeed(std::string("mp3_") +
-                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                          name,
-                      file);
-    auto* in = new TWaveIn(&owner);  // owned by `owner`
-    in->SetFileName(path);
-    return *in;
+    return OpenReader(file, name, "mp3_");
   }
-
-  TempDir dir;
-  platform::TComponent owner{nullptr};
 };
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "tests/support/Goertzel.h"
+#include "tests/support/WavFiles.h"
+
 namespace testsupport {
 
 std::vector<std::int16_t> Sine(int rate, int channels, int frames, const std::vector<double>& freqs,
@@ -47,67 +50,31 @@ std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& pcm, int ra
   return out;
 }
 
-void PutLe16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  PutLe16(out, v & 0xFFFF);
-  PutLe16(out, v >> 16);
-}
-
-namespace {
-void putId(std::vector<std::uint8_t>& out, const char* id) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id[i]));
-}
-}  // namespace
-
 std::vector<std::uint8_t> Mp3Wave(const std::vector<std::uint8_t>& mp3, int rate, int channels,
                                   int kbps, const char* riff) {
-  std::vector<std::uint8_t> w;
-  putId(w, riff);
-  PutLe32(w, 0);
-  putId(w, "WAVE");
-  putId(w, "fmt ");
-  PutLe32(w, 30);
-  PutLe16(w, 85);
-  PutLe16(w, channels);
-  PutLe32(w, rate);
-  PutLe32(w, kbps * 1000 / 8);
-  PutLe16(w, 1);   // nBlockAlign
-  PutLe16(w, 0);   // wBitsPerSample
-  PutLe16(w, 12);  // cbSize
-  PutLe16(w, 1);   // wID: MPEG
-  PutLe32(w, 2);   // fdwFlags: padding as the encoder chose
+  using namespace tw_test;
+  Bytes fmt;
+  Add16(fmt, 85);
+  Add16(fmt, channels);
+  Add32(fmt, static_cast<std::uint32_t>(rate));
+  Add32(fmt, static_cast<std::uint32_t>(kbps * 1000 / 8));
+  Add16(fmt, 1);   // nBlockAlign
+  Add16(fmt, 0);   // wBitsPerSample
+  Add16(fmt, 12);  // cbSize
+  Add16(fmt, 1);   // wID: MPEG
+  Add32(fmt, 2);   // fdwFlags: padding as the encoder chose
   const int frameBytes = (rate >= 32000 ? 144 : 72) * kbps * 1000 / rate;
-  PutLe16(w, frameBytes);  // nBlockSize
-  PutLe16(w, 1);           // nFramesPerBlock
-  PutLe16(w, 1393);        // nCodecDelay
-  putId(w, "fact");
-  PutLe32(w, 4);
-  PutLe32(w, 0);
-  putId(w, "data");
-  PutLe32(w, static_cast<std::uint32_t>(mp3.size()));
-  w.insert(w.end(), mp3.begin(), mp3.end());
-  const std::uint32_t riffSize = static_cast<std::uint32_t>(w.size() - 8);
-  std::memcpy(w.data() + 4, &riffSize, 4);  // little-endian host
-  return w;
+  Add16(fmt, frameBytes);  // nBlockSize
+  Add16(fmt, 1);           // nFramesPerBlock
+  Add16(fmt, 1393);        // nCodecDelay
+  return Riff({Chunk("fmt ", fmt), Chunk("fact", Count(0)), Chunk("data", mp3)}, riff);
 }
 
 double ToneAmplitude(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate,
                      double freq, int first, int count) {
-  const double w = 2 * M_PI * freq / rate;
-  const double coeff = 2 * std::cos(w);
-  double s1 = 0, s2 = 0;
-  for (int i = 0; i < count; ++i) {
-    const double x = pcm.at(static_cast<std::size_t>(first + i) * channels + channel);
-    const double s0 = x + coeff * s1 - s2;
-    s2 = s1;
-    s1 = s0;
-  }
-  const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-  return 2 * std::sqrt(std::max(power, 0.0)) / count;
+  return tw_test::GoertzelAmplitude(
+      [&](std::size_t i) { return static_cast<double>(pcm.at((first + i) * channels + channel)); },
+      static_cast<std::size_t>(count), freq, rate);
 }
 
 }  // namespace testsupport

@@ -26,7 +26,4 @@ std::vector<std::uint8_t> Mp3Wave(const std::vector<std::uint8_t>& mp3, int rate
 double ToneAmplitude(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate,
                      double freq, int first, int count);
 
-void PutLe16(std::vector<std::uint8_t>& out, std::uint32_t v);
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v);
-
 }  // namespace testsupport

@@ -1,10 +1,12 @@
 #pragma once
-// Builds WAV files byte by byte for the reader's tests, the writer's append tests and the fuzzer's
-// seed corpus.
+// Builds RIFF and WAV files byte by byte for the tests of the readers and writers of WAV files and
+// for the fuzzer's seed corpus; reads files and little-endian fields back.
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,13 +21,14 @@ inline void Add16(Bytes& b, int v) {
 inline void Add32(Bytes& b, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-inline void AddId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void AddId(Bytes& b, const char* id) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(id[i]));
+}
 inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 // A chunk: id, length (the body's unless given), body.
 inline Bytes Chunk(const char* id, const Bytes& body, long length = -1) {
-  Bytes b;
-  AddId(b, id);
+  Bytes b(id, id + 4);
   Add32(b,
         length < 0 ? static_cast<std::uint32_t>(body.size()) : static_cast<std::uint32_t>(length));
   Append(b, body);
@@ -37,8 +40,7 @@ inline Bytes Riff(const std::vector<Bytes>& chunks, const char* riff = "RIFF",
                   const char* wave = "WAVE") {
   Bytes inner;
   for (const auto& c : chunks) Append(inner, c);
-  Bytes b;
-  AddId(b, riff);
+  Bytes b(riff, riff + 4);
   Add32(b, static_cast<std::uint32_t>(inner.size() + 4));
   AddId(b, wave);
   Append(b, inner);
@@ -59,6 +61,11 @@ inline Bytes Fmt(int tag, int channels, int rate, int blockAlign, int bits,
   return b;
 }
 
+// A fmt body for whole-byte samples: block align and bytes per second follow from the rest.
+inline Bytes Fmt(int tag, int channels, int rate, int bits) {
+  return Fmt(tag, channels, rate, channels * bits / 8, bits);
+}
+
 inline Bytes Count(std::uint32_t n) {
   Bytes b;
   Add32(b, n);
@@ -72,9 +79,20 @@ inline Bytes Pcm16(const std::vector<int>& samples) {
   return b;
 }
 
+// A WAV file of a fmt chunk and a data chunk (of the data's length unless given).
+inline Bytes Wave(const Bytes& fmt, const Bytes& data, long dataLength = -1) {
+  return Riff({Chunk("fmt ", fmt), Chunk("data", data, dataLength)});
+}
+
 inline Bytes PcmFile(const Bytes& data, int channels = 2, int rate = 44100, int bits = 16) {
-  return Riff(
-      {Chunk("fmt ", Fmt(1, channels, rate, bits * channels / 8, bits)), Chunk("data", data)});
+  return Wave(Fmt(1, channels, rate, bits * channels / 8, bits), data);
+}
+
+// 16-bit little-endian PCM as samples.
+inline std::vector<std::int16_t> Samples16(const Bytes& bytes) {
+  std::vector<std::int16_t> s(bytes.size() / 2);
+  if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 2);
+  return s;
 }
 
 // MS ADPCM fmt extra: cbSize, samples per block, coefficient pairs.
@@ -102,16 +120,21 @@ inline void WriteFile(const std::string& name, const Bytes& b) {
       .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
+// The whole file; empty when it cannot be read.
 inline Bytes ReadFile(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::uint32_t At32(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+inline std::uint32_t Le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-inline int At16(const Bytes& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
+inline std::uint16_t Le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t At32(const Bytes& b, std::size_t at) { return Le32(&b[at]); }
+inline int At16(const Bytes& b, std::size_t at) { return Le16(&b[at]); }
 inline int AtS16(const Bytes& b, std::size_t at) { return static_cast<std::int16_t>(At16(b, at)); }
 
 // With TW_SAVE_CORPUS set to a folder, small files the tests make are also kept there, as seeds
