@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   const std::string tag = std::to_string(getpid());
   const std::string midi = (dir / ("bench_capture_" + tag + ".mid")).string();
   const std::string wav = (dir / ("bench_capture_" + tag + ".wav")).string();
-  smftest::Write(midi, smftest::Song(kSeconds + 5));
+  tw_test::WriteFile(midi, smftest::Song(kSeconds + 5));
   if (Card::Instance().SoundFont().empty())
     std::fprintf(stderr, "no SoundFont: the synth is silent\n");
 

@@ -140,7 +140,7 @@ int main() {
   const std::string midi = (std::filesystem::temp_directory_path() /
                             ("bench_softcard_" + std::to_string(getpid()) + ".mid"))
                                .string();
-  smftest::Write(midi, smftest::Song(kSeconds));
+  tw_test::WriteFile(midi, smftest::Song(kSeconds));
   const std::string soundFont = Card::Instance().SoundFont();
   if (soundFont.empty()) {
     std::fprintf(stderr, "no SoundFont: nothing to measure\n");

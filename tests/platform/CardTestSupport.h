@@ -15,10 +15,12 @@
 
 #include "platform/Softcard.h"
 #include "platform/WaveIn.h"
+#include "tests/support/WavFiles.h"
 
 namespace cardtest {
 
 using platform::softcard::kNever;
+using tw_test::Samples16;
 
 struct MidiEvent {
   std::uint64_t frame;
@@ -191,12 +193,6 @@ class Recorder {
   std::vector<std::pair<std::size_t, std::uint64_t>> returns_;
   bool stopping_ = false;
 };
-
-inline std::vector<std::int16_t> Samples16(const std::vector<std::uint8_t>& bytes) {
-  std::vector<std::int16_t> s(bytes.size() / 2);
-  std::memcpy(s.data(), bytes.data(), s.size() * 2);
-  return s;
-}
 
 inline int Peak(const std::vector<std::int16_t>& s) {
   int peak = 0;

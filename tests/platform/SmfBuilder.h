@@ -2,14 +2,15 @@
 // Builds Standard MIDI Files byte by byte for the tests, so that every file's answer is known.
 
 #include <cstdint>
-#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "tests/support/WavFiles.h"
+
 namespace smftest {
 
-using Bytes = std::vector<std::uint8_t>;
+using tw_test::Bytes;
 
 inline Bytes Vlq(std::uint32_t v) {
   Bytes out{static_cast<std::uint8_t>(v & 0x7F)};
@@ -81,30 +82,15 @@ inline Bytes File(int format, std::uint16_t division, const std::vector<Track>& 
   return f;
 }
 
-// A RIFF chunk: little-endian length.
-inline Bytes RiffChunk(const char* id, const Bytes& body, std::int64_t declaredLength = -1) {
-  Bytes out(id, id + 4);
-  const auto n = declaredLength < 0 ? static_cast<std::uint32_t>(body.size())
-                                    : static_cast<std::uint32_t>(declaredLength);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
-  out.insert(out.end(), body.begin(), body.end());
-  return out;
-}
-
 // The file wrapped in a RIFF "RMID" container, with an extra chunk before its "data" chunk.
 inline Bytes Rmid(const Bytes& smf) {
   Bytes body{'R', 'M', 'I', 'D'};
-  const Bytes info = RiffChunk("LIST", Bytes{'I', 'N', 'F', 'O', 'x'});
+  const Bytes info = tw_test::Chunk("LIST", Bytes{'I', 'N', 'F', 'O', 'x'});
   body.insert(body.end(), info.begin(), info.end());
   body.push_back(0);  // pad byte of the odd-sized chunk
-  const Bytes data = RiffChunk("data", smf);
+  const Bytes data = tw_test::Chunk("data", smf);
   body.insert(body.end(), data.begin(), data.end());
-  return RiffChunk("RIFF", body);
-}
-
-inline void Write(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return tw_test::Chunk("RIFF", body);
 }
 
 }  // namespace smftest

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Stream.h"
+#include "tests/support/TempDir.h"
 
 using namespace platform;
 
@@ -14,16 +15,9 @@ namespace {
 
 class StreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tw_stream_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Path(const std::string& name) { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) { return dir_ / name; }
 
-  std::filesystem::path dir_;
+  tw_test::TempDir dir_{"tw_stream_"};
 };
 
 TEST_F(StreamTest, CreateWritesAndReadsBack) {

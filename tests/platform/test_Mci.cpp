@@ -11,6 +11,7 @@
 #include "platform/Mci.h"
 #include "platform/Softcard.h"
 #include "tests/platform/SmfBuilder.h"
+#include "tests/support/TempDir.h"
 
 using namespace platform;
 using mci::Command;
@@ -126,20 +127,13 @@ TEST(MciParse, MalformedCommandsGiveTheirErrors) {
 
 class MciFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tw mci é " + std::to_string(getpid()) + " " +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
   void TearDown() override {
     mciSendStringA("close song", nullptr, 0, nullptr);
     mciSendStringA("close other", nullptr, 0, nullptr);
-    std::filesystem::remove_all(dir_);
   }
   std::string Put(const std::string& name, const Bytes& b) {
-    const std::string p = (dir_ / name).string();
-    Write(p, b);
+    const std::string p = dir_ / name;
+    tw_test::WriteFile(p, b);
     return p;
   }
   // A piano chord held for `ms` milliseconds (a multiple of 25: 120 bpm, 480 ticks per quarter).
@@ -149,7 +143,7 @@ class MciFiles : public ::testing::Test {
     t.Off(static_cast<std::uint32_t>(ms * 24 / 25), 0, 60).Off(0, 0, 64).Off(0, 0, 67).End();
     return Put(name, File(0, 480, {t}));
   }
-  std::filesystem::path dir_;
+  tw_test::TempDir dir_{"tw mci é "};
 };
 
 TEST_F(MciFiles, GetShortPathNameReturnsThePathUnchanged) {
@@ -165,14 +159,14 @@ TEST_F(MciFiles, GetShortPathNameReturnsThePathUnchanged) {
   std::strcpy(buf, path.c_str());
   EXPECT_EQ(GetShortPathNameA(buf, buf, sizeof buf), path.size());
   EXPECT_EQ(std::string(buf), path);
-  EXPECT_EQ(GetShortPathNameA((dir_ / "none.mid").string().c_str(), buf, sizeof buf), 0u);
+  EXPECT_EQ(GetShortPathNameA((dir_ / "none.mid").c_str(), buf, sizeof buf), 0u);
   EXPECT_EQ(GetShortPathNameA(nullptr, buf, sizeof buf), 0u);
 }
 
 TEST_F(MciFiles, OpenRefusesWhatItCannotPlay) {
   Track t;
   t.On(0, 0, 60).End(480);
-  EXPECT_EQ(Send("open " + (dir_ / "none.mid").string() + " alias song"), MCIERR_FILE_NOT_FOUND);
+  EXPECT_EQ(Send("open " + (dir_ / "none.mid") + " alias song"), MCIERR_FILE_NOT_FOUND);
   EXPECT_EQ(Send("open " + Put("x.txt", File(0, 480, {t})) + " alias song"),
             MCIERR_EXTENSION_NOT_FOUND);
   EXPECT_EQ(Send("open " + Put("bad.mid", Bytes{'M', 'T', 'h', 'd', 0, 0}) + " alias song"),
@@ -183,7 +177,7 @@ TEST_F(MciFiles, OpenRefusesWhatItCannotPlay) {
   const std::string huge = Put("huge.mid", File(0, 480, {t}));
   std::filesystem::resize_file(huge, 64u << 20);
   EXPECT_EQ(Send("open " + huge + " alias song"), MCIERR_OUT_OF_MEMORY);
-  EXPECT_EQ(Send("open " + dir_.string() + "/ alias song"), MCIERR_EXTENSION_NOT_FOUND);
+  EXPECT_EQ(Send("open " + dir_.Path().string() + "/ alias song"), MCIERR_EXTENSION_NOT_FOUND);
   // Nothing was left open under the alias.
   EXPECT_EQ(Send("play song"), MCIERR_INVALID_DEVICE_NAME);
 }
@@ -288,17 +282,9 @@ TEST_F(MciFiles, CloseDuringPlaySilencesAndForgets) {
 
 TEST_F(MciFiles, WaveFilePlaysForItsLengthOfCardTime) {
   // The wizard's recording format: 16-bit stereo at 44000 Hz, here 0.5 s.
-  Bytes fmt;
-  for (std::uint32_t v : {1u, 2u}) fmt.insert(fmt.end(), {std::uint8_t(v), 0});
-  for (std::uint32_t v : {44000u, 44000u * 4})
-    for (int i = 0; i < 4; ++i) fmt.push_back(std::uint8_t(v >> (8 * i)));
-  fmt.insert(fmt.end(), {4, 0, 16, 0});
   Bytes data(22000 * 4);
   for (std::size_t i = 0; i < data.size(); i += 2) data[i + 1] = (i / 200) % 2 ? 0x20 : 0xE0;
-  Bytes body{'W', 'A', 'V', 'E'};
-  for (const Bytes& c : {RiffChunk("fmt ", fmt), RiffChunk("data", data)})
-    body.insert(body.end(), c.begin(), c.end());
-  const std::string path = Put("t.wav", RiffChunk("RIFF", body));
+  const std::string path = Put("t.wav", tw_test::PcmFile(data, 2, 44000, 16));
 
   ASSERT_EQ(Send("open " + path + " alias song"), 0u);
   EXPECT_EQ(Send("set song time format ms"), 0u);

@@ -8,6 +8,7 @@
 
 #include "platform/Smf.h"
 #include "tests/platform/SmfBuilder.h"
+#include "tests/support/TempDir.h"
 
 using platform::SmfEvent;
 using platform::SmfFile;
@@ -319,7 +320,7 @@ TEST(SmfDamage, FilesThatCannotBePlayedAreRefused) {
   Parsed(Rmid(Bytes{'n', 'o', 'p', 'e'}), SmfStatus::NotMidi);
   {
     Bytes riff{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D'};  // no data chunk at all
-    const Bytes junk = RiffChunk("junk", Bytes(3, 0), 0x7FFFFFFF);
+    const Bytes junk = tw_test::Chunk("junk", Bytes(3, 0), 0x7FFFFFFF);
     riff.insert(riff.end(), junk.begin(), junk.end());
     Parsed(riff, SmfStatus::NotMidi);
   }
@@ -370,21 +371,14 @@ TEST(SmfDamage, RandomBytesNeverBreakTheReadersPromises) {
 
 class SmfFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tw smf é " + std::to_string(getpid()) + " " +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::filesystem::path dir_;
+  tw_test::TempDir dir_{"tw smf é "};
 };
 
 TEST_F(SmfFiles, LoadReadsAFileWithBlanksAndAccentsInItsPath) {
   Track t;
   t.On(0, 0, 60).End(960);
-  const std::string path = (dir_ / "ma chanson.mid").string();
-  Write(path, File(0, 480, {t}));
+  const std::string path = dir_ / "ma chanson.mid";
+  tw_test::WriteFile(path, File(0, 480, {t}));
   SmfFile f;
   ASSERT_EQ(f.Load(path), SmfStatus::Ok);
   EXPECT_EQ(f.LengthMs(), 1000u);
@@ -392,12 +386,12 @@ TEST_F(SmfFiles, LoadReadsAFileWithBlanksAndAccentsInItsPath) {
 
 TEST_F(SmfFiles, LoadRefusesMissingFoldersAndHugeFiles) {
   SmfFile f;
-  EXPECT_EQ(f.Load((dir_ / "none.mid").string()), SmfStatus::CannotOpen);
-  EXPECT_EQ(f.Load(dir_.string()), SmfStatus::CannotOpen);
+  EXPECT_EQ(f.Load(dir_ / "none.mid"), SmfStatus::CannotOpen);
+  EXPECT_EQ(f.Load(dir_.Path().string()), SmfStatus::CannotOpen);
   Track t;
   t.On(0, 0, 60).End(960);
-  const std::string path = (dir_ / "huge.mid").string();
-  Write(path, File(0, 480, {t}));
+  const std::string path = dir_ / "huge.mid";
+  tw_test::WriteFile(path, File(0, 480, {t}));
   std::filesystem::resize_file(path, SmfFile::kMaxFileBytes + 1);  // sparse: costs no disk
   EXPECT_EQ(f.Load(path), SmfStatus::TooLarge);
   EXPECT_TRUE(f.Events().empty());
@@ -468,6 +462,6 @@ TEST(SmfSeeds, EverySeedIsPlayable) {
     ASSERT_EQ(f.Parse(bytes), SmfStatus::Ok) << name;
     EXPECT_FALSE(f.Events().empty()) << name;
     EXPECT_GT(f.LengthUs(), 0) << name;
-    if (out) Write(std::string(out) + "/" + name, bytes);
+    if (out) tw_test::WriteFile(std::string(out) + "/" + name, bytes);
   }
 }

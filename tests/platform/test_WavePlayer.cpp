@@ -8,46 +8,18 @@
 #include <thread>
 
 #include "platform/WavePlayer.h"
-#include "tests/platform/SmfBuilder.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WavFiles.h"
 
 using platform::WavePlayer;
 using platform::WaveStatus;
 using platform::softcard::kCardRate;
-using smftest::Bytes;
-using smftest::RiffChunk;
+using tw_test::Bytes;
+using tw_test::Fmt;
+using tw_test::Pcm16;
+using tw_test::Wave;
 
 namespace {
-
-void Le(Bytes& b, std::uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-Bytes Fmt(int tag, int channels, int rate, int bits) {
-  Bytes f;
-  Le(f, static_cast<std::uint32_t>(tag), 2);
-  Le(f, static_cast<std::uint32_t>(channels), 2);
-  Le(f, static_cast<std::uint32_t>(rate), 4);
-  Le(f, static_cast<std::uint32_t>(rate * channels * bits / 8), 4);
-  Le(f, static_cast<std::uint32_t>(channels * bits / 8), 2);
-  Le(f, static_cast<std::uint32_t>(bits), 2);
-  return f;
-}
-
-Bytes Wave(const Bytes& fmt, const Bytes& data, std::int64_t declaredData = -1) {
-  Bytes body{'W', 'A', 'V', 'E'};
-  const Bytes f = RiffChunk("fmt ", fmt);
-  const Bytes d = RiffChunk("data", data, declaredData);
-  body.insert(body.end(), f.begin(), f.end());
-  body.insert(body.end(), d.begin(), d.end());
-  return RiffChunk("RIFF", body);
-}
-
-// 16-bit samples, interleaved as given.
-Bytes Pcm16(const std::vector<int>& samples) {
-  Bytes b;
-  for (int s : samples) Le(b, static_cast<std::uint32_t>(s), 2);
-  return b;
-}
 
 struct Out {
   std::vector<float> l, r;
@@ -91,10 +63,10 @@ TEST(WavePlayerFormats, EightBitMonoIsCentredAndGoesToBothSides) {
 
 TEST(WavePlayerFormats, ExtensiblePcmIsAccepted) {
   Bytes fmt = Fmt(0xFFFE, 2, 48000, 16);
-  Le(fmt, 22, 2);  // extension size
-  Le(fmt, 16, 2);  // valid bits
-  Le(fmt, 3, 4);   // channel mask
-  Le(fmt, 1, 2);   // sub-format: PCM ...
+  tw_test::Add16(fmt, 22);  // extension size
+  tw_test::Add16(fmt, 16);  // valid bits
+  tw_test::Add32(fmt, 3);   // channel mask
+  tw_test::Add16(fmt, 1);   // sub-format: PCM ...
   fmt.resize(fmt.size() + 14, 0);
   WavePlayer p;
   EXPECT_EQ(p.Parse(Wave(fmt, Pcm16({1, 2, 3, 4}))), WaveStatus::Ok);
@@ -111,12 +83,12 @@ TEST(WavePlayerFormats, WhatCannotBePlayedIsRefused) {
   EXPECT_EQ(p.Parse(Wave(Fmt(1, 2, 400000, 16), d)), WaveStatus::Unsupported);
   EXPECT_EQ(p.Parse(Wave(Bytes(10, 0), d)), WaveStatus::NotWave);  // format chunk too short
   EXPECT_EQ(p.Parse(Bytes{}), WaveStatus::NotWave);
-  EXPECT_EQ(p.Parse(RiffChunk("RIFF", Bytes{'W', 'A', 'V', 'E'})), WaveStatus::NotWave);
-  EXPECT_EQ(p.Parse(RiffChunk("RIFF", Bytes{'R', 'M', 'I', 'D'})), WaveStatus::NotWave);
+  EXPECT_EQ(p.Parse(tw_test::Chunk("RIFF", Bytes{'W', 'A', 'V', 'E'})), WaveStatus::NotWave);
+  EXPECT_EQ(p.Parse(tw_test::Chunk("RIFF", Bytes{'R', 'M', 'I', 'D'})), WaveStatus::NotWave);
   Bytes onlyFmt{'W', 'A', 'V', 'E'};
-  const Bytes f = RiffChunk("fmt ", Fmt(1, 2, 44100, 16));
+  const Bytes f = tw_test::Chunk("fmt ", Fmt(1, 2, 44100, 16));
   onlyFmt.insert(onlyFmt.end(), f.begin(), f.end());
-  EXPECT_EQ(p.Parse(RiffChunk("RIFF", onlyFmt)), WaveStatus::NotWave);
+  EXPECT_EQ(p.Parse(tw_test::Chunk("RIFF", onlyFmt)), WaveStatus::NotWave);
 }
 
 TEST(WavePlayerFormats, CutRecordingPlaysTheWholeFramesItHas) {
@@ -240,16 +212,13 @@ TEST(WavePlayerThreads, MixFromTheRenderThreadWhileTheControlThreadPlaysAndStops
 }
 
 TEST(WavePlayerFiles, MissingAndHugeFilesAreRefused) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("tw wave é " + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const tw_test::TempDir dir("tw wave é ");
   WavePlayer p;
-  EXPECT_EQ(p.Load((dir / "none.wav").string()), WaveStatus::CannotOpen);
-  const std::string path = (dir / "t.wav").string();
-  smftest::Write(path, Wave(Fmt(1, 2, 44000, 16), Pcm16({1, 2, 3, 4})));
+  EXPECT_EQ(p.Load(dir / "none.wav"), WaveStatus::CannotOpen);
+  const std::string path = dir / "t.wav";
+  tw_test::WriteFile(path, Wave(Fmt(1, 2, 44000, 16), Pcm16({1, 2, 3, 4})));
   EXPECT_EQ(p.Load(path), WaveStatus::Ok);
   EXPECT_EQ(p.Rate(), 44000);
   std::filesystem::resize_file(path, WavePlayer::kMaxFileBytes + 1);
   EXPECT_EQ(p.Load(path), WaveStatus::TooLarge);
-  std::filesystem::remove_all(dir);
 }

@@ -25,7 +25,7 @@ class SongFile {
     path_ = (fs::temp_directory_path() /
              ("card music " + std::to_string(::getpid()) + " \xC3\xA9t\xC3\xA9.mid"))
                 .string();
-    smftest::Write(path_, smftest::Song(seconds));
+    tw_test::WriteFile(path_, smftest::Song(seconds));
   }
   ~SongFile() { fs::remove(path_); }
   const std::string& Path() const { return path_; }

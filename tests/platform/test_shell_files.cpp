@@ -13,21 +13,15 @@
 
 #include "platform/Files.h"
 #include "platform/Shell.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct Dir {
-  Dir() {
-    std::string pattern = (fs::temp_directory_path() / "tw-shell-XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
-  }
-  ~Dir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string path;
+  tw_test::TempDir temp{"tw-shell-"};
+  const std::string path = temp.Path().string();
 };
 
 void WriteScript(const std::string& path, const std::string& body) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Synth.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using platform::softcard::FindSoundFont;
@@ -18,20 +19,16 @@ namespace {
 class SoundFontDirs : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("sf-search-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     fs::create_directories(root_ / "a");
     fs::create_directories(root_ / "b" / "deep");
   }
-  void TearDown() override { fs::remove_all(root_); }
   std::string Touch(const fs::path& rel) {
     std::ofstream(root_ / rel) << "x";
     return (root_ / rel).string();
   }
   std::string Dir(const char* rel) { return (root_ / rel).string(); }
-  fs::path root_;
+  const tw_test::TempDir temp_{"sf-search-"};
+  const fs::path root_ = temp_.Path();
 };
 
 double Rms(const std::vector<float>& v) {
