@@ -2,10 +2,7 @@
 // volume, mute and selection conventions of GetVolume and SetVolume.
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,8 +10,6 @@
 #include "mixer/AMixer.h"
 #include "platform/GuiThread.h"
 #include "tests/platform/MixerTestEnv.h"
-
-extern char** environ;
 
 using namespace platform;
 using namespace mixertest;
@@ -71,19 +66,6 @@ class Probe {
 };
 
 using V = std::vector<std::int32_t>;
-
-int RunChild(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {"/proc/self/exe", "--amixer-child"};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace
 
@@ -513,8 +495,4 @@ static int ChildMain(int argc, char** argv) {
   return l.ok && l.L == v[2] && l.R == v[3] && l.M == v[4] ? 0 : 1;
 }
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--amixer-child") == 0) return ChildMain(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return MainWithChild(argc, argv, ChildMain); }

@@ -1,12 +1,15 @@
 #pragma once
-// Helpers for tests of the card's mixer: a private state folder per test and short ways to reach
-// lines and controls through the mixer calls.
+// Helpers for tests of the card's mixer: a private state folder per test, short ways to reach
+// lines and controls through the mixer calls, and a second process for the cross-process tests.
 
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +17,8 @@
 #include <vector>
 
 #include "platform/MixerApi.h"
+
+extern char** environ;
 
 namespace mixertest {
 
@@ -113,16 +118,24 @@ inline platform::MIXERCONTROL ControlOfType(platform::HMIXER h, const platform::
   return {};
 }
 
-// Reads `count` values per channel of control `id` for `channels` channels.
-inline std::vector<std::int32_t> Read(platform::HMIXER h, platform::DWORD id,
-                                      platform::DWORD channels, platform::DWORD items = 0) {
-  std::vector<std::int32_t> values(channels * (items ? items : 1), -7);
+// The detail record for the values of control `id`: `channels` x max(1, `items`) of them, in
+// `values`.
+inline platform::MIXERCONTROLDETAILS ValueDetails(platform::DWORD id, platform::DWORD channels,
+                                                  platform::DWORD items, std::int32_t* values) {
   platform::MIXERCONTROLDETAILS d;
   d.dwControlID = id;
   d.cChannels = channels;
   d.cMultipleItems = items;
   d.cbDetails = sizeof(std::int32_t);
-  d.paDetails = values.data();
+  d.paDetails = values;
+  return d;
+}
+
+// Reads `count` values per channel of control `id` for `channels` channels.
+inline std::vector<std::int32_t> Read(platform::HMIXER h, platform::DWORD id,
+                                      platform::DWORD channels, platform::DWORD items = 0) {
+  std::vector<std::int32_t> values(channels * (items ? items : 1), -7);
+  platform::MIXERCONTROLDETAILS d = ValueDetails(id, channels, items, values.data());
   EXPECT_EQ(platform::mixerGetControlDetailsA(h, &d, platform::MIXER_GETCONTROLDETAILSF_VALUE),
             platform::MMSYSERR_NOERROR);
   return values;
@@ -130,13 +143,45 @@ inline std::vector<std::int32_t> Read(platform::HMIXER h, platform::DWORD id,
 
 inline platform::MMRESULT Write(platform::HMIXER h, platform::DWORD id, platform::DWORD channels,
                                 std::vector<std::int32_t> values, platform::DWORD items = 0) {
-  platform::MIXERCONTROLDETAILS d;
-  d.dwControlID = id;
-  d.cChannels = channels;
-  d.cMultipleItems = items;
-  d.cbDetails = sizeof(std::int32_t);
-  d.paDetails = values.data();
+  platform::MIXERCONTROLDETAILS d = ValueDetails(id, channels, items, values.data());
   return platform::mixerSetControlDetails(h, &d, platform::MIXER_SETCONTROLDETAILSF_VALUE);
+}
+
+// The first argument with which a test binary is started again as the second process of a
+// cross-process test.
+inline constexpr char kChildFlag[] = "--mixer-child";
+
+// Starts this test binary again with kChildFlag and `args`; the new process's id, or -1.
+inline pid_t StartChild(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {"/proc/self/exe", kChildFlag};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return pid;
+}
+
+// Waits for a process StartChild started; its exit code, or -1 when it did not exit normally.
+inline int WaitChild(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs this test binary as a second process with `args`, to its end; its exit code, or -1.
+inline int RunChild(const std::vector<std::string>& args) {
+  const pid_t pid = StartChild(args);
+  return pid < 0 ? -1 : WaitChild(pid);
+}
+
+// The main function of a test binary with a second-process part: started with kChildFlag it runs
+// `child` (which sees all the arguments) instead of the tests.
+inline int MainWithChild(int argc, char** argv, int (*child)(int, char**)) {
+  if (argc > 1 && std::strcmp(argv[1], kChildFlag) == 0) return child(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }
 
 }  // namespace mixertest

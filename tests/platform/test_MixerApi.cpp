@@ -2,10 +2,7 @@
 // the state file and the levels the card takes from it.
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,8 +13,6 @@
 #include "platform/NotifyWindow.h"
 #include "platform/Softcard.h"
 #include "tests/platform/MixerTestEnv.h"
-
-extern char** environ;
 
 using namespace platform;
 using namespace mixertest;
@@ -45,20 +40,6 @@ MMRESULT SelectRecording(HMIXER h, int s) {
   std::vector<std::int32_t> v(mux.cMultipleItems, 0);
   v[static_cast<std::size_t>(s)] = 1;
   return Write(h, mux.dwControlID, 1, v, mux.cMultipleItems);
-}
-
-// Runs this test binary again as a second process with the given child arguments.
-int RunChild(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {"/proc/self/exe", "--mixer-child"};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -569,17 +550,10 @@ TEST(MixerStateFile, WritersInTwoProcessesLoseNoChange) {
   DWORD wave = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
   DWORD cd = ControlOfType(h, Source(h, 0, 2), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
   // The child writes cd 200 times while this process writes wave 200 times.
-  std::vector<std::string> args = {"/proc/self/exe", "--mixer-child", "count", std::to_string(cd),
-                                   "200"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ), 0);
+  const pid_t pid = StartChild({"count", std::to_string(cd), "200"});
+  ASSERT_GT(pid, 0);
   for (int i = 1; i <= 200; ++i) ASSERT_EQ(Write(h, wave, 1, {i}), MMSYSERR_NOERROR);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(WaitChild(pid), 0);
   env.Restart();
   h = OpenPlain(0);
   EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{200, 200}));
@@ -654,37 +628,17 @@ static int ChildMain(int argc, char** argv) {
   if (what == "count") {
     int n = std::stoi(argv[4]);
     for (int i = 1; i <= n; ++i) {
-      std::int32_t v = i;
-      MIXERCONTROLDETAILS d;
-      d.dwControlID = id;
-      d.cChannels = 1;
-      d.cbDetails = 4;
-      d.paDetails = &v;
-      if (mixerSetControlDetails(h, &d, MIXER_SETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) {
-        return 5;
-      }
+      if (Write(h, id, 1, {i}) != MMSYSERR_NOERROR) return 5;
     }
     return 0;
   }
   if (argc < 6) return 3;
   std::int32_t v[2] = {std::stoi(argv[4]), std::stoi(argv[5])};
-  MIXERCONTROLDETAILS d;
-  d.dwControlID = id;
-  d.cChannels = 2;
-  d.cbDetails = 4;
-  if (what == "write") {
-    d.paDetails = v;
-    return mixerSetControlDetails(h, &d, MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR ? 0
-                                                                                             : 5;
-  }
+  if (what == "write") return Write(h, id, 2, {v[0], v[1]}) == MMSYSERR_NOERROR ? 0 : 5;
   std::int32_t got[2] = {-1, -1};
-  d.paDetails = got;
+  MIXERCONTROLDETAILS d = ValueDetails(id, 2, 0, got);
   if (mixerGetControlDetailsA(h, &d, MIXER_GETCONTROLDETAILSF_VALUE) != MMSYSERR_NOERROR) return 5;
   return got[0] == v[0] && got[1] == v[1] ? 0 : 1;
 }
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--mixer-child") == 0) return ChildMain(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return MainWithChild(argc, argv, ChildMain); }
