@@ -82,6 +82,29 @@ struct Card::Impl {
     UnlockOutside();
   }
 
+  // The MIDI and wave client lists, under the card lock.
+  template <class Client>
+  void AddClient(std::vector<std::shared_ptr<Client>>& list, std::shared_ptr<Client> client) {
+    if (!client) return;
+    Locked([&] { list.push_back(std::move(client)); });
+  }
+  // A render pass may be walking the list: the client's slot is emptied, and the pass drops empty
+  // slots when it is done.
+  template <class Client>
+  void RemoveClient(std::vector<std::shared_ptr<Client>>& list, const Client* client) {
+    Locked([&] {
+      for (auto& c : list) {
+        if (c.get() == client) {
+          c.reset();
+          compact_ = true;
+        }
+      }
+      if (!tl_holdsCardLock) {
+        std::erase(list, nullptr);
+      }
+    });
+  }
+
   // The card lock: guards the client lists, the synthesiser and the period being rendered.
   std::mutex mu_;
   std::condition_variable turnCv_;  // the render thread waits here while callers want the lock
@@ -444,44 +467,16 @@ void Card::SetSpeed(double speed) {
 }
 
 void Card::AddMidiClient(std::shared_ptr<MidiClient> client) {
-  if (!client) return;
-  impl_->Locked([&] { impl_->midi_.push_back(std::move(client)); });
+  impl_->AddClient(impl_->midi_, std::move(client));
 }
 
-void Card::RemoveMidiClient(const MidiClient* client) {
-  Impl& im = *impl_;
-  im.Locked([&] {
-    for (auto& c : im.midi_) {
-      if (c.get() == client) {
-        c.reset();
-        im.compact_ = true;
-      }
-    }
-    if (!tl_holdsCardLock) {
-      std::erase(im.midi_, nullptr);
-    }
-  });
-}
+void Card::RemoveMidiClient(const MidiClient* client) { impl_->RemoveClient(impl_->midi_, client); }
 
 void Card::AddWaveClient(std::shared_ptr<WaveClient> client) {
-  if (!client) return;
-  impl_->Locked([&] { impl_->wave_.push_back(std::move(client)); });
+  impl_->AddClient(impl_->wave_, std::move(client));
 }
 
-void Card::RemoveWaveClient(const WaveClient* client) {
-  Impl& im = *impl_;
-  im.Locked([&] {
-    for (auto& c : im.wave_) {
-      if (c.get() == client) {
-        c.reset();
-        im.compact_ = true;
-      }
-    }
-    if (!tl_holdsCardLock) {
-      std::erase(im.wave_, nullptr);
-    }
-  });
-}
+void Card::RemoveWaveClient(const WaveClient* client) { impl_->RemoveClient(impl_->wave_, client); }
 
 void Card::AddCaptureClient(std::shared_ptr<CaptureClient> client) {
   if (!client) return;
