@@ -259,12 +259,7 @@ void PackRiffAndFmt(const Header& h, std::uint32_t FmtLength, std::uint8_t* Out)
   PutId(Out + 8, "WAVE");
   PutId(Out + 12, "fmt ");
   PutLE32(Out + 16, FmtLength);
-  PutLE16(Out + 20, h.wFormatTag);
-  PutLE16(Out + 22, h.nChannels);
-  PutLE32(Out + 24, h.nSamplesPerSec);
-  PutLE32(Out + 28, h.nAvgBytesPerSec);
-  PutLE16(Out + 32, h.nBlockAlign);
-  PutLE16(Out + 34, h.wBitsPerSample);
+  platform::PutFmtFields(Out + 20, h);
 }
 
 // Writes a new file's header; returns its length in bytes.
@@ -298,12 +293,7 @@ void TDVIADPCMHeader::Pack(std::uint8_t* Out) const {
 TDVIADPCMHeader TDVIADPCMHeader::Unpack(const std::uint8_t* In) {
   TDVIADPCMHeader h;
   h.RIFFSize = GetLE32(In + 4);
-  h.wFormatTag = GetLE16(In + 20);
-  h.nChannels = GetLE16(In + 22);
-  h.nSamplesPerSec = GetLE32(In + 24);
-  h.nAvgBytesPerSec = GetLE32(In + 28);
-  h.nBlockAlign = GetLE16(In + 32);
-  h.wBitsPerSample = GetLE16(In + 34);
+  platform::GetFmtFields(In + 20, h);
   h.cbSize = GetLE16(In + 36);
   h.wSamplesPerBlock = GetLE16(In + 38);
   h.FactSamples = GetLE32(In + 48);
