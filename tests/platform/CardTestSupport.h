@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -193,6 +194,29 @@ class Recorder {
   std::vector<std::pair<std::size_t, std::uint64_t>> returns_;
   bool stopping_ = false;
 };
+
+// What RecordWhilePlaying recorded, and the card frames at which the events were dispatched.
+struct Played {
+  std::vector<std::uint8_t> data;
+  std::vector<std::uint64_t> dispatched;
+};
+
+// Records `bytes` bytes at the card's rate, 16-bit stereo, while a ListClient plays `events`, whose
+// frames count from the start of the recording.
+inline Played RecordWhilePlaying(std::vector<MidiEvent> events, std::size_t bytes) {
+  auto& card = platform::softcard::Card::Instance();
+  Recorder rec(Format(platform::softcard::kCardRate, 2, 16), bytes);
+  std::shared_ptr<ListClient> client;
+  rec.Start([&](std::uint64_t start) {
+    for (auto& e : events) e.frame += start;
+    client = std::make_shared<ListClient>(std::move(events));
+    card.AddMidiClient(client);
+  });
+  rec.Wait();
+  rec.Stop();
+  card.RemoveMidiClient(client.get());
+  return {rec.Data(), client->Dispatched()};
+}
 
 inline int Peak(const std::vector<std::int16_t>& s) {
   int peak = 0;

@@ -124,16 +124,7 @@ TEST(MidiClients, NoteStartsOnItsFrameInTheRecording) {
   Card& card = Card::Instance();
   card.SetSpeed(kSpeedMax);
   Quiet();
-  Recorder rec(Format(kCardRate, 2, 16), kCardRate * 4);  // one second
-  std::shared_ptr<ListClient> client;
-  rec.Start([&](std::uint64_t start) {
-    client = std::make_shared<ListClient>(std::vector<MidiEvent>{{start + 10000, 0, 60, 120}});
-    card.AddMidiClient(client);
-  });
-  rec.Wait();
-  rec.Stop();
-  card.RemoveMidiClient(client.get());
-  const auto s = Samples16(rec.Data());
+  const auto s = Samples16(RecordWhilePlaying({{10000, 0, 60, 120}}, kCardRate * 4).data);  // 1 s
   std::size_t first = s.size();
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] != 0) {
@@ -270,17 +261,8 @@ TEST(SynthVolume, GainScalesTheSynthesiserInTheRecording) {
   auto play = [&](std::uint32_t volume) {
     midiOutSetVolume(0, volume);
     Quiet();
-    Recorder rec(Format(kCardRate, 2, 16), kCardRate * 4 / 2);
-    std::shared_ptr<ListClient> client;
-    rec.Start([&](std::uint64_t start) {
-      client = std::make_shared<ListClient>(
-          std::vector<MidiEvent>{{start + 300, 0, 60, 127}, {start + 300, 0, 64, 127}});
-      card.AddMidiClient(client);
-    });
-    rec.Wait();
-    rec.Stop();
-    card.RemoveMidiClient(client.get());
-    return Peak(Samples16(rec.Data()));
+    return Peak(Samples16(
+        RecordWhilePlaying({{300, 0, 60, 127}, {300, 0, 64, 127}}, kCardRate * 4 / 2).data));
   };
   const int full = play(0xFFFFFFFF);
   const int fifth = play(0x33333333);

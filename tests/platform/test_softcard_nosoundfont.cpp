@@ -13,19 +13,10 @@ TEST(NoSoundFont, CardRunsAndTheSynthIsSilent) {
   card.SetSpeed(kSpeedMax);
   auto dc = std::make_shared<DcClient>(0.5f, 0.5f);
   card.AddWaveClient(dc);
-  Recorder rec(Format(kCardRate, 2, 16), kCardRate * 4);
-  std::shared_ptr<ListClient> client;
-  rec.Start([&](std::uint64_t start) {
-    client = std::make_shared<ListClient>(
-        std::vector<MidiEvent>{{start + 300, 0, 60, 127}, {start + 300, 9, 38, 127}});
-    card.AddMidiClient(client);
-  });
-  rec.Wait();
-  rec.Stop();
-  card.RemoveMidiClient(client.get());
+  const Played played = RecordWhilePlaying({{300, 0, 60, 127}, {300, 9, 38, 127}}, kCardRate * 4);
   card.RemoveWaveClient(dc.get());
-  EXPECT_EQ(client->Dispatched().size(), 2u);
-  const auto s = Samples16(rec.Data());
+  EXPECT_EQ(played.dispatched.size(), 2u);
+  const auto s = Samples16(played.data);
   // Only the wave line: 0.5 x 0.75^4 of full scale, constant.
   for (std::size_t i = 0; i < s.size(); i += 997) EXPECT_EQ(s[i], 5184) << i;
   EXPECT_GE(GetTickCount(), 1000u);

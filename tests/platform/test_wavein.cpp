@@ -323,20 +323,13 @@ int PeakWhilePlaying(const Levels& levels) {
   Card& card = Card::Instance();
   card.SetSpeed(kSpeedMax);
   card.SetLevels(levels);
-  Recorder rec(Format(kCardRate, 2, 16), kCardRate * 4);
-  std::shared_ptr<ListClient> client;
-  rec.Start([&](std::uint64_t start) {
-    client = std::make_shared<ListClient>(std::vector<MidiEvent>{{start + 1000, 0, 60, 110},
-                                                                 {start + 1000, 0, 64, 110},
-                                                                 {start + 1000, 9, 38, 110},
-                                                                 {start + 23000, 0, 60, 0},
-                                                                 {start + 23000, 0, 64, 0}});
-    card.AddMidiClient(client);
-  });
-  rec.Wait();
-  rec.Stop();
-  card.RemoveMidiClient(client.get());
-  return Peak(Samples16(rec.Data()));
+  return Peak(Samples16(RecordWhilePlaying({{1000, 0, 60, 110},
+                                            {1000, 0, 64, 110},
+                                            {1000, 9, 38, 110},
+                                            {23000, 0, 60, 0},
+                                            {23000, 0, 64, 0}},
+                                           kCardRate * 4)
+                            .data));
 }
 
 }  // namespace
