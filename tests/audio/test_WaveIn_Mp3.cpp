@@ -80,12 +80,7 @@ TEST_F(WaveInMp3, MonoMpeg2) {
 }
 
 TEST_F(WaveInMp3, GarbageInTheDataChunkDeliversNothing) {
-  std::vector<std::uint8_t> garbage(8000);
-  std::uint32_t x = 99;
-  for (auto& b : garbage) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<std::uint8_t>(x >> 16);
-  }
+  const std::vector<std::uint8_t> garbage = tw_test::NoiseBytes(8000, 99);
   TWaveIn& in = reader(testsupport::Mp3Wave(garbage, 44100, 2, 128));
   EXPECT_EQ(in.WavType(), wtACM);
   in.Init();

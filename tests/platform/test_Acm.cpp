@@ -5,6 +5,7 @@
 
 #include "platform/Acm.h"
 #include "tests/support/Mp3Encode.h"
+#include "tests/support/WavFiles.h"
 
 using namespace platform;
 using testsupport::EncodeMp3;
@@ -256,12 +257,7 @@ TEST(AcmStreamConvert, DecodesMonoMpeg2) {
 }
 
 TEST(AcmStreamConvert, RejectsDataThatIsNotTheDeclaredStream) {
-  std::vector<std::uint8_t> garbage(20000);
-  std::uint32_t x = 12345;
-  for (auto& b : garbage) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<std::uint8_t>(x >> 16);
-  }
+  const std::vector<std::uint8_t> garbage = tw_test::NoiseBytes(20000, 12345);
   const Decoded g = decodeAll(mp3Format(44100, 2, 128), garbage);
   EXPECT_EQ(g.result, ACMERR_NOTPOSSIBLE);
   EXPECT_TRUE(g.pcm.empty());

@@ -88,6 +88,18 @@ inline Bytes PcmFile(const Bytes& data, int channels = 2, int rate = 44100, int 
   return Wave(Fmt(1, channels, rate, bits * channels / 8, bits), data);
 }
 
+// `n` bytes of a fixed pseudo-random sequence (a linear congruential generator started at `seed`):
+// data that is no valid stream of any kind.
+inline Bytes NoiseBytes(std::size_t n, std::uint32_t seed) {
+  Bytes b(n);
+  std::uint32_t x = seed;
+  for (auto& byte : b) {
+    x = x * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(x >> 16);
+  }
+  return b;
+}
+
 // 16-bit little-endian PCM as samples.
 inline std::vector<std::int16_t> Samples16(const Bytes& bytes) {
   std::vector<std::int16_t> s(bytes.size() / 2);
