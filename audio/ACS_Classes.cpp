@@ -46,6 +46,11 @@ int RequestInputData(std::atomic<TACSInput*>& link, TInputLock& lock, void* Buff
   return input ? input->GetData(Buffer, BufferSize) : 0;
 }
 
+void FlushLinkedInput(std::atomic<TACSInput*>& link, TInputLock& lock) {
+  TInputLock::Guard guard(lock);
+  if (TACSInput* input = link.load()) input->Flush();
+}
+
 // A linked source that is being destroyed cannot be flushed any more, only forgotten, and never in
 // the middle of a request.
 void DropRemovedInput(std::atomic<TACSInput*>& link, TInputLock& lock,
@@ -169,6 +174,23 @@ void TACSConverter::UnlockInputChain() {
 int TACSConverter::GetInputData(void* Buffer, int BufferSize) {
   return RequestInputData(FInput, FInputLock, Buffer, BufferSize);
 }
+
+int TACSConverter::GetInputBlock(void* Buffer, int BlockSize, bool& EndOfInput) {
+  auto* into = static_cast<std::uint8_t*>(Buffer);
+  int got = GetInputData(into, BlockSize);
+  if (got <= 0) return 0;
+  while (got < BlockSize) {
+    const int more = GetInputData(into + got, BlockSize - got);
+    if (more <= 0) {
+      EndOfInput = true;
+      break;
+    }
+    got += more;
+  }
+  return got;
+}
+
+void TACSConverter::FlushInput() { FlushLinkedInput(FInput, FInputLock); }
 
 void TACSConverter::Notification(platform::TComponent* AComponent, platform::TOperation Operation) {
   DropRemovedInput(FInput, FInputLock, AComponent, Operation);
@@ -350,10 +372,7 @@ int TACSOutput::GetInputData16(std::span<std::int16_t> Block, std::span<std::uin
   });
 }
 
-void TACSOutput::FlushInput() {
-  TInputLock::Guard guard(FInputLock);
-  if (TACSInput* input = FInput.load()) input->Flush();
-}
+void TACSOutput::FlushInput() { FlushLinkedInput(FInput, FInputLock); }
 
 void TACSOutput::FinishRun() {
   if (!Busy()) return;

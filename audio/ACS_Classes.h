@@ -217,6 +217,12 @@ class TACSConverter : public TACSInput {
   void Notification(platform::TComponent* AComponent, platform::TOperation Operation) override;
   // One request to the Input, holding this converter's input lock; 0 when there is no Input.
   int GetInputData(void* Buffer, int BufferSize);
+  // Fills Buffer with BlockSize bytes through as many requests as it takes; returns the bytes got.
+  // 0 when the first request delivers nothing; a later request that delivers nothing ends the
+  // block short and sets EndOfInput.
+  int GetInputBlock(void* Buffer, int BlockSize, bool& EndOfInput);
+  // The Input's Flush, holding the input lock; nothing without an Input.
+  void FlushInput();
 
   TInputLock FInputLock;
 

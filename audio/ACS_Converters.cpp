@@ -150,10 +150,7 @@ void TRateConverter::Init() {
 }
 
 void TRateConverter::Flush() {
-  {
-    TInputLock::Guard guard(FInputLock);
-    if (TACSInput* input = Input()) input->Flush();
-  }
+  FlushInput();
   // The block buffers go; the accumulators and the kernel stay for the next Init to reuse.
   std::vector<std::uint8_t>().swap(FIn);
   std::vector<std::int16_t>().swap(FOut);
@@ -167,16 +164,8 @@ int TRateConverter::GetData(void* Buffer, int BufferSize) {
   // block is read, so that 0 is returned only at the end of the input.
   while (FBufStart > FBufEnd) {
     if (FEndOfInput) return 0;
-    int got = GetInputData(FIn.data(), FReadSize);
+    const int got = GetInputBlock(FIn.data(), FReadSize, FEndOfInput);
     if (got <= 0) return 0;
-    while (got < FReadSize) {
-      const int more = GetInputData(FIn.data() + got, FReadSize - got);
-      if (more <= 0) {
-        FEndOfInput = true;
-        break;
-      }
-      got += more;
-    }
     int inRate = 0;
     {
       // Asked at every block, under the input lock: the Input may have been swapped or removed.
@@ -348,10 +337,7 @@ void TSampleConverter::Init() {
 }
 
 void TSampleConverter::Flush() {
-  {
-    TInputLock::Guard guard(FInputLock);
-    if (TACSInput* input = Input()) input->Flush();
-  }
+  FlushInput();
   FBusy = false;
 }
 
@@ -359,16 +345,8 @@ int TSampleConverter::GetData(void* Buffer, int BufferSize) {
   if (!Busy()) throw EACSException("The Stream is not opened");
   while (FBufStart > FBufEnd) {
     if (FEndOfInput) return 0;
-    int got = GetInputData(FBuffer, FReadSize);
+    const int got = GetInputBlock(FBuffer, FReadSize, FEndOfInput);
     if (got <= 0) return 0;
-    while (got < FReadSize) {
-      const int more = GetInputData(FBuffer + got, FReadSize - got);
-      if (more <= 0) {
-        FEndOfInput = true;
-        break;
-      }
-      got += more;
-    }
     if (FFromSixteen) {
       const int samples = got / 2;
       for (int i = 0; i < samples; ++i) {

@@ -45,10 +45,7 @@ void TSoundIndicator::Init() {
 }
 
 void TSoundIndicator::Flush() {
-  {
-    TInputLock::Guard guard(FInputLock);
-    if (TACSInput* input = Input()) input->Flush();
-  }
+  FlushInput();
   FBusy = false;
   FAnalysing = false;
 }
