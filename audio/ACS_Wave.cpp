@@ -122,20 +122,10 @@ class HeaderWalk {
     for (;;) {
       switch (state) {
         case kRiff:
-          if (SameChunkId(Id(), "RIFF")) {
-            if (!Read(4)) return r;
-            state = kWave;
-          } else if (!Read(1)) {
-            return r;
-          }
+          if (!SlideTo("RIFF", kWave, state)) return r;
           break;
         case kWave:
-          if (SameChunkId(Id(), "WAVE")) {
-            if (!Read(4)) return r;
-            state = kFmt;
-          } else if (!Read(1)) {
-            return r;
-          }
+          if (!SlideTo("WAVE", kFmt, state)) return r;
           break;
         case kFmt:
           if (SameChunkId(Id(), "fmt ")) {
@@ -193,6 +183,15 @@ class HeaderWalk {
       std::memmove(window_, window_ + n, 4 - n);
       std::memcpy(window_ + 4 - n, b, n);
     }
+    return true;
+  }
+
+  // While the window does not hold `id`, it slides on by one byte; once it does, the next four
+  // bytes are read and the walk goes on in state `next`. False at the end of the file.
+  bool SlideTo(const char* id, WalkState next, WalkState& state) {
+    if (!SameChunkId(Id(), id)) return Read(1);
+    if (!Read(4)) return false;
+    state = next;
     return true;
   }
 
