@@ -28,6 +28,8 @@ class OpenWaveOut : public TWaveOut {
   using TWaveOut::TWaveOut;
   using TWaveOut::WriteDviWaveHeader;
   using TWaveOut::WritePcmWaveHeader;
+  // As every concrete sink, the most derived class ends the worker before anything of it goes.
+  ~OpenWaveOut() override { EndWorker(); }
 };
 
 class WaveOut : public ::testing::Test {
