@@ -136,15 +136,23 @@ void TVorbisOut::Prepare() {
   const int channels = input->GetChannels();
   const int rate = input->GetSampleRate();
   CheckEncoderInput(bits, channels, rate, "Ogg Vorbis");
+  // Settings the encoder refuses are refused before the file is created or appended to, so a
+  // refusal leaves no empty or damaged file behind.
+  try {
+    SetUpEncoder(channels, rate);
+  } catch (...) {
+    ReleaseRun();
+    throw;
+  }
 
   const bool append = FFileMode == foAppend && std::filesystem::exists(FFileName);
-  FStream = std::make_unique<platform::TFileStream>(
-      FFileName,
-      append ? platform::fmOpenReadWrite | platform::fmShareExclusive : platform::fmCreate);
   try {
+    FStream = std::make_unique<platform::TFileStream>(
+        FFileName,
+        append ? platform::fmOpenReadWrite | platform::fmShareExclusive : platform::fmCreate);
     input->Init();
   } catch (...) {
-    FStream.reset();
+    ReleaseRun();
     throw;
   }
   try {
@@ -154,7 +162,6 @@ void TVorbisOut::Prepare() {
       FStream->Seek(0, platform::soEnd);
     }
     EndOfStream = false;
-    SetUpEncoder(channels, rate);
 
     acs::vorbis_comment_init(&VComm);
     FCommentReady = true;
