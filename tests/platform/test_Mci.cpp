@@ -146,6 +146,20 @@ class MciFiles : public ::testing::Test {
   tw_test::TempDir dir_{"tw mci é "};
 };
 
+// The card frames just before and just after `play alias`: the playback starts between them,
+// however loaded the machine is.
+struct PlayWindow {
+  std::uint64_t before, after;
+};
+PlayWindow Play(const std::string& alias) {
+  Card& card = Card::Instance();
+  PlayWindow w;
+  w.before = card.Frames();
+  EXPECT_EQ(Send("play " + alias), 0u);
+  w.after = card.Frames();
+  return w;
+}
+
 TEST_F(MciFiles, GetShortPathNameReturnsThePathUnchanged) {
   const std::string path = Chord("mon morceau.mid", 1000);
   char buf[512];
@@ -230,15 +244,14 @@ TEST_F(MciFiles, PositionAdvancesWithCardTimeAndStopsAtTheLength) {
   WaitCardMs(200);
   EXPECT_EQ(Status("song", "position"), 0u);  // not playing yet
   Card& card = Card::Instance();
-  const std::uint64_t start = card.Frames();
-  ASSERT_EQ(Send("play song"), 0u);
-  card.WaitUntil(start + kCardRate / 2);
+  const PlayWindow start = Play("song");
+  card.WaitUntil(start.after + kCardRate / 2);
   const std::uint32_t p1 = Status("song", "POSITION");
   const std::uint32_t elapsed1 =
-      static_cast<std::uint32_t>((card.Frames() - start) * 1000 / kCardRate);
+      static_cast<std::uint32_t>((card.Frames() - start.before) * 1000 / kCardRate);
   EXPECT_GE(p1, 400u);
   EXPECT_LE(p1, elapsed1 + 1);
-  card.WaitUntil(start + kCardRate * 3 / 2);
+  card.WaitUntil(start.after + kCardRate * 3 / 2);
   EXPECT_EQ(Status("song", "position"), 1000u);  // the end: exactly the length, and it stays
   WaitCardMs(100);
   EXPECT_EQ(Status("song", "position"), Status("song", "length"));
@@ -290,14 +303,14 @@ TEST_F(MciFiles, WaveFilePlaysForItsLengthOfCardTime) {
   EXPECT_EQ(Send("set song time format ms"), 0u);
   EXPECT_EQ(Status("song", "length"), 500u);
   Card& card = Card::Instance();
-  const std::uint64_t start = card.Frames();
-  ASSERT_EQ(Send("play song"), 0u);
-  card.WaitUntil(start + kCardRate / 4);
+  const PlayWindow start = Play("song");
+  card.WaitUntil(start.after + kCardRate / 4);
   const std::uint32_t p = Status("song", "position");
-  const auto elapsed = static_cast<std::uint32_t>((card.Frames() - start) * 1000 / kCardRate);
+  const auto elapsed =
+      static_cast<std::uint32_t>((card.Frames() - start.before) * 1000 / kCardRate);
   EXPECT_GE(p, 200u);
   EXPECT_LE(p, std::min(elapsed + 1, 500u));
-  card.WaitUntil(start + kCardRate);
+  card.WaitUntil(start.after + kCardRate);
   EXPECT_EQ(Status("song", "position"), 500u);
   EXPECT_EQ(Send("close song"), 0u);
 }
