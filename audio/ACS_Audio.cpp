@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/Softcard.h"
+#include "platform/softcard/Softcard.h"
 
 namespace {
 

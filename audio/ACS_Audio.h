@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "audio/ACS_Classes.h"
-#include "platform/WaveIn.h"
+#include "platform/softcard/WaveIn.h"
 
 class TAudioIn : public TACSInput {
  public:

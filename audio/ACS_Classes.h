@@ -34,10 +34,10 @@
 #include <string>
 
 #include "audio/ACS_Types.h"
-#include "platform/Component.h"
-#include "platform/Exception.h"
-#include "platform/Stream.h"
-#include "platform/Thread.h"
+#include "platform/runtime/Component.h"
+#include "platform/runtime/Exception.h"
+#include "platform/runtime/Stream.h"
+#include "platform/runtime/Thread.h"
 
 class EACSException : public platform::Exception {
  public:

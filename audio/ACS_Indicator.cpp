@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "audio/ACS_Procs.h"
-#include "platform/ByteOrder.h"
+#include "platform/runtime/ByteOrder.h"
 
 namespace {
 

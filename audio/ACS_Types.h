@@ -4,7 +4,7 @@
 #include <exception>
 #include <functional>
 
-#include "platform/Component.h"
+#include "platform/runtime/Component.h"
 
 // An event is "assigned" when it holds a handler (a non-empty std::function).
 

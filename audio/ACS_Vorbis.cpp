@@ -8,7 +8,7 @@
 
 #include "audio/MAD.h"
 #include "audio/VorbisFile.h"
-#include "platform/ByteOrder.h"
+#include "platform/runtime/ByteOrder.h"
 
 static_assert(std::endian::native == std::endian::little);
 

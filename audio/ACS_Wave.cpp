@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "audio/WaveConverter.h"
-#include "platform/ByteOrder.h"
+#include "platform/runtime/ByteOrder.h"
 
 namespace {
 

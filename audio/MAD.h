@@ -5,7 +5,7 @@
 // nothing depends on it: a missing library is never reported. Entry points the library lacks stay
 // null.
 
-#include "platform/DynLib.h"
+#include "platform/system/DynLib.h"
 
 namespace acs {
 

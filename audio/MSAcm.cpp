@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ByteOrder.h"
+#include "platform/runtime/ByteOrder.h"
 
 namespace MSAcm {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The audio compression manager as the audio components see it.
 //
-// The calls themselves are the platform's (platform/Acm.h). What this unit adds is the format
+// The calls themselves are the platform's (platform/system/Acm.h). What this unit adds is the format
 // record the components keep: a WAVEFORMATEX laid out as a WAV file's fmt chunk stores it
 // (little-endian wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec, nBlockAlign,
 // wBitsPerSample, cbSize) followed by the format's extra bytes, in a record of fixed size. A fmt
@@ -11,7 +11,7 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/Acm.h"
+#include "platform/system/Acm.h"
 
 namespace MSAcm {
 

@@ -7,7 +7,7 @@
 
 #include <vorbis/codec.h>
 
-#include "platform/DynLib.h"
+#include "platform/system/DynLib.h"
 
 namespace acs {
 

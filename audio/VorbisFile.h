@@ -5,7 +5,7 @@
 // this library, but the Ogg Vorbis writer refuses to be constructed while LibvorbisfileLoaded is
 // false. Entry points the library lacks stay null.
 
-#include "platform/DynLib.h"
+#include "platform/system/DynLib.h"
 
 namespace acs {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/ByteOrder.h"
+#include "platform/runtime/ByteOrder.h"
 
 using namespace MSAcm;
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "audio/MSAcm.h"
-#include "platform/Stream.h"
+#include "platform/runtime/Stream.h"
 
 class TWaveConverter : public platform::TMemoryStream {
  public:

@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-#include "platform/DynLib.h"
+#include "platform/system/DynLib.h"
 
 struct lame_global_struct;
 typedef struct lame_global_struct lame_global_flags;

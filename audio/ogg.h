@@ -9,7 +9,7 @@
 
 #include <ogg/ogg.h>
 
-#include "platform/DynLib.h"
+#include "platform/system/DynLib.h"
 
 namespace acs {
 

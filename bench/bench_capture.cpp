@@ -19,10 +19,10 @@
 #include "audio/ACS_Audio.h"
 #include "audio/ACS_Indicator.h"
 #include "audio/ACS_Wave.h"
-#include "platform/GuiThread.h"
-#include "platform/Mci.h"
-#include "platform/Softcard.h"
-#include "tests/platform/SongBuilder.h"
+#include "platform/runtime/GuiThread.h"
+#include "platform/softcard/mci/Mci.h"
+#include "platform/softcard/Softcard.h"
+#include "tests/platform/softcard/SongBuilder.h"
 
 using platform::softcard::Card;
 using platform::softcard::kCardRate;

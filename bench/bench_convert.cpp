@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "converter/ProgramFolder.h"
-#include "converter/Toolkit.h"
+#include "widgets/Toolkit.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
-#include "platform/Softcard.h"
+#include "platform/softcard/Softcard.h"
 
 extern char** environ;
 

@@ -26,7 +26,7 @@
 #include "audio/ACS_Vorbis.h"
 #include "audio/ACS_Wave.h"
 #include "bench/bench_encode_plain.h"
-#include "platform/GuiThread.h"
+#include "platform/runtime/GuiThread.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/Mci.h"
-#include "platform/Sequencer.h"
-#include "platform/Smf.h"
-#include "platform/Softcard.h"
-#include "platform/WaveIn.h"
-#include "tests/platform/SongBuilder.h"
+#include "platform/softcard/mci/Mci.h"
+#include "platform/softcard/mci/Sequencer.h"
+#include "platform/softcard/mci/Smf.h"
+#include "platform/softcard/Softcard.h"
+#include "platform/softcard/WaveIn.h"
+#include "tests/platform/softcard/SongBuilder.h"
 
 using namespace platform;
 using namespace platform::softcard;

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "audio/ACS_Wave.h"
-#include "platform/GuiThread.h"
+#include "platform/runtime/GuiThread.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "platform/GuiThread.h"
-#include "platform/Softcard.h"
+#include "platform/runtime/GuiThread.h"
+#include "platform/softcard/Softcard.h"
 
 namespace tw {
 namespace {

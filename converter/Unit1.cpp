@@ -20,13 +20,13 @@
 #include "converter/MixerSettings.h"
 #include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
-#include "converter/Toolkit.h"
+#include "widgets/Toolkit.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
-#include "platform/Files.h"
-#include "platform/GuiThread.h"
-#include "platform/Mci.h"
-#include "platform/Shell.h"
+#include "platform/system/Files.h"
+#include "platform/runtime/GuiThread.h"
+#include "platform/softcard/mci/Mci.h"
+#include "platform/system/Shell.h"
 
 TForm1* Form1 = nullptr;
 

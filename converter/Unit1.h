@@ -21,8 +21,8 @@
 
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
-#include "converter/Toolkit.h"
-#include "platform/Component.h"
+#include "widgets/Toolkit.h"
+#include "platform/runtime/Component.h"
 #include "ui_Unit1.h"
 
 class QCloseEvent;

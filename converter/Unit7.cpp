@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 
 #include "converter/Errors.h"
-#include "converter/Toolkit.h"
+#include "widgets/Toolkit.h"
 #include "converter/Unit1.h"
 
 TForm7* Form7 = nullptr;

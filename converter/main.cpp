@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "converter/Toolkit.h"
+#include "widgets/Toolkit.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/MixerState.h"
+#include "platform/softcard/mixer/MixerState.h"
 
 using namespace platform::mixerstate;
 

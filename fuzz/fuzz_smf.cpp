@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "platform/Smf.h"
+#include "platform/softcard/mci/Smf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   platform::SmfFile f;

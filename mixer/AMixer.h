@@ -29,9 +29,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Component.h"
-#include "platform/MixerApi.h"
-#include "platform/NotifyWindow.h"
+#include "platform/runtime/Component.h"
+#include "platform/softcard/mixer/MixerApi.h"
+#include "platform/runtime/NotifyWindow.h"
 
 class TAudioMixer;
 

@@ -14,7 +14,7 @@
 
 #include "audio/ACS_Audio.h"
 #include "audio/ACS_Classes.h"
-#include "platform/Softcard.h"
+#include "platform/softcard/Softcard.h"
 #include "tests/audio/TestSupport.h"
 #include "tests/support/WavFiles.h"
 

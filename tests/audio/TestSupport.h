@@ -19,7 +19,7 @@
 
 #include "audio/ACS_Classes.h"
 #include "audio/ACS_Wave.h"
-#include "platform/GuiThread.h"
+#include "platform/runtime/GuiThread.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavFiles.h"
 

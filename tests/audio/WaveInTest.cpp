@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "audio/ACS_Wave.h"
-#include "platform/Stream.h"
+#include "platform/runtime/Stream.h"
 #include "tests/audio/TestSupport.h"
 #include "tests/support/WavFiles.h"
 

@@ -9,7 +9,7 @@
 
 #include "audio/ACS_Converters.h"
 #include "audio/ACS_Wave.h"
-#include "platform/Stream.h"
+#include "platform/runtime/Stream.h"
 #include "tests/audio/TestSupport.h"
 #include "tests/support/Mp3Encode.h"
 #include "tests/support/WavFiles.h"

@@ -16,7 +16,7 @@
 
 #include "TempFolder.h"
 #include "converter/ProgramFolder.h"
-#include "converter/Toolkit.h"
+#include "widgets/Toolkit.h"
 
 class FormFixture {
  public:

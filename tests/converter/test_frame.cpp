@@ -16,7 +16,7 @@
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
-#include "platform/Shell.h"
+#include "platform/system/Shell.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "converter/Pause.h"
-#include "platform/GuiThread.h"
-#include "platform/Softcard.h"
+#include "platform/runtime/GuiThread.h"
+#include "platform/softcard/Softcard.h"
 
 namespace {
 

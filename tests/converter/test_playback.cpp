@@ -13,7 +13,7 @@
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
-#include "platform/Mci.h"
+#include "platform/softcard/mci/Mci.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "mixer/AMixer.h"
-#include "platform/GuiThread.h"
-#include "tests/platform/MixerTestEnv.h"
+#include "platform/runtime/GuiThread.h"
+#include "tests/platform/softcard/mixer/MixerTestEnv.h"
 
 using namespace platform;
 using namespace mixertest;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "mixer/AMixer.h"
-#include "platform/Softcard.h"
-#include "tests/platform/MixerTestEnv.h"
+#include "platform/softcard/Softcard.h"
+#include "tests/platform/softcard/mixer/MixerTestEnv.h"
 
 using namespace platform;
 using platform::softcard::Card;

@@ -1,0 +1,531 @@
+#include "platform/softcard/Softcard.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/softcard/CardClock.h"
+#include "platform/softcard/Speakers.h"
+#include "platform/softcard/Synth.h"
+
+namespace platform::softcard {
+
+namespace {
+
+// A few ms of card time: short enough for a fine-grained tick count and a quick reaction to the
+// mixer, long enough that the per-period work is small next to the synthesiser's.
+constexpr int kPeriod = 256;
+
+// How often, in wall time, the render thread asks the mixer layer for the levels, so that changes
+// made by other processes are heard soon.
+constexpr auto kLevelsPoll = std::chrono::milliseconds(30);
+
+// True while this thread holds the card lock (the render thread in a period, or a caller inside
+// WithSynth): nested calls then work on the card directly instead of waiting for their own lock.
+thread_local bool tl_holdsCardLock = false;
+
+double SpeedFromEnvironment() {
+  const char* text = std::getenv("SOFTCARD_SPEED");
+  if (auto speed = ParseSpeed(text)) return *speed;
+  std::fprintf(stderr,
+               "softcard: SOFTCARD_SPEED=\"%s\" is neither a positive number nor \"max\"; the card "
+               "runs in real time\n",
+               text);
+  return 1.0;
+}
+
+}  // namespace
+
+struct Card::Impl {
+  Impl();
+  void Run();
+  void RenderPeriod();
+  bool CapturePhase();  // delivers; true when a capture client holds the clock
+  void PollLevels();
+  void WaitForWake(std::uint64_t seen, CardClock::Wall::time_point deadline);
+  void Shutdown();
+
+  // Taking the card lock from outside the render thread. The render thread takes it once per
+  // period and would win the race for it almost every time when it runs without pacing; it
+  // therefore lets waiting callers in first.
+  void LockOutside() {
+    waiting_.fetch_add(1);
+    mu_.lock();
+    waiting_.fetch_sub(1);
+  }
+  void UnlockOutside() {
+    mu_.unlock();
+    turnCv_.notify_all();
+  }
+  template <class Fn>
+  void Locked(Fn&& fn) {
+    if (tl_holdsCardLock) {
+      fn();
+      return;
+    }
+    LockOutside();
+    tl_holdsCardLock = true;
+    try {
+      fn();
+    } catch (...) {
+      tl_holdsCardLock = false;
+      UnlockOutside();
+      throw;
+    }
+    tl_holdsCardLock = false;
+    UnlockOutside();
+  }
+
+  // The MIDI and wave client lists, under the card lock.
+  template <class Client>
+  void AddClient(std::vector<std::shared_ptr<Client>>& list, std::shared_ptr<Client> client) {
+    if (!client) return;
+    Locked([&] { list.push_back(std::move(client)); });
+  }
+  // A render pass may be walking the list: the client's slot is emptied, and the pass drops empty
+  // slots when it is done.
+  template <class Client>
+  void RemoveClient(std::vector<std::shared_ptr<Client>>& list, const Client* client) {
+    Locked([&] {
+      for (auto& c : list) {
+        if (c.get() == client) {
+          c.reset();
+          compact_ = true;
+        }
+      }
+      if (!tl_holdsCardLock) {
+        std::erase(list, nullptr);
+      }
+    });
+  }
+
+  // The card lock: guards the client lists, the synthesiser and the period being rendered.
+  std::mutex mu_;
+  std::condition_variable turnCv_;  // the render thread waits here while callers want the lock
+  std::atomic<int> waiting_{0};     // callers waiting for the card lock
+  std::vector<std::shared_ptr<MidiClient>> midi_;
+  std::vector<std::shared_ptr<WaveClient>> wave_;
+  bool compact_ = false;  // a client was removed from the render thread: null slots to drop
+  std::unique_ptr<Synth> synth_;
+
+  // Guards capture_, captureVersion_, the render thread's use of its capture snapshot outside the
+  // card lock (captureBusy_, busyVersion_). A removal waits until no phase runs with a snapshot
+  // taken before it.
+  std::mutex captureMu_;
+  std::condition_variable captureCv_;
+  std::vector<std::shared_ptr<CaptureClient>> capture_;
+  std::uint64_t captureVersion_ = 0;
+  bool captureBusy_ = false;
+  std::uint64_t busyVersion_ = 0;
+
+  // Guards wakeGen_ and stop_: what the render thread sleeps on (pacing, capture hold).
+  std::mutex wakeMu_;
+  std::condition_variable wakeCv_;
+  std::uint64_t wakeGen_ = 0;
+  bool stop_ = false;
+
+  // WaitUntil's sleepers; framesMu_ only orders their check against the render thread's notify.
+  std::mutex framesMu_;
+  std::condition_variable framesCv_;
+  std::atomic<int> frameWaiters_{0};
+
+  // Guards levels_ and lastPolled_.
+  mutable std::mutex levelsMu_;
+  Levels levels_;
+  Levels lastPolled_;
+
+  std::atomic<std::uint64_t> frames_{0};
+  std::atomic<double> speed_{1.0};
+  std::atomic<bool> speedChanged_{false};
+  std::atomic<float> synthGain_{1.0f};
+  std::atomic<bool> shutDown_{false};
+  // HoldForCapture: set while card time waits for a recorder; its wall-clock deadline, in
+  // steady-clock ticks.
+  std::atomic<bool> captureHold_{false};
+  std::atomic<CardClock::Wall::rep> captureHoldUntil_{0};
+  void EndCaptureHold();
+
+  // Render thread only.
+  std::unique_ptr<Speakers> speakers_;
+  std::vector<std::shared_ptr<CaptureClient>> captureSnap_;
+  float synthL_[kPeriod], synthR_[kPeriod], waveL_[kPeriod], waveR_[kPeriod];
+  float speakL_[kPeriod], speakR_[kPeriod], recL_[kPeriod], recR_[kPeriod];
+
+  // Guards ready_: the constructor waits until the render thread has made the synthesiser.
+  std::mutex readyMu_;
+  std::condition_variable readyCv_;
+  bool ready_ = false;
+  std::string soundFont_;  // set before the constructor returns
+  std::thread thread_;
+  std::thread::id threadId_;
+  std::once_flag shutdownOnce_;
+};
+
+Card::Impl::Impl() {
+  const double speed = SpeedFromEnvironment();
+  speed_.store(speed);
+  thread_ = std::thread([this] { Run(); });
+  std::unique_lock lock(readyMu_);
+  readyCv_.wait(lock, [this] { return ready_; });
+}
+
+void Card::Impl::Run() {
+  {
+    const Levels levels = CurrentLevels();
+    std::lock_guard lock(levelsMu_);
+    levels_ = lastPolled_ = levels;
+  }
+  {
+    // The synthesiser is made here so that loading the SoundFont runs on this thread's settings.
+    std::lock_guard lock(mu_);
+    synth_ = std::make_unique<Synth>(FindSoundFont());
+    soundFont_ = synth_->SoundFont();
+    if (soundFont_.empty() && std::getenv("SOFTCARD_SOUNDFONT") == nullptr) {
+      std::fprintf(stderr, "softcard: no SoundFont found; the synthesiser is silent\n");
+    }
+  }
+  const double startSpeed = speed_.load();
+  {
+    std::lock_guard lock(readyMu_);
+    threadId_ = std::this_thread::get_id();
+    ready_ = true;
+    readyCv_.notify_all();
+  }
+
+  if (startSpeed == 1.0) {
+    std::string error;
+    const char* name = std::getenv("SOFTCARD_SPEAKERS");
+    speakers_ = OpenSpeakers(name != nullptr ? name : "", &error);
+    if (!error.empty()) std::fprintf(stderr, "softcard: %s\n", error.c_str());
+  } else {
+    speakers_ = OpenSpeakers("none", nullptr);
+  }
+
+  using Wall = CardClock::Wall;
+  CardClock clock(startSpeed, frames_.load(), Wall::now());
+  Wall::time_point nextPoll = Wall::now() + kLevelsPoll;
+
+  for (;;) {
+    std::uint64_t seen;
+    {
+      std::lock_guard lock(wakeMu_);
+      if (stop_) break;
+      seen = wakeGen_;
+    }
+    if (speedChanged_.exchange(false)) clock.SetSpeed(speed_.load(), frames_.load(), Wall::now());
+
+    const bool holds = CapturePhase();
+    auto now = Wall::now();
+    if (now >= nextPoll) {
+      PollLevels();
+      nextPoll = now + kLevelsPoll;
+    }
+    if (!clock.Paced()) {
+      if (holds) {
+        // Without pacing, a capture with no room would lose what the next period records: card
+        // time stands still until it has room (or is reset or closed).
+        captureHold_.store(false);
+        WaitForWake(seen, nextPoll);
+        continue;
+      }
+      if (captureHold_.load()) {
+        const Wall::time_point until{Wall::duration{captureHoldUntil_.load()}};
+        if (now < until) {
+          WaitForWake(seen, std::min(until, nextPoll));
+          continue;
+        }
+        captureHold_.store(false);
+      }
+    } else {
+      const auto due = clock.DueTime(frames_.load());
+      if (now < due) {
+        WaitForWake(seen, std::min(due, nextPoll));
+        continue;
+      }
+      clock.CatchUp(frames_.load(), now);
+    }
+
+    {
+      std::unique_lock lock(mu_);
+      if (waiting_.load() > 0) turnCv_.wait(lock, [this] { return waiting_.load() == 0; });
+      tl_holdsCardLock = true;
+      RenderPeriod();
+      tl_holdsCardLock = false;
+    }
+    if (frameWaiters_.load() > 0) {
+      { std::lock_guard lock(framesMu_); }
+      framesCv_.notify_all();
+    }
+  }
+  CapturePhase();  // hand back what the last period completed
+}
+
+void Card::Impl::EndCaptureHold() {
+  if (!captureHold_.exchange(false)) return;
+  {
+    std::lock_guard lock(wakeMu_);
+    ++wakeGen_;
+  }
+  wakeCv_.notify_all();
+}
+
+void Card::Impl::WaitForWake(std::uint64_t seen, CardClock::Wall::time_point deadline) {
+  std::unique_lock lock(wakeMu_);
+  wakeCv_.wait_until(lock, deadline, [&] { return stop_ || wakeGen_ != seen; });
+}
+
+void Card::Impl::PollLevels() {
+  const Levels polled = CurrentLevels();
+  std::lock_guard lock(levelsMu_);
+  if (polled == lastPolled_) return;
+  lastPolled_ = polled;
+  levels_ = polled;
+}
+
+bool Card::Impl::CapturePhase() {
+  {
+    std::lock_guard lock(captureMu_);
+    captureSnap_.assign(capture_.begin(), capture_.end());
+    captureBusy_ = true;
+    busyVersion_ = captureVersion_;
+  }
+  bool holds = false;
+  for (auto& c : captureSnap_) {
+    c->Deliver();
+    if (c->Holds()) holds = true;
+    if (captureHold_.load() && c->Recording()) captureHold_.store(false);  // the recorder is here
+  }
+  for (auto& c : captureSnap_) c->Deliver();  // what Holds completed while making room
+  {
+    std::lock_guard lock(captureMu_);
+    captureBusy_ = false;
+  }
+  captureCv_.notify_all();
+  captureSnap_.clear();
+  return holds;
+}
+
+void Card::Impl::RenderPeriod() {
+  Levels lv;
+  {
+    std::lock_guard lock(levelsMu_);
+    lv = levels_;
+  }
+  const float gain = synthGain_.load(std::memory_order_relaxed);
+  const std::uint64_t start = frames_.load(std::memory_order_relaxed);
+  fluid_synth_t* synth = synth_->Handle();
+
+  int pos = 0;
+  while (pos < kPeriod) {
+    const std::uint64_t now = start + pos;
+    // Indexes, not iterators: a client may add or remove clients while it dispatches.
+    for (std::size_t i = 0; i < midi_.size(); ++i) {
+      std::shared_ptr<MidiClient> c = midi_[i];
+      if (c && c->NextEventFrame() <= now) c->Dispatch(now, synth);
+    }
+    std::uint64_t next = kNever;
+    for (std::size_t i = 0; i < midi_.size(); ++i) {
+      if (midi_[i]) next = std::min(next, midi_[i]->NextEventFrame());
+    }
+    // A client that still has an event due now broke its contract; it gets the rest of the period.
+    int end = kPeriod;
+    if (next > now && next < start + kPeriod) end = static_cast<int>(next - start);
+    synth_->Render(synthL_ + pos, synthR_ + pos, end - pos);
+    pos = end;
+  }
+
+  std::fill(std::begin(waveL_), std::end(waveL_), 0.0f);
+  std::fill(std::begin(waveR_), std::end(waveR_), 0.0f);
+  for (std::size_t i = 0; i < wave_.size(); ++i) {
+    std::shared_ptr<WaveClient> c = wave_[i];
+    if (c) c->Mix(start, waveL_, waveR_, kPeriod);
+  }
+  if (compact_) {
+    std::erase(midi_, nullptr);
+    std::erase(wave_, nullptr);
+    compact_ = false;
+  }
+
+  const float spSynth = gain * lv.speakerSynth * lv.speakerMaster;
+  const float spWave = lv.speakerWave * lv.speakerMaster;
+  const float rec = lv.recordLine * lv.recordMaster;
+  for (int i = 0; i < kPeriod; ++i) {
+    speakL_[i] = synthL_[i] * spSynth + waveL_[i] * spWave;
+    speakR_[i] = synthR_[i] * spSynth + waveR_[i] * spWave;
+  }
+  switch (lv.recordSource) {
+    case Levels::RecordSource::StereoMix:
+      for (int i = 0; i < kPeriod; ++i) {
+        recL_[i] = speakL_[i] * rec;
+        recR_[i] = speakR_[i] * rec;
+      }
+      break;
+    case Levels::RecordSource::Synth:
+      for (int i = 0; i < kPeriod; ++i) {
+        recL_[i] = synthL_[i] * gain * rec;
+        recR_[i] = synthR_[i] * gain * rec;
+      }
+      break;
+    case Levels::RecordSource::Silent:
+      std::fill(std::begin(recL_), std::end(recL_), 0.0f);
+      std::fill(std::begin(recR_), std::end(recR_), 0.0f);
+      break;
+  }
+
+  const std::uint64_t end = start + kPeriod;
+  {
+    std::lock_guard lock(captureMu_);
+    captureSnap_.assign(capture_.begin(), capture_.end());
+    captureBusy_ = true;
+    busyVersion_ = captureVersion_;
+  }
+  for (auto& c : captureSnap_) c->Record(end, recL_, recR_, kPeriod);
+  {
+    std::lock_guard lock(captureMu_);
+    captureBusy_ = false;
+  }
+  captureCv_.notify_all();
+  captureSnap_.clear();
+
+  if (speed_.load(std::memory_order_relaxed) == 1.0) speakers_->Write(speakL_, speakR_, kPeriod);
+  frames_.store(end);
+}
+
+void Card::Impl::Shutdown() {
+  std::call_once(shutdownOnce_, [this] {
+    shutDown_.store(true);
+    {
+      std::lock_guard lock(wakeMu_);
+      stop_ = true;
+    }
+    wakeCv_.notify_all();
+    { std::lock_guard lock(framesMu_); }
+    framesCv_.notify_all();
+    if (std::this_thread::get_id() == threadId_) {
+      thread_.detach();  // exit() called from a client on the render thread
+    } else if (thread_.joinable()) {
+      thread_.join();
+      speakers_.reset();
+    }
+  });
+}
+
+Card& Card::Instance() {
+  // Never freed: clients and capture devices destroyed late at exit may still call the card.
+  static Card* card = [] {
+    auto* c = new Card();
+    std::atexit([] { Card::Instance().impl_->Shutdown(); });
+    return c;
+  }();
+  return *card;
+}
+
+Card::Card() : impl_(std::make_unique<Impl>()) {}
+Card::~Card() { impl_->Shutdown(); }
+
+std::uint64_t Card::Frames() const { return impl_->frames_.load(); }
+
+std::uint32_t Card::TickCount() const {
+  // Reading the tick count is how the programs wait for time to pass.
+  impl_->EndCaptureHold();
+  return static_cast<std::uint32_t>(impl_->frames_.load() * 1000 / kCardRate);
+}
+
+void Card::WaitUntil(std::uint64_t frame) {
+  Impl& im = *impl_;
+  if (std::this_thread::get_id() == im.threadId_ || tl_holdsCardLock) return;
+  im.EndCaptureHold();
+  im.frameWaiters_.fetch_add(1);
+  {
+    std::unique_lock lock(im.framesMu_);
+    im.framesCv_.wait(lock, [&] { return im.frames_.load() >= frame || im.shutDown_.load(); });
+  }
+  im.frameWaiters_.fetch_sub(1);
+}
+
+double Card::Speed() const { return impl_->speed_.load(); }
+
+void Card::HoldForCapture(std::chrono::milliseconds grace) {
+  Impl& im = *impl_;
+  if (Speed() != kSpeedMax) return;
+  const auto until = CardClock::Wall::now() + grace;
+  im.captureHoldUntil_.store(until.time_since_epoch().count());
+  im.captureHold_.store(true);
+}
+
+void Card::SetSpeed(double speed) {
+  if (!(speed > 0)) speed = kSpeedMax;
+  impl_->speed_.store(speed);
+  impl_->speedChanged_.store(true);
+  Wake();
+}
+
+void Card::AddMidiClient(std::shared_ptr<MidiClient> client) {
+  impl_->AddClient(impl_->midi_, std::move(client));
+}
+
+void Card::RemoveMidiClient(const MidiClient* client) { impl_->RemoveClient(impl_->midi_, client); }
+
+void Card::AddWaveClient(std::shared_ptr<WaveClient> client) {
+  impl_->AddClient(impl_->wave_, std::move(client));
+}
+
+void Card::RemoveWaveClient(const WaveClient* client) { impl_->RemoveClient(impl_->wave_, client); }
+
+void Card::AddCaptureClient(std::shared_ptr<CaptureClient> client) {
+  if (!client) return;
+  {
+    std::lock_guard lock(impl_->captureMu_);
+    impl_->capture_.push_back(std::move(client));
+  }
+  Wake();
+}
+
+void Card::RemoveCaptureClient(const CaptureClient* client) {
+  Impl& im = *impl_;
+  std::unique_lock lock(im.captureMu_);
+  std::erase_if(im.capture_, [&](const auto& c) { return c.get() == client; });
+  const std::uint64_t version = ++im.captureVersion_;
+  if (std::this_thread::get_id() == im.threadId_) return;
+  im.captureCv_.wait(lock, [&] { return !im.captureBusy_ || im.busyVersion_ >= version; });
+  lock.unlock();
+  Wake();
+}
+
+void Card::Wake() {
+  {
+    std::lock_guard lock(impl_->wakeMu_);
+    ++impl_->wakeGen_;
+  }
+  impl_->wakeCv_.notify_all();
+}
+
+void Card::WithSynth(const std::function<void(fluid_synth_t*)>& fn) {
+  impl_->Locked([&] { fn(impl_->synth_->Handle()); });
+}
+
+void Card::SetSynthGain(float gain) { impl_->synthGain_.store(std::clamp(gain, 0.0f, 1.0f)); }
+
+float Card::SynthGain() const { return impl_->synthGain_.load(); }
+
+std::string Card::SoundFont() const { return impl_->soundFont_; }
+
+void Card::SetLevels(const Levels& levels) {
+  std::lock_guard lock(impl_->levelsMu_);
+  impl_->levels_ = levels;
+}
+
+Levels Card::CurrentCardLevels() const {
+  std::lock_guard lock(impl_->levelsMu_);
+  return impl_->levels_;
+}
+
+std::uint32_t GetTickCount() { return Card::Instance().TickCount(); }
+
+}  // namespace platform::softcard

@@ -1,0 +1,102 @@
+#include "platform/softcard/Synth.h"
+
+#include <dlfcn.h>
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/softcard/Softcard.h"
+
+namespace platform::softcard {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsSoundFontName(const fs::path& p) {
+  std::string ext = p.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return ext == ".sf2" || ext == ".sf3";
+}
+
+bool IsFile(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec);  // follows the alternatives symlink
+}
+
+// FluidSynth loads a SoundFont's samples in an OpenMP parallel region sized by the thread's
+// OpenMP setting (all cores by default), which would leave a pool of idle threads in every
+// process. libgomp read OMP_NUM_THREADS when it was loaded, so the setting is changed for this
+// thread instead; looked up at run time so that nothing links OpenMP directly.
+void UseOneOpenMpThread() {
+  using SetThreads = void (*)(int);
+  if (auto fn = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"))) fn(1);
+}
+
+}  // namespace
+
+std::string FindSoundFont(const char* explicitPath, const std::string& defaultPath,
+                          const std::vector<std::string>& folders) {
+  if (explicitPath != nullptr && *explicitPath != '\0') {
+    // A SoundFont named on purpose is used or nothing is: falling back to another one would hide
+    // the mistake behind music that sounds almost right.
+    return IsFile(explicitPath) ? std::string(explicitPath) : std::string();
+  }
+  if (!defaultPath.empty() && IsFile(defaultPath)) return defaultPath;
+  for (const auto& folder : folders) {
+    std::error_code ec;
+    std::vector<fs::path> found;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, ec),
+         end;
+         !ec && it != end; it.increment(ec)) {
+      if (IsSoundFontName(it->path()) && IsFile(it->path())) found.push_back(it->path());
+    }
+    if (!found.empty()) return std::min_element(found.begin(), found.end())->string();
+  }
+  return {};
+}
+
+std::string FindSoundFont() {
+  return FindSoundFont(std::getenv("SOFTCARD_SOUNDFONT"), "/usr/share/sounds/sf2/default-GM.sf2",
+                       {"/usr/share/sounds/sf2", "/usr/share/soundfonts"});
+}
+
+Synth::Synth(const std::string& soundFont) {
+  settings_ = new_fluid_settings();
+  fluid_settings_setnum(settings_, "synth.sample-rate", kCardRate);
+  // One core: the card renders on its own thread and must not start FluidSynth's worker threads.
+  fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+  synth_ = new_fluid_synth(settings_);
+  if (synth_ != nullptr && !soundFont.empty()) {
+    UseOneOpenMpThread();
+    if (fluid_synth_sfload(synth_, soundFont.c_str(), 1) != FLUID_FAILED) {
+      soundFont_ = soundFont;
+    } else {
+      std::fprintf(
+          stderr, "softcard: the SoundFont \"%s\" could not be loaded; the synthesiser is silent\n",
+          soundFont.c_str());
+    }
+  }
+}
+
+Synth::~Synth() {
+  if (synth_ != nullptr) delete_fluid_synth(synth_);
+  if (settings_ != nullptr) delete_fluid_settings(settings_);
+}
+
+void Synth::Render(float* left, float* right, int frames) {
+  if (synth_ == nullptr) {
+    std::fill(left, left + frames, 0.0f);
+    std::fill(right, right + frames, 0.0f);
+    return;
+  }
+  fluid_synth_write_float(synth_, frames, left, 0, 1, right, 0, 1);
+}
+
+}  // namespace platform::softcard

@@ -1,0 +1,59 @@
+#include "platform/system/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace platform {
+
+HANDLE CreateFileA(const char* lpFileName, std::uint32_t dwDesiredAccess,
+                   std::uint32_t /*dwShareMode*/, void* /*lpSecurityAttributes*/,
+                   std::uint32_t dwCreationDisposition, std::uint32_t /*dwFlagsAndAttributes*/,
+                   HANDLE /*hTemplateFile*/) {
+  if (!lpFileName) return INVALID_HANDLE_VALUE;
+  const bool read = dwDesiredAccess & GENERIC_READ;
+  const bool write = dwDesiredAccess & GENERIC_WRITE;
+  int flags = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  if (dwCreationDisposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+  const int fd = ::open(lpFileName, flags | O_CLOEXEC, 0644);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  return fd;
+}
+
+std::uint32_t GetFileSize(HANDLE hFile, std::uint32_t* lpFileSizeHigh) {
+  struct stat st {};
+  if (hFile < 0 || ::fstat(static_cast<int>(hFile), &st) != 0) return 0xFFFFFFFFu;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<std::uint32_t>(size >> 32);
+  return static_cast<std::uint32_t>(size);
+}
+
+bool CloseHandle(HANDLE hObject) { return hObject >= 0 && ::close(static_cast<int>(hObject)) == 0; }
+
+bool SetCurrentDirectoryA(const char* lpPathName) { return lpPathName && ::chdir(lpPathName) == 0; }
+
+WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
+                            std::vector<std::uint8_t>& bytes) {
+  std::error_code ec;
+  const std::filesystem::path p(path);
+  if (!std::filesystem::is_regular_file(p, ec)) return WholeFileRead::CannotOpen;
+  const std::uintmax_t size = std::filesystem::file_size(p, ec);
+  if (ec) return WholeFileRead::CannotOpen;
+  if (size > maxBytes) return WholeFileRead::TooLarge;
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return WholeFileRead::CannotOpen;
+  bytes.assign(static_cast<std::size_t>(size), 0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return WholeFileRead::CannotOpen;
+  return WholeFileRead::Ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,69 @@
+// Pacing arithmetic of the card clock and the SOFTCARD_SPEED syntax.
+#include <gtest/gtest.h>
+
+#include "platform/softcard/CardClock.h"
+#include "platform/softcard/Softcard.h"
+
+using namespace platform::softcard;
+using namespace std::chrono_literals;
+using Wall = CardClock::Wall;
+
+TEST(ParseSpeed, AcceptsPositiveNumbersAndMaxOnly) {
+  EXPECT_EQ(ParseSpeed(nullptr), 1.0);
+  EXPECT_EQ(ParseSpeed(""), 1.0);
+  EXPECT_EQ(ParseSpeed("20"), 20.0);
+  EXPECT_EQ(ParseSpeed("0.5"), 0.5);
+  EXPECT_EQ(ParseSpeed("max"), kSpeedMax);
+  EXPECT_EQ(ParseSpeed("MAX"), kSpeedMax);
+  EXPECT_EQ(ParseSpeed("Max"), kSpeedMax);
+  EXPECT_FALSE(ParseSpeed("0").has_value());
+  EXPECT_FALSE(ParseSpeed("-3").has_value());
+  EXPECT_FALSE(ParseSpeed("fast").has_value());
+  EXPECT_FALSE(ParseSpeed("20x").has_value());
+  EXPECT_FALSE(ParseSpeed("inf").has_value());
+  EXPECT_FALSE(ParseSpeed("nan").has_value());
+  EXPECT_FALSE(ParseSpeed("maxi").has_value());
+}
+
+TEST(CardClock, DueTimeFollowsSpeed) {
+  const Wall::time_point t0{};
+  CardClock realTime(1.0, 0, t0);
+  EXPECT_TRUE(realTime.Paced());
+  EXPECT_EQ(realTime.DueTime(0), t0);
+  EXPECT_EQ(realTime.DueTime(kCardRate), t0 + 1s);
+  EXPECT_EQ(realTime.DueTime(kCardRate / 2), t0 + 500ms);
+
+  CardClock fast(20.0, 1000, t0);
+  EXPECT_EQ(fast.DueTime(1000 + 20 * kCardRate), t0 + 1s);
+  // Frames before the origin are due at once.
+  EXPECT_EQ(fast.DueTime(10), t0);
+}
+
+TEST(CardClock, MaxIsNotPaced) {
+  CardClock c(kSpeedMax, 0, Wall::time_point{});
+  EXPECT_FALSE(c.Paced());
+  EXPECT_FALSE(c.CatchUp(1'000'000, Wall::time_point{} + 1h));
+}
+
+TEST(CardClock, FallingBehindSlowsCardTimeInsteadOfBursting) {
+  const Wall::time_point t0{};
+  CardClock c(1.0, 0, t0);
+  // A little late: keep the schedule, the next periods catch up.
+  EXPECT_FALSE(c.CatchUp(kCardRate, t0 + 1s + CardClock::kSlack));
+  EXPECT_EQ(c.DueTime(2 * kCardRate), t0 + 2s);
+  // Far behind: card time continues from now, one card second per wall second from here.
+  EXPECT_TRUE(c.CatchUp(kCardRate, t0 + 5s));
+  EXPECT_EQ(c.DueTime(kCardRate), t0 + 5s);
+  EXPECT_EQ(c.DueTime(2 * kCardRate), t0 + 6s);
+}
+
+TEST(CardClock, SpeedChangeAppliesFromNow) {
+  const Wall::time_point t0{};
+  CardClock c(1.0, 0, t0);
+  c.SetSpeed(10.0, kCardRate, t0 + 1s);
+  EXPECT_EQ(c.Speed(), 10.0);
+  EXPECT_EQ(c.DueTime(kCardRate), t0 + 1s);
+  EXPECT_EQ(c.DueTime(11 * kCardRate), t0 + 2s);
+  c.SetSpeed(kSpeedMax, 11 * kCardRate, t0 + 2s);
+  EXPECT_FALSE(c.Paced());
+}

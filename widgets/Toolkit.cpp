@@ -1,0 +1,119 @@
+#include "widgets/Toolkit.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <algorithm>
+
+#include "platform/runtime/GuiThread.h"
+
+TRadioButton::TRadioButton(QWidget* parent) : QRadioButton(parent) {
+  // Qt's toggled(true) arrives exactly when the button becomes checked, after the other buttons of
+  // its parent have been unchecked, and never when it was checked already.
+  connect(this, &QRadioButton::toggled, this, [this](bool on) {
+    if (on && OnClick) OnClick();
+  });
+}
+
+TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) {
+  // `activated` is raised only by the user's choice, never by setCurrentIndex.
+  connect(this, &QComboBox::activated, this, [this](int) {
+    if (OnClick) OnClick();
+    if (OnChange) OnChange();
+  });
+}
+
+void TComboBox::Choose(int index) {
+  setCurrentIndex(index);
+  emit activated(index);
+}
+
+TCheckBox::TCheckBox(QWidget* parent) : QCheckBox(parent) {
+  connect(this, &QCheckBox::toggled, this, [this](bool) {
+    if (OnClick) OnClick();
+  });
+}
+
+TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
+
+void TLabel::setText(const QString& text) {
+  QLabel::setText(text);
+  FitCaption();
+}
+
+void TLabel::FitCaption() {
+  // The size hint covers the text's drawn extent, which can pass its advance by a pixel.
+  const int needed =
+      text().isEmpty() ? 0 : std::max(fontMetrics().horizontalAdvance(text()), sizeHint().width());
+  resize(needed, height());
+}
+
+namespace {
+
+std::function<bool(TFileDialog&)>& DialogHook() {
+  static std::function<bool(TFileDialog&)> hook;
+  return hook;
+}
+
+std::function<void(const QString&)>& MessageHook() {
+  static std::function<void(const QString&)> hook;
+  return hook;
+}
+
+QString& Title() {
+  static QString title = QStringLiteral("Tunewisp");
+  return title;
+}
+
+// "Midi|*.mid|All|*.*" -> "Midi (*.mid);;All (*.*)"
+QString QtFilter(const QString& filter) {
+  const QStringList parts = filter.split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) out << parts[i] + " (" + parts[i + 1] + ")";
+  return out.join(";;");
+}
+
+}  // namespace
+
+bool TFileDialog::Execute(QWidget* parent) {
+  if (DialogHook()) return DialogHook()(*this);
+  const QString chosen =
+      kind_ == Kind::Open
+          ? QFileDialog::getOpenFileName(parent, QString(), FileName, QtFilter(Filter))
+          : QFileDialog::getSaveFileName(parent, QString(), FileName, QtFilter(Filter));
+  if (chosen.isEmpty()) return false;
+  FileName = chosen;
+  return true;
+}
+
+void TFileDialog::SetHook(std::function<bool(TFileDialog&)> hook) {
+  DialogHook() = std::move(hook);
+}
+
+void ShowMessage(const QString& text) {
+  if (MessageHook()) {
+    MessageHook()(text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+void SetMessageHook(std::function<void(const QString&)> hook) { MessageHook() = std::move(hook); }
+
+QString ApplicationTitle() { return Title(); }
+void SetApplicationTitle(const QString& title) { Title() = title; }
+
+void InstallQtHooks() {
+  platform::SetToolkitHooks(
+      [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+          QMetaObject::invokeMethod(
+              app, [] { platform::CheckSynchronize(); }, Qt::QueuedConnection);
+      },
+      [] { QCoreApplication::processEvents(); });
+}
+
+void RemoveQtHooks() { platform::SetToolkitHooks({}, {}); }

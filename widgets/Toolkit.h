@@ -1,0 +1,105 @@
+#pragma once
+// Qt widgets that behave the way the converter's handlers expect of their toolkit, and the one
+// place where the program shows messages and file dialogs (which tests can answer instead of a
+// user).
+//
+// The rules the handlers rely on:
+// - TRadioButton: checking a radio button (by the user or with SetChecked(true)) unchecks the
+// others
+//   of its parent without running their handlers, then runs its own OnClick, but only when it was
+//   not checked before. Checking the button that is already checked does nothing.
+// - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
+//   then OnChange.
+// - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
+// - TLabel: a label sizes itself to its caption. Each new text sets its width to what the text
+//   needs (the left edge stays, the height too), so a status text longer than the designed width
+//   is never cut. A width set afterwards (a layout) holds until the next text or FitCaption().
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+class TRadioButton : public QRadioButton {
+  Q_OBJECT
+ public:
+  explicit TRadioButton(QWidget* parent = nullptr);
+  bool Checked() const { return isChecked(); }
+  void SetChecked(bool checked) { setChecked(checked); }
+  std::function<void()> OnClick;
+};
+
+class TComboBox : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit TComboBox(QWidget* parent = nullptr);
+  int ItemIndex() const { return currentIndex(); }
+  void SetItemIndex(int index) { setCurrentIndex(index); }
+  // What a user's choice of item `index` does: select it, then OnClick and OnChange. Tests use it.
+  void Choose(int index);
+  std::function<void()> OnClick;
+  std::function<void()> OnChange;
+};
+
+class TCheckBox : public QCheckBox {
+  Q_OBJECT
+ public:
+  explicit TCheckBox(QWidget* parent = nullptr);
+  bool Checked() const { return isChecked(); }
+  void SetChecked(bool checked) { setChecked(checked); }
+  std::function<void()> OnClick;
+};
+
+class TLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit TLabel(QWidget* parent = nullptr);
+  // Hides QLabel::setText, so that every text given through a TLabel, the generated window code's
+  // included, sizes the label.
+  void setText(const QString& text);
+  // Width := the width the current text needs.
+  void FitCaption();
+};
+
+// A file dialog that keeps the last name chosen: after a cancel, FileName still holds it.
+class TFileDialog {
+ public:
+  enum class Kind { Open, Save };
+  explicit TFileDialog(Kind kind) : kind_(kind) {}
+  TFileDialog(const TFileDialog&) = delete;
+  TFileDialog& operator=(const TFileDialog&) = delete;
+
+  // "Name|*.ext" pairs as the window description gives them; empty for no filter.
+  QString Filter;
+  QString FileName;
+  Kind kind() const { return kind_; }
+
+  // Shows the dialog; true when the user chose a file (which is then FileName).
+  bool Execute(QWidget* parent);
+
+  // Tests answer dialogs through this hook: it gets the dialog and returns what Execute returns
+  // (setting FileName when it "chooses" one). An empty function restores the real dialogs.
+  static void SetHook(std::function<bool(TFileDialog&)> hook);
+
+ private:
+  Kind kind_;
+};
+
+// The program's message box: the text, one OK button, the application title as caption; returns
+// when the user has closed it. Tests capture the texts through the hook instead of showing a box.
+void ShowMessage(const QString& text);
+void SetMessageHook(std::function<void(const QString&)> hook);
+
+// The application title, caption of every message box ("Tunewisp").
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// Hooks the GUI thread's call queue (platform/runtime/GuiThread.h) into Qt: a queued call wakes
+// Qt's event loop, which then runs it, and ProcessMessages() also processes Qt's pending events. Call once
+// after the QApplication exists; RemoveQtHooks() before it goes.
+void InstallQtHooks();
+void RemoveQtHooks();
