@@ -12,6 +12,83 @@ namespace tw {
 inline constexpr int kLangTextCount = 100;
 using TLangTexts = std::array<std::string, kLangTextCount>;
 
+// The entries of a text table, by what they label or say. The values are positions in the table
+// files (line k+1 holds entry k), shared by every language, so they never change.
+enum class TextId : int {
+  // Main window captions.
+  FileSettingsGroup = 1,
+  ChannelsGroup = 2,
+  RateGroup = 3,
+  BitrateGroup = 4,
+  StatusGroup = 5,
+  StatusAtStart = 6,
+  OutputTypeGroup = 7,
+  InButton = 8,
+  OutButton = 9,
+  ConvertListButton = 10,
+  AddToListButton = 11,
+  ListButton = 12,
+  ConvertOneButton = 13,
+  SetTimerButton = 14,
+  PlayMidiButton = 15,
+  MixerSettingsButton = 16,
+  UseMidiPresetsBox = 17,
+  RestoreAtExitBox = 19,
+  OnlineHelpButton = 20,
+  WebsiteButton = 22,
+  MainTitle = 23,
+  // Mixer settings window captions.
+  MixerTitle = 24,
+  MixerGroup = 25,
+  PresetsGroup = 26,
+  PresetSaveButton = 27,
+  PresetLoadButton = 28,
+  MixerResetButton = 29,
+  PresetDeleteButton = 30,
+  VolumeControlButton = 31,
+  MuteSelectLabel = 32,
+  NoMuteSelectLabel = 33,
+  NoVolumeLabel = 34,
+  // Conversion list window captions.
+  OutputFolderGroup = 35,
+  ListTitle = 36,
+  ListRemoveItem = 37,
+  ListUseItem = 38,
+  ListCopyItem = 39,
+  ListPasteItem = 40,
+  ListMidiColumn = 41,
+  ListFormatColumn = 42,
+  ListBitrateColumn = 43,
+  ListRateColumn = 44,
+  ListChannelsColumn = 45,
+  ListInputColumn = 46,
+  ListOutputColumn = 47,
+  // Record-time window caption.
+  RecordTimeLabel = 56,
+  // Captions that carry a phase, and messages.
+  StatusEncoding = 60,
+  ConvertOneEncoding = 61,
+  EncodedOrPlayed = 62,  // message: an MP3/Ogg conversion ended, or a playback played to its end
+  StatusReady = 63,
+  ConvertOneAtRest = 64,
+  ConvertListRunning = 65,
+  WavOrListDone = 66,  // message: a WAV conversion or a conversion list ended
+  PlayMidiAtRest = 67,
+  ConvertListAtRest = 68,
+  StatusPlaying = 69,
+  Stop = 70,
+  StatusRecording = 71,
+  ListInputMissing = 72,
+  ListOutputTooShort = 73,
+  // Entries this program added after the numbered captions and messages; a table without them
+  // falls back to English.
+  BadRecordTime = 74,  // "%1" is the longest record time
+  ConversionFailed = 75,
+  MidiUnreadable = 76,
+  OutputIsInput = 77,
+  SecondCopyRuns = 78,
+};
+
 struct LanguageRow {
   const char* item;  // item text of the language combo
   const char* code;  // code in "lang.ini"

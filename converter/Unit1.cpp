@@ -20,13 +20,13 @@
 #include "converter/MixerSettings.h"
 #include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
-#include "widgets/Toolkit.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
-#include "platform/system/Files.h"
 #include "platform/runtime/GuiThread.h"
 #include "platform/softcard/mci/Mci.h"
+#include "platform/system/Files.h"
 #include "platform/system/Shell.h"
+#include "widgets/Toolkit.h"
 
 TForm1* Form1 = nullptr;
 
@@ -62,7 +62,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Form1 = this;
   OpenDialog1.Filter = "Midi|*.mid";
   CreateComponents();
-  // What the window description says beyond geometry and names: the hidden controls.
+  // Unit1.ui holds geometry and names only; the controls that start hidden are hidden here.
   ui.ComboBox1->hide();
   ui.ComboBox2->hide();
   ui.Button1->hide();
@@ -105,9 +105,9 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateComponents() {
-  // The components as the window description sets them up, in its order. Creating the MP3 and Ogg
-  // Vorbis writers loads their encoder libraries and raises when one is missing: the window cannot
-  // exist without them.
+  // The window's audio components with their starting settings, the recorder's chain first, then
+  // the encoders'. Creating the MP3 and Ogg Vorbis writers loads their encoder libraries and raises
+  // when one is missing: the window cannot exist without them.
   AudioIn1 = new TAudioIn(&components_);
   AudioIn1->SetBaseChannel(0);
   AudioIn1->SetInBitsPerSample(16);
@@ -175,14 +175,91 @@ void TForm1::Guard(const std::function<void()>& handler) {
   }
 }
 
-QString TForm1::TextOr(int n, const char* english) const {
-  const QString text = Text(n);
+QString TForm1::TextOr(tw::TextId entry, const char* english) const {
+  const QString text = Text(entry);
   return text.isEmpty() ? QString::fromUtf8(english) : text;
 }
 
-QString TForm1::Text(int n) const {
+QString TForm1::Text(tw::TextId entry) const {
+  const int n = static_cast<int>(entry);
   if (n < 0 || n >= tw::kLangTextCount) return QString();
   return QString::fromStdString(LangTexts[static_cast<std::size_t>(n)]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// State of the window
+
+void TForm1::SetListRuns(bool runs) {
+  listRunning_ = runs;
+  if (!runs) restCaptions_ = RestCaptions::AfterRun;
+  Stabilize();
+}
+
+void TForm1::Stabilize() {
+  using tw::TextId;
+  const bool converting =
+      phase_ == Phase::Recording || phase_ == Phase::Encoding || phase_ == Phase::Finishing;
+  const bool atRest = phase_ == Phase::Idle && !listRunning_;
+
+  // At rest the buttons and the status show the table's captions after a relabelling, and the
+  // captions a run ends with after a run (the same words in the shipped tables). Until the first
+  // relabelling the designed captions stay.
+  const bool relabelled = restCaptions_ == RestCaptions::Relabelled;
+  auto rest = [&](TextId tableEntry, TextId afterRunEntry) {
+    return Text(relabelled ? tableEntry : afterRunEntry);
+  };
+  const bool designed = restCaptions_ == RestCaptions::Designed;
+  auto caption = [designed](auto* control, const QString& text, bool atRestCaption) {
+    if (!(designed && atRestCaption)) control->setText(text);
+  };
+
+  const QString convertOneAtRest = rest(TextId::ConvertOneButton, TextId::ConvertOneAtRest);
+  switch (phase_) {
+    case Phase::Idle:
+      caption(ui.Label3, rest(TextId::StatusAtStart, TextId::StatusReady), true);
+      caption(ui.JvXPButton7, convertOneAtRest, true);
+      break;
+    case Phase::Playing:
+      caption(ui.Label3, Text(TextId::StatusPlaying), false);
+      caption(ui.JvXPButton7, convertOneAtRest, true);
+      break;
+    case Phase::Recording:
+      caption(ui.Label3, Text(TextId::StatusRecording), false);
+      caption(ui.JvXPButton7, Text(TextId::Stop), false);
+      break;
+    case Phase::Encoding:
+      caption(ui.Label3, Text(TextId::StatusEncoding), false);
+      caption(ui.JvXPButton7, Text(TextId::ConvertOneEncoding), false);
+      break;
+    case Phase::Finishing:
+      caption(ui.Label3, Text(TextId::StatusReady), false);
+      caption(ui.JvXPButton7, Text(TextId::ConvertOneAtRest), false);
+      break;
+  }
+  if (phase_ == Phase::Playing)
+    caption(ui.JvXPButton6, Text(TextId::Stop), false);
+  else
+    caption(ui.JvXPButton6, rest(TextId::PlayMidiButton, TextId::PlayMidiAtRest), true);
+  if (listRunning_)
+    caption(ui.JvXPButton2, Text(TextId::ConvertListRunning), false);
+  else
+    caption(ui.JvXPButton2, rest(TextId::ConvertListButton, TextId::ConvertListAtRest), true);
+
+  // A button that starts something is live only at rest; the one that stops the running playback or
+  // recording stays live. The encoding cannot be stopped.
+  ui.JvXPButton7->setEnabled(atRest || phase_ == Phase::Recording);
+  ui.JvXPButton6->setEnabled(atRest || phase_ == Phase::Playing);
+  ui.JvXPButton2->setEnabled(atRest);
+  // The language may change once the output is complete, not while a playback, a recording, an
+  // encoding or a list runs.
+  ui.ComboBox3->setEnabled((phase_ == Phase::Idle || phase_ == Phase::Finishing) && !listRunning_);
+  // A conversion takes its output type and file names when it starts; changing them afterwards
+  // would show another type or file than the one being written. The rates, channels and bit rates
+  // stay live: the encoders read them only when the encoding starts.
+  const bool fileSettings = !converting && !listRunning_;
+  for (QWidget* control : std::initializer_list<QWidget*>{ui.Wav, ui.Mp3, ui.Ogg, ui.Edit1,
+                                                          ui.Edit2, ui.JvXPButton4, ui.JvXPButton5})
+    control->setEnabled(fileSettings);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -310,32 +387,29 @@ void TForm1::LoadLanguageFile(const QString& FileName) {
 }
 
 void TForm1::tolang() {
-  const bool conversionRuns =
-      phase_ == Phase::Recording || phase_ == Phase::Encoding || phase_ == Phase::Finishing;
-  const bool anyRuns = phase_ != Phase::Idle || listRunning_;
-  ui.GroupBox5->setTitle(Text(1));
-  ui.GroupBox3->setTitle(Text(2));
-  ui.GroupBox1->setTitle(Text(3));
-  ui.GroupBox4->setTitle(Text(4));
-  ui.GroupBox2->setTitle(Text(5));
-  // The captions that carry the phase of a running operation keep it.
-  if (!anyRuns) ui.Label3->setText(Text(6));
-  ui.Output->setTitle(Text(7));
-  ui.JvXPButton4->setText(Text(8));
-  ui.JvXPButton5->setText(Text(9));
-  if (!listRunning_) ui.JvXPButton2->setText(Text(10));
-  ui.JvXPButton1->setText(Text(11));
-  ui.JvXPButton12->setText(Text(12));
-  if (!conversionRuns) ui.JvXPButton7->setText(Text(13));
-  ui.JvXPButton13->setText(Text(14));
-  if (phase_ != Phase::Playing) ui.JvXPButton6->setText(Text(15));
-  ui.JvXPButton3->setText(Text(16));
-  ui.CheckBox1->setText(Text(17));
-  ui.CheckBox4->setText(Text(19));
-  ui.JvXPButton11->setText(Text(20));
-  ui.JvXPButton8->setText(Text(22));
-  setWindowTitle(Text(23));
-  if (Form7) Form7->ui.Label1->setText(Text(56));
+  using tw::TextId;
+  ui.GroupBox5->setTitle(Text(TextId::FileSettingsGroup));
+  ui.GroupBox3->setTitle(Text(TextId::ChannelsGroup));
+  ui.GroupBox1->setTitle(Text(TextId::RateGroup));
+  ui.GroupBox4->setTitle(Text(TextId::BitrateGroup));
+  ui.GroupBox2->setTitle(Text(TextId::StatusGroup));
+  ui.Output->setTitle(Text(TextId::OutputTypeGroup));
+  ui.JvXPButton4->setText(Text(TextId::InButton));
+  ui.JvXPButton5->setText(Text(TextId::OutButton));
+  ui.JvXPButton1->setText(Text(TextId::AddToListButton));
+  ui.JvXPButton12->setText(Text(TextId::ListButton));
+  ui.JvXPButton13->setText(Text(TextId::SetTimerButton));
+  ui.JvXPButton3->setText(Text(TextId::MixerSettingsButton));
+  ui.CheckBox1->setText(Text(TextId::UseMidiPresetsBox));
+  ui.CheckBox4->setText(Text(TextId::RestoreAtExitBox));
+  ui.JvXPButton11->setText(Text(TextId::OnlineHelpButton));
+  ui.JvXPButton8->setText(Text(TextId::WebsiteButton));
+  setWindowTitle(Text(TextId::MainTitle));
+  if (Form7) Form7->ui.Label1->setText(Text(TextId::RecordTimeLabel));
+  // The status and the buttons that carry a phase: the table's captions at rest, the running
+  // operation's captions while one runs.
+  restCaptions_ = RestCaptions::Relabelled;
+  Stabilize();
 }
 
 void TForm1::ChangeLanguage(int Index) {
@@ -452,30 +526,24 @@ int TForm1::GetRecordTime(const QString& path) {
 
 void TForm1::EndPlayback(bool revertPresets) {
   phase_ = Phase::Idle;
+  restCaptions_ = RestCaptions::AfterRun;
   ui.ProgressBar1->setValue(0);
-  ui.JvXPButton6->setText(Text(67));
-  ui.JvXPButton2->setText(Text(68));
-  ui.JvXPButton7->setEnabled(true);
-  ui.JvXPButton2->setEnabled(true);
-  ui.Label3->setText(Text(63));
+  Stabilize();
   if (revertPresets) RevertPresets();
   CloseMidi();
-  ui.ComboBox3->setEnabled(true);
 }
 
 void TForm1::JvXPButton6Click() {
-  if (phase_ != Phase::Idle && phase_ != Phase::Playing) return;  // a conversion runs
-  ui.ComboBox3->setEnabled(false);
   if (phase_ == Phase::Playing) {
     // The Stop click, nested inside the starting click's wait, which sees the phase change and
     // leaves its loop.
     EndPlayback(ui.CheckBox1->Checked());
     return;
   }
+  if (phase_ != Phase::Idle) return;  // a conversion runs
   const QString midi = ui.Edit1->text();
   if (!tw::FileExists(Std(midi))) {
     OpenDialog1.Execute(this);
-    ui.ComboBox3->setEnabled(true);
     ui.Edit1->setText(OpenDialog1.FileName);
     return;
   }
@@ -486,7 +554,6 @@ void TForm1::JvXPButton6Click() {
     if (presets) ApplyPresets();
   } catch (const std::exception& e) {
     Guard([this] { RevertPresets(); });
-    ui.ComboBox3->setEnabled(true);
     ShowMessage(QString::fromStdString(e.what()));
     return;
   }
@@ -494,16 +561,13 @@ void TForm1::JvXPButton6Click() {
     GetMidiLength(midi);
   } catch (const std::exception& e) {
     if (presets) Guard([this] { RevertPresets(); });
-    ui.ComboBox3->setEnabled(true);
-    ShowMessage(TextOr(kTextMidiUnreadable, "The length of this MIDI file could not be read:") +
-                "\n" + midi + "\n" + QString::fromStdString(e.what()));
+    ShowMessage(
+        TextOr(tw::TextId::MidiUnreadable, "The length of this MIDI file could not be read:") +
+        "\n" + midi + "\n" + QString::fromStdString(e.what()));
     return;
   }
-  ui.Label3->setText(Text(69));
-  ui.JvXPButton7->setEnabled(false);
-  ui.JvXPButton2->setEnabled(false);
-  ui.JvXPButton6->setText(Text(70));
   phase_ = Phase::Playing;
+  Stabilize();
   StartMidi(midi);
 
   bool endedByItself = false;
@@ -530,13 +594,10 @@ void TForm1::JvXPButton6Click() {
     CloseMidi();
     if (ui.CheckBox1->Checked()) RevertPresets();
     phase_ = Phase::Idle;
-    ui.ComboBox3->setEnabled(true);
-    ShowMessage(Text(62));
-    ui.JvXPButton7->setEnabled(true);
-    ui.JvXPButton2->setEnabled(true);
-    ui.Label3->setText(Text(63));
+    restCaptions_ = RestCaptions::AfterRun;
+    Stabilize();
+    ShowMessage(Text(tw::TextId::EncodedOrPlayed));
   }
-  ui.JvXPButton6->setText(Text(67));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -719,18 +780,14 @@ QString TForm1::TempWavPath() { return QString::fromStdString(tw::ProgramFile("t
 void TForm1::JvXPButton7Click() {
   // While the encoder runs, or once the recording has ended, the button has nothing to do.
   if (phase_ != Phase::Idle && phase_ != Phase::Recording) return;
-  ui.ComboBox3->setEnabled(false);
   trucc();
 }
 
 void TForm1::AbortStart(const QString& message, bool presetsApplied) {
   phase_ = Phase::Idle;
+  restCaptions_ = RestCaptions::AfterRun;
   if (presetsApplied) Guard([this] { RevertPresets(); });
-  ui.Label3->setText(Text(63));
-  ui.JvXPButton6->setEnabled(true);
-  ui.JvXPButton7->setText(Text(64));
-  ui.JvXPButton2->setEnabled(true);
-  ui.ComboBox3->setEnabled(true);
+  Stabilize();
   ShowMessage(message);
 }
 
@@ -741,31 +798,27 @@ void TForm1::trucc() {
   }
   if (phase_ != Phase::Idle) return;
 
-  // 1. The output name, from the input name when none is given.
+  // With no output name, the output is the input's whole name with the type's extension appended.
+  // This comes before the input check, so that a missing input still leaves a name to correct.
   if (ui.Edit2->text().isEmpty() && ui.Wav->Checked()) ui.Edit2->setText(ui.Edit1->text() + ".wav");
   if (ui.Edit2->text().isEmpty() && ui.Mp3->Checked()) ui.Edit2->setText(ui.Edit1->text() + ".mp3");
   if (ui.Edit2->text().isEmpty() && ui.Ogg->Checked()) ui.Edit2->setText(ui.Edit1->text() + ".ogg");
 
-  // 2. The input.
+  // A missing input asks for one; the user then clicks again.
   const QString midi = ui.Edit1->text();
   if (!tw::FileExists(Std(midi))) {
     OpenDialog1.Execute(this);
     ui.Edit1->setText(OpenDialog1.FileName);
-    ui.ComboBox3->setEnabled(true);
     return;
   }
 
-  // 3. Recording.
   runType_ = ui.Wav->Checked()   ? OutputType::Wav
              : ui.Ogg->Checked() ? OutputType::Ogg
                                  : OutputType::Mp3;
   runOutput_ = ui.Edit2->text();
   failures_.clear();
   phase_ = Phase::Recording;
-  ui.Label3->setText(Text(71));
-  ui.JvXPButton6->setEnabled(false);
-  ui.JvXPButton7->setText(Text(70));
-  ui.JvXPButton2->setEnabled(false);
+  Stabilize();
 
   const bool presets = ui.CheckBox1->Checked();
   try {
@@ -780,16 +833,16 @@ void TForm1::trucc() {
     AbortStart(QString::fromStdString(e.what()), presets);
     return;
   } catch (const std::exception& e) {
-    AbortStart(TextOr(kTextMidiUnreadable, "The length of this MIDI file could not be read:") +
-                   "\n" + midi + "\n" + QString::fromStdString(e.what()),
-               presets);
+    AbortStart(
+        TextOr(tw::TextId::MidiUnreadable, "The length of this MIDI file could not be read:") +
+            "\n" + midi + "\n" + QString::fromStdString(e.what()),
+        presets);
     return;
   }
 
-  // 6. The MIDI starts before the recorder.
+  // The MIDI starts before the recorder, so the recording does not miss its first notes. MP3 and
+  // Ogg Vorbis outputs are recorded to the temporary file first and encoded from it.
   StartMidi(midi);
-
-  // 7. The recorder.
   if (runType_ == OutputType::Wav) {
     WaveOut1->SetFileName(Std(runOutput_));
   } else {
@@ -799,26 +852,21 @@ void TForm1::trucc() {
   awaitingWave_ = true;
   WaveOut1->Run();
 
-  // 8. The rest of the conversion, the encoder step included, runs in the handlers that this wait
+  // The rest of the conversion, the encoder step included, runs in the handlers that this wait
   // lets through.
   WaitOutputsIdle();
 
-  // 9. Closing.
-  ui.JvXPButton6->setEnabled(true);
+  // Every writer is idle: the MIDI, which plays on through the encoding, closes only now, and the
+  // mixer gets the user's volumes back.
   WaveOut1->Stop();
   CloseMidi();
   ui.ProgressBar1->setValue(0);
   if (ui.CheckBox1->Checked()) RevertPresets();
-  ui.JvXPButton7->setText(Text(64));
-  ui.JvXPButton2->setEnabled(true);
   phase_ = Phase::Idle;
-  if (!failures_.isEmpty()) {
-    const QStringList failures = std::exchange(failures_, {});
-    ui.Label3->setText(Text(63));
-    ui.JvXPButton7->setEnabled(true);
-    ui.ComboBox3->setEnabled(true);
-    for (const QString& failure : failures) ShowMessage(failure);
-  }
+  restCaptions_ = RestCaptions::AfterRun;
+  Stabilize();
+  const QStringList failures = std::exchange(failures_, {});
+  for (const QString& failure : failures) ShowMessage(failure);
 }
 
 void TForm1::StopRecording() {
@@ -826,9 +874,7 @@ void TForm1::StopRecording() {
   // done event as at a normal end, inside this click's wait.
   phase_ = Phase::Finishing;
   ui.ProgressBar1->setValue(0);
-  ui.JvXPButton2->setText(Text(68));
-  ui.JvXPButton7->setText(Text(64));
-  ui.ComboBox3->setEnabled(true);
+  Stabilize();
   if (ui.CheckBox1->Checked()) RevertPresets();
   WaveOut1->Stop();
   CloseMidi();
@@ -855,18 +901,14 @@ bool* TForm1::AwaitingFlag(platform::TComponent* sink) {
 void TForm1::WaveOut1Done(platform::TComponent*) {
   awaitingWave_ = false;
   platform::ProcessMessages();
-  if (runType_ == OutputType::Wav) phase_ = Phase::Finishing;
-  if (runType_ == OutputType::Wav && !ListRuns()) {
-    ui.ComboBox3->setEnabled(true);
-    ShowMessage(Text(66));
-  }
   if (runType_ == OutputType::Mp3) {
     ui.Button6->click();
   } else if (runType_ == OutputType::Ogg) {
     ui.Button7->click();
   } else {
-    ui.Label3->setText(Text(63));
-    ui.JvXPButton2->setEnabled(true);
+    phase_ = Phase::Finishing;
+    Stabilize();
+    if (!ListRuns()) ShowMessage(Text(tw::TextId::WavOrListDone));
   }
 }
 
@@ -876,8 +918,7 @@ void TForm1::Button6Click() {
   MP3Out1->SetFileName(Std(runOutput_));
   awaitingMp3_ = true;
   MP3Out1->Run();
-  ui.Label3->setText(Text(60));
-  ui.JvXPButton7->setText(Text(61));
+  Stabilize();
 }
 
 void TForm1::Button7Click() {
@@ -886,21 +927,17 @@ void TForm1::Button7Click() {
   VorbisOut1->SetFileName(Std(runOutput_));
   awaitingOgg_ = true;
   VorbisOut1->Run();
-  ui.Label3->setText(Text(60));
-  ui.JvXPButton7->setText(Text(61));
+  Stabilize();
 }
 
 void TForm1::MP3Out1Done(platform::TComponent* Sender) {
   if (bool* awaiting = AwaitingFlag(Sender)) *awaiting = false;
   platform::ProcessMessages();
   phase_ = Phase::Finishing;
-  ui.JvXPButton7->setEnabled(true);
+  Stabilize();
+  // Within a list run the next row's recording replaces the temporary file.
   if (ListRuns()) return;
-  ui.ComboBox3->setEnabled(true);
-  ShowMessage(Text(62));
-  ui.JvXPButton2->setEnabled(true);
-  ui.Label3->setText(Text(63));
-  ui.JvXPButton7->setText(Text(64));
+  ShowMessage(Text(tw::TextId::EncodedOrPlayed));
   QFile::remove(TempWavPath());
 }
 
@@ -912,12 +949,10 @@ void TForm1::WaveOut1Progress(platform::TComponent*) {
 
 void TForm1::MP3Out1Progress(platform::TComponent*) {
   ui.ProgressBar1->setValue(std::clamp(MP3Out1->Progress(), 0, 100));
-  ui.JvXPButton7->setEnabled(false);
 }
 
 void TForm1::VorbisOut1Progress(platform::TComponent*) {
   ui.ProgressBar1->setValue(std::clamp(VorbisOut1->Progress(), 0, 100));
-  ui.JvXPButton7->setEnabled(false);
 }
 
 void TForm1::OutputFailed(platform::TComponent* Sender, const std::exception& E) {
@@ -937,17 +972,13 @@ void TForm1::OutputFailed(platform::TComponent* Sender, const std::exception& E)
 }
 
 void TForm1::ConversionFailed(const QString& message) {
-  const QString text = TextOr(kTextConversionFailed, "The conversion failed:") + "\n" + message;
+  const QString text =
+      TextOr(tw::TextId::ConversionFailed, "The conversion failed:") + "\n" + message;
   if (phase_ == Phase::Recording || phase_ == Phase::Encoding || phase_ == Phase::Finishing) {
     failures_ << text;  // shown when the conversion's wait ends
     return;
   }
-  // The conversion has already ended (the failure arrived after its wait): rest, then say why.
-  if (phase_ == Phase::Idle && !ListRuns()) {
-    ui.Label3->setText(Text(63));
-    ui.JvXPButton7->setEnabled(true);
-    ui.ComboBox3->setEnabled(true);
-  }
+  // The conversion has already ended (the failure arrived after its wait): say why.
   ShowMessage(text);
 }
 

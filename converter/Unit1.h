@@ -7,9 +7,11 @@
 // click handler and wait with tw::pause, which processes window messages and the sinks' done and
 // progress events; a second click (Stop) is therefore handled nested inside the running wait.
 //
-// The phase of a running playback or conversion is kept in Phase, not only in the buttons'
-// captions: relabelling at activation leaves the captions of a running operation alone, and a
-// click during a recording always means Stop, whatever the captions say.
+// The window's state is the phase of the running playback or conversion and whether a conversion
+// list runs. Stabilize() derives every enabled state and every caption that carries a phase from
+// that state; a handler changes the state and calls it, and sets no enabled state itself. So a
+// relabelling at activation leaves the captions of a running operation alone, and a click during a
+// recording always means Stop, whatever the captions say.
 
 #include <QPointer>
 #include <QString>
@@ -21,9 +23,9 @@
 
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
-#include "widgets/Toolkit.h"
 #include "platform/runtime/Component.h"
 #include "ui_Unit1.h"
+#include "widgets/Toolkit.h"
 
 class QCloseEvent;
 class QShowEvent;
@@ -67,16 +69,10 @@ class TForm1 : public QWidget {
   TRateConverter* RateConverter1 = nullptr;
   TAudioMixer* Mixer = nullptr;  // the program's mixer, device 0 at start
 
-  // Entries of the text table this program added after the numbered captions and messages; a table
-  // without them falls back to English.
-  static constexpr int kTextBadRecordTime = 74;  // "%1" is the longest record time
-  static constexpr int kTextConversionFailed = 75;
-  static constexpr int kTextMidiUnreadable = 76;
-
   // ---- Text table and languages
-  tw::TLangTexts LangTexts;  // entry N is "text N"
-  int PendingLanguage = 0;   // 0 none; 1..5 the language to load at the first activation
-  QString Text(int n) const;
+  tw::TLangTexts LangTexts;
+  int PendingLanguage = 0;  // 0 none; 1..5 the language to load at the first activation
+  QString Text(tw::TextId entry) const;
   void LoadLanguageFile(const QString& FileName);
   void tolang();
   void ChangeLanguage(int Index);
@@ -162,10 +158,19 @@ class TForm1 : public QWidget {
   void RevertPresets();  // after it: the volumes recorded at start-up come back
   void restoresound();
 
-  // ---- Phase of the long operations
+  // ---- State of the window
+  // Idle: at rest. Playing: "Play this midi" plays. Recording: a conversion records (a click on
+  // "Convert one" stops it). Encoding: the recording is being encoded to MP3 or Ogg Vorbis.
+  // Finishing: the recording was stopped or the output is complete; the converting click has still
+  // to close the MIDI and put the mixer back.
   enum class Phase { Idle, Playing, Recording, Encoding, Finishing };
   Phase phase() const { return phase_; }
   bool ListRuns() const { return listRunning_; }
+  // The conversion list starts or ends its run.
+  void SetListRuns(bool runs);
+  // Sets the enabled states of the window's controls, and the captions that carry a phase, from
+  // the phase and the list run.
+  void Stabilize();
 
   // The program's focus window changed to `window` (null: the program lost the focus to another
   // program). Runs FormActivate when this window becomes the program's active window, coming from
@@ -211,7 +216,7 @@ class TForm1 : public QWidget {
   bool awaitingOgg_ = false;
   bool* AwaitingFlag(platform::TComponent* sink);
   // A message from an entry of the table, or the English text when the table lacks it.
-  QString TextOr(int n, const char* english) const;
+  QString TextOr(tw::TextId entry, const char* english) const;
   // Runs a handler; an exception it raises is shown in a message box, as the toolkit's default
   // error box would.
   void Guard(const std::function<void()>& handler);
@@ -221,6 +226,11 @@ class TForm1 : public QWidget {
 
   Phase phase_ = Phase::Idle;
   bool listRunning_ = false;
+  // Which captions the buttons and the status show at rest: the designed ones until the first
+  // relabelling, the table's captions after a relabelling, and the ones a run ends with after a
+  // run.
+  enum class RestCaptions { Designed, Relabelled, AfterRun };
+  RestCaptions restCaptions_ = RestCaptions::Designed;
   bool firstActivation_ = true;
   bool firstShowSeen_ = false;
   bool activating_ = false;  // FormActivate runs (a message box it shows moves the focus)

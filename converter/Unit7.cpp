@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 
 #include "converter/Errors.h"
-#include "widgets/Toolkit.h"
 #include "converter/Unit1.h"
+#include "widgets/Toolkit.h"
 
 TForm7* Form7 = nullptr;
 
@@ -40,7 +40,7 @@ QString TForm7::RefusalText() {
   const QString fallback = QStringLiteral(
       "The record time must be a whole number of seconds from 1 to %1, or empty to record for the "
       "length of the MIDI file.");
-  const QString text = Form1 ? Form1->Text(TForm1::kTextBadRecordTime) : QString();
+  const QString text = Form1 ? Form1->Text(tw::TextId::BadRecordTime) : QString();
   return (text.isEmpty() ? fallback : text).arg(kMaxRecordSeconds);
 }
 

@@ -62,7 +62,7 @@ std::function<void(const QString&)>& MessageHook() {
 }
 
 QString& Title() {
-  static QString title = QStringLiteral("Tunewisp");
+  static QString title;
   return title;
 }
 
@@ -103,7 +103,9 @@ void ShowMessage(const QString& text) {
 
 void SetMessageHook(std::function<void(const QString&)> hook) { MessageHook() = std::move(hook); }
 
-QString ApplicationTitle() { return Title(); }
+QString ApplicationTitle() {
+  return Title().isEmpty() ? QCoreApplication::applicationName() : Title();
+}
 void SetApplicationTitle(const QString& title) { Title() = title; }
 
 void InstallQtHooks() {

@@ -1,13 +1,12 @@
 #pragma once
-// Qt widgets that behave the way the converter's handlers expect of their toolkit, and the one
-// place where the program shows messages and file dialogs (which tests can answer instead of a
-// user).
+// Qt widgets that behave the way the windows' handlers of both programs expect of their toolkit,
+// and the one place where a program shows messages and file dialogs (which tests can answer instead
+// of a user). Nothing here belongs to one program: each sets its own application title.
 //
 // The rules the handlers rely on:
 // - TRadioButton: checking a radio button (by the user or with SetChecked(true)) unchecks the
-// others
-//   of its parent without running their handlers, then runs its own OnClick, but only when it was
-//   not checked before. Checking the button that is already checked does nothing.
+//   others of its parent without running their handlers, then runs its own OnClick, but only when
+//   it was not checked before. Checking the button that is already checked does nothing.
 // - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
 //   then OnChange.
 // - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
@@ -73,7 +72,7 @@ class TFileDialog {
   TFileDialog(const TFileDialog&) = delete;
   TFileDialog& operator=(const TFileDialog&) = delete;
 
-  // "Name|*.ext" pairs as the window description gives them; empty for no filter.
+  // "Name|*.ext" pairs, as in "Midi|*.mid"; empty for no filter.
   QString Filter;
   QString FileName;
   Kind kind() const { return kind_; }
@@ -94,7 +93,8 @@ class TFileDialog {
 void ShowMessage(const QString& text);
 void SetMessageHook(std::function<void(const QString&)> hook);
 
-// The application title, caption of every message box ("Tunewisp").
+// The application title, caption of every message box: what the program set, else the
+// application's name.
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 

@@ -37,7 +37,7 @@ class MP3Writer : public enctest::WriterTest<TMP3Out> {
 
 // ---- Defaults and settings ---------------------------------------------------------------------
 
-TEST_F(MP3Writer, StartsWithTheDocumentedDefaults) {
+TEST_F(MP3Writer, ANewWriterIsConstantRate128kStereo) {
   EXPECT_EQ(mp3->BitRate(), br128);
   EXPECT_EQ(mp3->Quality(), ql5);
   EXPECT_EQ(mp3->SampleRate(), srDefault);

@@ -33,7 +33,7 @@ class VorbisSettings : public ::testing::Test {
   TVorbisOut* ogg = new TVorbisOut(&owner);
 };
 
-TEST_F(VorbisSettings, StartsWithTheDocumentedDefaults) {
+TEST_F(VorbisSettings, ANewWriterLeavesTheBitRateToTheEncoder) {
   EXPECT_FLOAT_EQ(ogg->Compression(), 0.2f);
   EXPECT_TRUE(ogg->Comments().empty());
   EXPECT_EQ(ogg->DesiredNominalBitrate(), bbrAutoSelect);

@@ -77,6 +77,7 @@ class ConvertTest : public QObject {
   void stopDuringRecording_data();
   void stopDuringRecording();
   void relabellingKeepsTheRecordingPhase();
+  void outputTypeAndNamesHoldWhileConverting();
   void recordTimeWindowOverridesTheLength();
   void missingOutputFolderGivesAMessage_data();
   void missingOutputFolderGivesAMessage();
@@ -226,6 +227,37 @@ void ConvertTest::relabellingKeepsTheRecordingPhase() {
   const DecodedAudio audio = DecodeWav(fx.folder.file("out.wav"));
   QVERIFY(audio.ok);
   QVERIFY(audio.Seconds() < 40.0);
+}
+
+void ConvertTest::outputTypeAndNamesHoldWhileConverting() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), kSongMs);
+  Windows w;
+  ChooseSettings(w, "Mp3", 2, false);
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  const QString out = fx.file("held.mp3");
+  w.ui.Edit2->setText(out);
+  const QList<QWidget*> fileControls = {w.ui.Wav,   w.ui.Mp3,         w.ui.Ogg,        w.ui.Edit1,
+                                        w.ui.Edit2, w.ui.JvXPButton4, w.ui.JvXPButton5};
+  bool changed = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v < 5 || changed || w.form1->phase() != TForm1::Phase::Recording) return;
+    changed = true;
+    for (QWidget* control : fileControls)
+      QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
+    QVERIFY(w.ui.RadioButton3->isEnabled());
+    QVERIFY(w.ui.ComboBox1->isEnabled());
+    w.ui.Ogg->click();           // refused: the window keeps showing what is being written
+    w.ui.RadioButton3->click();  // mono still reaches this conversion's encoder
+  });
+  w.ui.JvXPButton7->click();
+  QVERIFY(changed);
+  QVERIFY(w.ui.Mp3->Checked());
+  QCOMPARE(w.ui.Edit2->text(), out);
+  const DecodedAudio audio = DecodeMp3(out.toStdString());
+  QVERIFY2(audio.ok, audio.error.c_str());
+  QCOMPARE(audio.channels, 1);
+  for (QWidget* control : fileControls) QVERIFY(control->isEnabled());
 }
 
 void ConvertTest::recordTimeWindowOverridesTheLength() {

@@ -161,7 +161,7 @@ void FrameTest::startWithoutLanguageFileCreatesEnglish() {
   QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), 0);
   QCOMPARE(w.form1->PendingLanguage, 1);
   // Before the first activation the designed captions show; the table is still empty.
-  QVERIFY(w.form1->Text(13).isEmpty());
+  QVERIFY(w.form1->Text(tw::TextId::ConvertOneButton).isEmpty());
   w.form1->FormActivate();
   QCOMPARE(w.form1->PendingLanguage, 0);
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
@@ -506,7 +506,8 @@ void FrameTest::captionsFitTheirLabels() {
                                            .arg(label->objectName())
                                            .arg(language)
                                            .arg(label->text())));
-    for (int status : {60, 63, 69, 71}) {
+    for (tw::TextId status : {tw::TextId::StatusEncoding, tw::TextId::StatusReady,
+                              tw::TextId::StatusPlaying, tw::TextId::StatusRecording}) {
       ui.Label3->setText(w.form1->Text(status));
       QVERIFY2(Fits(ui.Label3), qPrintable(ui.Label3->text()));
       // ...and the status group holds it: its width is the same in every layout.
