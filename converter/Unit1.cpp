@@ -342,7 +342,15 @@ void TForm1::FormActivate() {
     const std::string folder = tw::ProgramFolder();
     platform::SetCurrentDirectoryA(folder.c_str());
     const std::string wizard = folder + "/Knobwarden.exe";
-    platform::ShellExecuteA(0, nullptr, wizard.c_str(), nullptr, nullptr, platform::SW_SHOWNORMAL);
+    const auto started =
+        platform::ShellExecuteA(static_cast<std::uint32_t>(winId()), nullptr, wizard.c_str(),
+                                nullptr, nullptr, platform::SW_SHOWNORMAL);
+    // Closing without a word would leave the user with no program at all; staying open would try
+    // again at every activation. Say why once, then close as when the wizard starts.
+    if (started <= 32)
+      ShowMessage(QString::fromStdString(
+          "The set-up wizard \"" + wizard +
+          "\" could not be started: " + platform::ShellErrorText(platform::GetLastError())));
     close();
   }
   static constexpr tw::Layout kLayouts[] = {tw::Layout::EnFr, tw::Layout::EnFr, tw::Layout::Nl,

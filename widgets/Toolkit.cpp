@@ -61,6 +61,11 @@ std::function<void(const QString&)>& MessageHook() {
   return hook;
 }
 
+std::function<TAnswer(const QString&, bool)>& QuestionHook() {
+  static std::function<TAnswer(const QString&, bool)> hook;
+  return hook;
+}
+
 QString& Title() {
   static QString title;
   return title;
@@ -102,6 +107,27 @@ void ShowMessage(const QString& text) {
 }
 
 void SetMessageHook(std::function<void(const QString&)> hook) { MessageHook() = std::move(hook); }
+
+TAnswer AskQuestion(const QString& text, bool withCancel) {
+  if (QuestionHook()) return QuestionHook()(text, withCancel);
+  QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
+  if (withCancel) buttons |= QMessageBox::Cancel;
+  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, buttons,
+                  QApplication::activeWindow());
+  box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
+  switch (box.exec()) {
+    case QMessageBox::Yes:
+      return TAnswer::Yes;
+    case QMessageBox::No:
+      return TAnswer::No;
+    default:
+      return withCancel ? TAnswer::Cancel : TAnswer::No;
+  }
+}
+
+void SetQuestionHook(std::function<TAnswer(const QString&, bool)> hook) {
+  QuestionHook() = std::move(hook);
+}
 
 QString ApplicationTitle() {
   return Title().isEmpty() ? QCoreApplication::applicationName() : Title();

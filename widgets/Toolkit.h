@@ -93,13 +93,20 @@ class TFileDialog {
 void ShowMessage(const QString& text);
 void SetMessageHook(std::function<void(const QString&)> hook);
 
+// A question in a message box with the buttons Yes and No, or Yes, No and Cancel; no icon, the
+// application title as caption. Returns the button the user pressed (closing the box is Cancel
+// where Cancel is offered, else No). Tests answer through the hook instead of a user.
+enum class TAnswer { Yes, No, Cancel };
+TAnswer AskQuestion(const QString& text, bool withCancel);
+void SetQuestionHook(std::function<TAnswer(const QString& text, bool withCancel)> hook);
+
 // The application title, caption of every message box: what the program set, else the
 // application's name.
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
 // Hooks the GUI thread's call queue (platform/runtime/GuiThread.h) into Qt: a queued call wakes
-// Qt's event loop, which then runs it, and ProcessMessages() also processes Qt's pending events. Call once
-// after the QApplication exists; RemoveQtHooks() before it goes.
+// Qt's event loop, which then runs it, and ProcessMessages() also processes Qt's pending events.
+// Call once after the QApplication exists; RemoveQtHooks() before it goes.
 void InstallQtHooks();
 void RemoveQtHooks();

@@ -61,6 +61,7 @@ class FrameTest : public QObject {
   void captionsFitTheirLabels();
 
   void handsOverToTheWizardWithoutDefaultSet();
+  void saysWhyTheWizardCannotStart();
   void webAndHelpPages();
 
   void recordTimeParsing();
@@ -548,6 +549,21 @@ void FrameTest::handsOverToTheWizardWithoutDefaultSet() {
            std::filesystem::canonical(fx.folder.path()).string() + "\n");
   // The activation went on after closing: the pending language was loaded.
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
+  std::filesystem::current_path(oldFolder);
+}
+
+void FrameTest::saysWhyTheWizardCannotStart() {
+  FormFixture fx(false);  // and no wizard in the program folder
+  const auto oldFolder = std::filesystem::current_path();
+  Windows w;
+  w.form1->show();
+  w.form1->FormActivate();
+  QVERIFY(!w.form1->isVisible());
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].contains(QString::fromStdString(fx.folder.file("Knobwarden"))) &&
+               fx.messages[0].contains(QString::fromStdString(
+                   platform::ShellErrorText(std::uint32_t(platform::SE_ERR_FNF)))),
+           qPrintable(fx.messages[0]));
   std::filesystem::current_path(oldFolder);
 }
 

@@ -1,0 +1,44 @@
+#pragma once
+// Shared by the two-process test and the two programs it runs in place of Tunewisp and Knobwarden:
+// the log they append to in their program folder, and the mixer state as text.
+
+#include <cstdio>
+#include <string>
+
+#include "converter/MixerSettingsFile.h"
+#include "converter/ProgramFolder.h"
+#include "mixer/AMixer.h"
+
+inline constexpr const char* kHandoverLog = "handover.log";
+
+// Appends "who: what" to the log of the program folder.
+class HandoverLog {
+ public:
+  explicit HandoverLog(std::string who) : who_(std::move(who)) {}
+  void operator()(const std::string& what) const {
+    if (FILE* f = std::fopen(tw::ProgramFile(kHandoverLog).c_str(), "a")) {
+      std::fprintf(f, "%s: %s\n", who_.c_str(), what.c_str());
+      std::fclose(f);
+    }
+  }
+
+ private:
+  std::string who_;
+};
+
+// Every source line of every mixer device, one settings-file line each.
+inline std::string MixerStateText() {
+  std::string text;
+  TAudioMixer mixer(nullptr);
+  for (int i = 0; i < mixer.MixerCount;) {
+    for (int d = 0; d < mixer.Destinations->Count(); ++d)
+      for (int c = 0; c < mixer.Destinations->Get(d)->Connections->Count(); ++c) {
+        tw::MixerSettingsLine l{i, d, c, -1, -1, -1};
+        bool stereo, volDisabled, muteDisabled, isSelect;
+        mixer.GetVolume(d, c, l.L, l.R, l.M, stereo, volDisabled, muteDisabled, isSelect);
+        text += tw::FormatSettingsLine(l) + "\r\n";
+      }
+    if (++i < mixer.MixerCount) mixer.SetMixerId(i);
+  }
+  return text;
+}

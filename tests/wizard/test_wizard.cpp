@@ -1,0 +1,513 @@
+// The set-up wizard driven as a user would, offscreen on the virtual card: language, the two
+// operating-system paths, saving and zeroing the mixer, the playback and recording lines, the test
+// recording, and how Finish, Cancel and a close by the frame leave the mixer.
+
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
+#include <filesystem>
+
+#include "DecodedAudio.h"
+#include "WizardFixture.h"
+#include "audio/ACS_Wave.h"
+#include "converter/Pause.h"
+#include "platform/softcard/Softcard.h"
+#include "platform/softcard/mci/Mci.h"
+
+namespace {
+
+std::string MciReply(const char* command) {
+  char reply[64] = {};
+  platform::mciSendStringA(command, reply, sizeof reply, nullptr);
+  return reply;
+}
+
+int MelodyPosition() { return std::atoi(MciReply("status song position").c_str()); }
+
+// Card time runs at `speed` x wall time inside the scope, so that a nested click surely lands while
+// the 6-second recording runs.
+struct CardSpeed {
+  explicit CardSpeed(double speed) { platform::softcard::Card::Instance().SetSpeed(speed); }
+  ~CardSpeed() { platform::softcard::Card::Instance().SetSpeed(platform::softcard::kSpeedMax); }
+};
+
+// Runs `action` once, from the first message pass in which the test's recording runs.
+void DuringRecording(WizardFixture& fx, bool& ran, std::function<void()> action) {
+  auto* timer = new QTimer(fx.form.get());
+  timer->setInterval(0);
+  QObject::connect(timer, &QTimer::timeout, timer, [&fx, &ran, timer, action] {
+    if (fx.form->WaveOut1->Status() != 0) return;
+    timer->stop();
+    ran = true;
+    action();
+  });
+  timer->start();
+}
+
+constexpr std::int64_t kTestBytes = 2LL * 2 * 44000 * 6;
+
+}  // namespace
+
+class WizardTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void languageChoiceWritesLangIniAndSetsTexts();
+  void languageFileThatCannotBeWrittenLeavesTheOwnTexts();
+  void xpPathAndTheWayBack();
+  void vistaPathOpensThePanelThenOffersFinish();
+  void finishOnTheOsPageEmptiesTheSettingsFiles();
+  void saveAndZeroPages();
+  void playbackLineAndReset();
+  void recordLineChoice();
+  void testRecordsKeepsAndDrops();
+  void finishRestoresTheUserStateAndStartsTunewisp();
+  void cancelAppliesSavedSettings();
+  void secondTestClickDoesNothing();
+  void cancelDuringTestDropsItsDefault();
+  void backDuringTestStillAsks();
+  void closeByFrameGivesBackOnlyThisRunsState();
+  void noSoundFontIsSaid();
+};
+
+void WizardTest::languageChoiceWritesLangIniAndSetsTexts() {
+  for (const bool french : {true, false}) {
+    WizardFixture fx;
+    auto& ui = fx.form->ui;
+    QVERIFY(!fx.wizard().isVisibleTo(fx.form.get()));
+    QCOMPARE(WizardLanguage, 0);
+    fx.clickLink(french ? ui.JvLinkLabel1 : ui.JvLinkLabel2);
+    QCOMPARE(WizardLanguage, french ? 1 : 2);
+    QCOMPARE(QString::fromStdString(fx.folder.read("lang.ini")),
+             QString(french ? "fr\r\n" : "en\r\n"));
+    QVERIFY(fx.wizard().isVisibleTo(fx.form.get()));
+    QVERIFY(!ui.JvLinkLabel1->isVisibleTo(fx.form.get()));
+    QVERIFY(!ui.Label1->isVisibleTo(fx.form.get()));
+    QCOMPARE(fx.page(), ui.JvWizardInteriorPage6);
+    QCOMPARE(fx.buttons(), unsigned(wbCancel));
+    QCOMPARE(fx.wizard().TitleText(), french ? QString("Quel est votre systeme d'exploitation ?")
+                                             : QString("What is your operating system ?"));
+    QCOMPARE(fx.wizard().CancelButton()->text(), QString(french ? "&Annuler" : "&Cancel"));
+    QCOMPARE(fx.wizard().BackButton()->text(), french ? QString::fromUtf8("< &Pr\xC3\xA9"
+                                                                          "c\xC3\xA9"
+                                                                          "dent")
+                                                      : QString("< &Back"));
+    // Trailing blanks and line breaks belong to the texts.
+    QVERIFY(ui.Label17->text().endsWith("vous ") || ui.Label17->text().endsWith("you "));
+    QCOMPARE(ui.Label25->text(),
+             french ? QString("CE REGLAGE PAR DEFAUT NE CONVIENT PAS\n NECESSAIREMENT A TOUS LES "
+                              "MORCEAUX")
+                    : QString("THIS IS ONLY A DEFAULT SETTING \n THAT MAY NOT SUIT FOR ALL FILES"));
+    QCOMPARE(ui.Button4->text(), QString("Test"));  // the same in both languages
+    QVERIFY(fx.messages.isEmpty());
+  }
+}
+
+void WizardTest::languageFileThatCannotBeWrittenLeavesTheOwnTexts() {
+  WizardFixture fx;
+  std::filesystem::create_directory(fx.folder.file("lang.ini"));
+  fx.clickLink(fx.form->ui.JvLinkLabel2);
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].contains("lang.ini"), qPrintable(fx.messages[0]));
+  // The wizard is shown and the language set, but the texts stay the window's own (French) ones.
+  QVERIFY(fx.wizard().isVisibleTo(fx.form.get()));
+  QCOMPARE(WizardLanguage, 2);
+  QCOMPARE(fx.wizard().CancelButton()->text(), QString("&Annuler"));
+}
+
+void WizardTest::xpPathAndTheWayBack() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.clickLink(ui.JvLinkLabel2);
+  fx.clickLink(ui.JvLinkLabel4);
+  QCOMPARE(fx.wizard().TitleText(), QString("Xp"));
+  QVERIFY(ui.Label22->isVisibleTo(fx.form.get()));
+  QVERIFY(!ui.JvLinkLabel3->isVisibleTo(fx.form.get()));
+  QVERIFY(!ui.JvLinkLabel4->isVisibleTo(fx.form.get()));
+  QCOMPARE(fx.buttons(), unsigned(wbNext | wbCancel));
+  QCOMPARE(fx.wizard().DefaultButton(), fx.wizard().NextButton());
+
+  fx.form->show();
+  QVERIFY(QTest::qWaitForWindowActive(fx.form.get()));
+  QTest::keyClick(fx.wizard().NextButton(), Qt::Key_Return);  // Enter presses Next
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage1);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
+  QCOMPARE(fx.wizard().SubtitleText(), QString());
+  fx.click(fx.wizard().BackButton());
+  // The OS page as it was left: no links, no Back.
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage6);
+  QCOMPARE(fx.wizard().TitleText(), QString("Xp"));
+  QVERIFY(!ui.JvLinkLabel4->isVisibleTo(fx.form.get()));
+  QVERIFY(!fx.wizard().BackButton()->isVisibleTo(fx.form.get()));
+  // The save page offers no Next until its "Ok" wrote "sav.set", and keeps it afterwards.
+  fx.wizard().Click(wbNext);
+  fx.wizard().Click(wbNext);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage2);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
+  fx.click(ui.Button1);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
+  fx.wizard().Click(wbBack);
+  fx.wizard().Click(wbNext);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
+}
+
+void WizardTest::vistaPathOpensThePanelThenOffersFinish() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  const QWidget* w = fx.form.get();
+  fx.clickLink(ui.JvLinkLabel1);
+  fx.clickLink(ui.JvLinkLabel3);
+  QCOMPARE(fx.wizard().TitleText(), QString("Vista"));
+  QVERIFY(ui.Label20->isVisibleTo(w) && ui.Button6->isVisibleTo(w));
+  QVERIFY(!ui.Label29->isVisibleTo(w));
+  QCOMPARE(fx.buttons(), unsigned(wbCancel));
+
+  fx.click(ui.Button6);
+  QVERIFY(ui.Label29->isVisibleTo(w) && ui.Label21->isVisibleTo(w) && ui.Button7->isVisibleTo(w));
+  fx.click(ui.Button7);
+  QVERIFY(ui.Label26->isVisibleTo(w) && ui.Button8->isVisibleTo(w));
+  QCOMPARE(fx.buttons(), unsigned(wbCancel));
+  fx.click(ui.Button8);
+  QVERIFY(ui.Label30->isVisibleTo(w));
+  QCOMPARE(fx.buttons(), unsigned(wbNext | wbFinish | wbCancel));
+  fx.wizard().Click(wbNext);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage1);
+}
+
+void WizardTest::finishOnTheOsPageEmptiesTheSettingsFiles() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  for (const char* name : {"default.set", "lod.set", "sav.set"})
+    fx.folder.write(name, "<A>0</A><B>0</B><C>1</C><L>9</L><R>9</R><M>0</M>\r\n");
+  fx.folder.write("Tunewisp", "#!/bin/sh\n");
+  std::filesystem::permissions(fx.folder.file("Tunewisp"), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  const auto before = WizardFixture::mixerState();
+  fx.clickLink(ui.JvLinkLabel2);
+  fx.clickLink(ui.JvLinkLabel3);
+  fx.click(ui.Button6);
+  fx.click(ui.Button7);
+  fx.click(ui.Button8);
+  fx.wizard().Click(wbFinish);
+  for (const char* name : {"default.set", "lod.set", "sav.set"}) {
+    QVERIFY2(fx.folder.exists(name), name);
+    QCOMPARE(fx.folder.read(name), std::string());
+  }
+  // The empty "sav.set" changed nothing; Tunewisp was started from the program folder.
+  QVERIFY(WizardFixture::mixerState() == before);
+  QVERIFY(fx.closed);
+  QCOMPARE(fx.started.back().target, fx.folder.file("Tunewisp"));
+}
+
+void WizardTest::saveAndZeroPages() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  WizardFixture::setLine(0, "Wave", 30000, 0);
+  const auto user = WizardFixture::mixerState();
+  fx.toPlaybackPage();
+  QVERIFY(fx.fileState("sav.set") == user);
+  // Every source line at 0, mutes and the recording selection as they were.
+  const auto zeroed = WizardFixture::mixerState();
+  QCOMPARE(zeroed.size(), user.size());
+  for (std::size_t i = 0; i < zeroed.size(); ++i) {
+    QVERIFY(zeroed[i].L <= 0 && zeroed[i].R <= 0);
+    QCOMPARE(zeroed[i].M, user[i].M);
+  }
+  QCOMPARE(WizardFixture::line(1, "Stereo Mix").mute, 1);
+  // One row per source line, the same in both lists.
+  QCOMPARE(ui.ListView1->RowCount(), int(user.size()));
+  QCOMPARE(ui.ListView2->RowCount(), int(user.size()));
+  for (int r = 0; r < ui.ListView1->RowCount(); ++r) {
+    QCOMPARE(ui.ListView1->Caption(r), ui.ListView2->Caption(r));
+    QVERIFY(ui.ListView1->Caption(r).contains(" | "));
+    QVERIFY(!ui.ListView1->Checked(r));
+  }
+  QVERIFY(WizardFixture::row(ui.ListView1, 0, "SW Synth") >= 0);
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void WizardTest::playbackLineAndReset() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toPlaybackPage();
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
+  TListView* list = ui.ListView1;
+  const int wave = WizardFixture::row(list, 0, "Wave");
+  const int synth = WizardFixture::row(list, 0, "SW Synth");
+
+  // A press that makes no click silences an unchecked line without choosing it.
+  WizardFixture::setLine(0, "Wave", 20000, 0);
+  fx.clickRow(list, wave, Qt::RightButton);
+  QCOMPARE(WizardFixture::line(0, "Wave").left, 0);
+  QVERIFY(!list->Checked(wave));
+  QVERIFY(!fx.folder.exists("lod.set"));
+
+  fx.clickRow(list, synth);
+  QVERIFY(list->Checked(synth));
+  QCOMPARE(WizardFixture::line(0, "SW Synth").left, 25000);
+  QCOMPARE(WizardFixture::line(0, "SW Synth").right, 25000);
+  QVERIFY(fx.fileState("lod.set") == WizardFixture::mixerState());
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
+  tw::pause(300);
+  QVERIFY2(MelodyPosition() > 0, "the test melody does not play");
+
+  fx.click(ui.Button3);  // Reset
+  QVERIFY(!list->Checked(synth));
+  QCOMPARE(WizardFixture::line(0, "SW Synth").left, 0);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
+  // "lod.set" keeps the last choice.
+  bool synthInLod = false;
+  for (const auto& l : fx.fileState("lod.set")) synthInLod |= l.B == 0 && l.L == 25000;
+  QVERIFY(synthInLod);
+
+  // Next stops the melody.
+  fx.clickRow(list, synth);
+  tw::pause(200);
+  fx.wizard().Click(wbNext);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage5);
+  const int stoppedAt = MelodyPosition();
+  tw::pause(300);
+  QCOMPARE(MelodyPosition(), stoppedAt);
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void WizardTest::recordLineChoice() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  TListView* list = ui.ListView2;
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
+  QVERIFY(!ui.Button4->isVisibleTo(fx.form.get()));
+
+  // A chosen playback line cannot be the recording line.
+  const int synth = WizardFixture::row(list, 0, "SW Synth");
+  fx.clickRow(list, synth);
+  QVERIFY(!list->Checked(synth));
+  QVERIFY(fx.questions.isEmpty());
+
+  fx.chooseStereoMix();
+  const int stereoMix = WizardFixture::row(list, 1, "Stereo Mix");
+  QCOMPARE(fx.questions.size(), 1);
+  QVERIFY(fx.questions[0].startsWith("Checked means enabled ?\r\n"));
+  QVERIFY(fx.questionHadCancel[0]);
+  QVERIFY(list->Checked(stereoMix));
+  const LineState s = WizardFixture::line(1, "Stereo Mix");
+  QCOMPARE(s.left, 12800);
+  QCOMPARE(s.mute, 1);
+  QVERIFY(ui.Button4->isVisibleTo(fx.form.get()));
+
+  // Another line, the question cancelled: nothing checked, the "lod.set" state applied.
+  fx.clickRow(list, WizardFixture::row(list, 1, "Line In"));
+  QCOMPARE(fx.questions.size(), 2);
+  for (int r = 0; r < list->RowCount(); ++r) QVERIFY(!list->Checked(r));
+  QVERIFY(WizardFixture::mixerState() == fx.fileState("lod.set"));
+}
+
+void WizardTest::testRecordsKeepsAndDrops() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  fx.chooseStereoMix();
+  const auto chosen = WizardFixture::mixerState();
+  const auto user = fx.fileState("sav.set");
+  QVERIFY(chosen != user);
+
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  // "default.set" holds the state of the moment "Test" was pressed, not the restored one.
+  QVERIFY(fx.fileState("default.set") == chosen);
+  QVERIFY(WizardFixture::mixerState() == user);
+  QCOMPARE(fx.questions.size(), 2);
+  QVERIFY(fx.questions[1].startsWith("Keep these settings ?\r\n"));
+  QVERIFY(!fx.questionHadCancel[1]);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
+  for (QWidget* shown : {static_cast<QWidget*>(ui.Button4), static_cast<QWidget*>(ui.Label9),
+                         static_cast<QWidget*>(ui.Label16)})
+    QVERIFY(shown->isVisibleTo(fx.form.get()));
+
+  // Six seconds at 44000 Hz, 16-bit stereo, loud enough to be heard.
+  QVERIFY(std::filesystem::file_size(fx.folder.file("t.wav")) >= std::uintmax_t(kTestBytes + 44));
+  const DecodedAudio wav = DecodeWav(fx.folder.file("t.wav"));
+  QVERIFY2(wav.ok, wav.error.c_str());
+  QCOMPARE(wav.rate, 44000);
+  QCOMPARE(wav.channels, 2);
+  QCOMPARE(wav.bits, 16);
+  QVERIFY(std::int64_t(wav.samples.size()) * 2 >= kTestBytes);
+
+  // Another test answered No: the default is dropped, and so are Next and the test texts.
+  fx.click(ui.Button4);
+  QVERIFY(!fx.folder.exists("default.set"));
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
+  QVERIFY(!ui.Button4->isVisibleTo(fx.form.get()));
+  QVERIFY(!ui.Label9->isVisibleTo(fx.form.get()));
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void WizardTest::finishRestoresTheUserStateAndStartsTunewisp() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  fx.chooseStereoMix();
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  fx.wizard().Click(wbNext);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage7);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbFinish));
+  QCOMPARE(fx.wizard().DefaultButton(), fx.wizard().FinishButton());
+  WizardFixture::setLine(0, "Wave", 1111, 1);  // changed behind the wizard's back
+  fx.folder.write("Tunewisp", "");
+  std::filesystem::permissions(fx.folder.file("Tunewisp"), std::filesystem::perms::owner_all);
+  fx.click(fx.wizard().FinishButton());
+  QVERIFY(WizardFixture::mixerState() == fx.fileState("sav.set"));
+  QVERIFY(fx.closed);
+  QCOMPARE(int(fx.started.size()), 1);
+  QCOMPARE(fx.started[0].target, fx.folder.file("Tunewisp"));
+  QVERIFY(fx.folder.exists("default.set"));
+}
+
+void WizardTest::cancelAppliesSavedSettings() {
+  {
+    // A "sav.set" left by an earlier run is applied, even before anything was saved in this one.
+    WizardFixture fx;
+    auto lines = WizardFixture::mixerState();
+    for (auto& l : lines) l.L = l.R = (l.L >= 0 ? 4321 : l.L);
+    tw::WriteSettingsFile(fx.folder.file("sav.set"), lines);
+    fx.clickLink(fx.form->ui.JvLinkLabel2);
+    fx.wizard().Click(wbCancel);
+    QCOMPARE(WizardFixture::line(0, "Wave").left, 4321);
+    QVERIFY(fx.closed);
+    QVERIFY(fx.started.empty());
+    QCOMPARE(QString::fromStdString(fx.folder.read("lang.ini")), QString("en\r\n"));
+  }
+  {
+    // No "sav.set": nothing to apply and nothing to complain about.
+    WizardFixture fx;
+    WizardFixture::setLine(0, "Wave", 2222, 0);
+    fx.clickLink(fx.form->ui.JvLinkLabel1);
+    fx.wizard().Click(wbCancel);
+    QCOMPARE(WizardFixture::line(0, "Wave").left, 2222);
+    QVERIFY(fx.closed);
+    QVERIFY(fx.messages.isEmpty());
+  }
+}
+
+void WizardTest::secondTestClickDoesNothing() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  fx.chooseStereoMix();
+  const auto chosen = WizardFixture::mixerState();
+  CardSpeed speed(5);
+  bool ran = false;
+  DuringRecording(fx, ran, [&] { ui.Button4->click(); });
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  QVERIFY(ran);
+  // No busy error, one question, and the default taken before the first recording.
+  QVERIFY2(fx.messages.isEmpty(), qPrintable(fx.messages.join("; ")));
+  QCOMPARE(fx.questions.size(), 2);
+  QVERIFY(fx.fileState("default.set") == chosen);
+  QVERIFY(!fx.form->TestRunning());
+}
+
+void WizardTest::cancelDuringTestDropsItsDefault() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  fx.chooseStereoMix();
+  CardSpeed speed(5);
+  bool ran = false;
+  DuringRecording(fx, ran, [&] { fx.wizard().Click(wbCancel); });
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  QVERIFY(ran);
+  QVERIFY(fx.closed);
+  QCOMPARE(fx.questions.size(), 1);  // only the recording-line question
+  QVERIFY(!fx.folder.exists("default.set"));
+  QVERIFY(WizardFixture::mixerState() == fx.fileState("sav.set"));
+  QVERIFY(std::filesystem::file_size(fx.folder.file("t.wav")) < std::uintmax_t(kTestBytes));
+  QVERIFY(fx.started.empty());
+}
+
+void WizardTest::backDuringTestStillAsks() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  fx.chooseStereoMix();
+  CardSpeed speed(5);
+  bool ran = false;
+  DuringRecording(fx, ran, [&] { fx.wizard().Click(wbBack); });
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  QVERIFY(ran);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage4);
+  QCOMPARE(fx.questions.size(), 2);
+  // The answer gives the record page its Next although the playback page is shown.
+  QCOMPARE(ui.JvWizardInteriorPage5->Buttons(), unsigned(wbBack | wbNext | wbCancel));
+  QVERIFY(fx.folder.exists("default.set"));
+  for (int r = 0; r < ui.ListView2->RowCount(); ++r) QVERIFY(!ui.ListView2->Checked(r));
+  QVERIFY(std::filesystem::file_size(fx.folder.file("t.wav")) < std::uintmax_t(kTestBytes));
+}
+
+void WizardTest::closeByFrameGivesBackOnlyThisRunsState() {
+  {
+    WizardFixture fx;
+    const auto user = WizardFixture::mixerState();
+    fx.toPlaybackPage();
+    QVERIFY(WizardFixture::mixerState() != user);
+    fx.form->close();
+    QVERIFY(fx.closed);
+    QVERIFY(WizardFixture::mixerState() == user);
+    QVERIFY(fx.started.empty());
+  }
+  {
+    // An earlier run's "sav.set" is not this user's current state.
+    WizardFixture fx;
+    auto lines = WizardFixture::mixerState();
+    for (auto& l : lines) l.L = l.R = (l.L >= 0 ? 4321 : l.L);
+    tw::WriteSettingsFile(fx.folder.file("sav.set"), lines);
+    WizardFixture::setLine(0, "Wave", 777, 0);
+    fx.clickLink(fx.form->ui.JvLinkLabel2);
+    fx.form->close();
+    QCOMPARE(WizardFixture::line(0, "Wave").left, 777);
+  }
+  {
+    // During a test: the recording ends, its unapproved default goes, the user's state comes back.
+    WizardFixture fx;
+    fx.toRecordPage();
+    fx.chooseStereoMix();
+    CardSpeed speed(5);
+    bool ran = false;
+    DuringRecording(fx, ran, [&] { fx.form->close(); });
+    fx.click(fx.form->ui.Button4);
+    QVERIFY(ran);
+    QCOMPARE(fx.questions.size(), 1);
+    QVERIFY(!fx.folder.exists("default.set"));
+    QVERIFY(WizardFixture::mixerState() == fx.fileState("sav.set"));
+  }
+}
+
+void WizardTest::noSoundFontIsSaid() {
+  if (!platform::softcard::Card::Instance().SoundFont().empty())
+    QSKIP("runs in the test run whose card has no SoundFont");
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toPlaybackPage();
+  fx.clickRow(ui.ListView1, WizardFixture::row(ui.ListView1, 0, "SW Synth"));
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].contains("SoundFont") && fx.messages[0].contains("tesr.mid"),
+           qPrintable(fx.messages[0]));
+  fx.wizard().Click(wbNext);
+  fx.chooseStereoMix();
+  fx.click(ui.Button4);
+  // The test says why and stops: no silent recording, no question, no default.
+  QCOMPARE(fx.messages.size(), 2);
+  QVERIFY(fx.messages[1].contains("SoundFont"));
+  QCOMPARE(fx.questions.size(), 1);
+  QVERIFY(!fx.folder.exists("default.set"));
+  QVERIFY(!fx.folder.exists("t.wav"));
+  QCOMPARE(WizardFixture::line(1, "Stereo Mix").left, 12800);
+}
+
+TW_WINDOW_TEST_MAIN(WizardTest)
+#include "test_wizard.moc"

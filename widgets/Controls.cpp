@@ -1,0 +1,107 @@
+#include "widgets/Controls.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+
+TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
+  setTextFormat(Qt::RichText);
+  // The whole label is the click target, so the label handles clicks itself instead of opening
+  // the link.
+  setTextInteractionFlags(Qt::NoTextInteraction);
+  setCursor(Qt::PointingHandCursor);
+}
+
+void TLinkLabel::SetText(const QString& text) {
+  text_ = text;
+  QString html = text.toHtmlEscaped();
+  html.replace("&lt;link&gt;", "<a href=\"#\">").replace("&lt;/link&gt;", "</a>");
+  html.replace("\r\n", "<br>");
+  setText(html);
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+  QLabel::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
+    OnClick();
+}
+
+TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
+  setRootIsDecorated(false);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  header()->setStretchLastSection(false);
+}
+
+void TListView::SetColumns(const QStringList& captions, const QList<int>& widths) {
+  setColumnCount(static_cast<int>(captions.size()));
+  setHeaderLabels(captions);
+  for (int i = 0; i < widths.size() && i < captions.size(); ++i) setColumnWidth(i, widths[i]);
+}
+
+void TListView::AddRow(const QString& caption, const QStringList& subItems) {
+  auto* item = new QTreeWidgetItem(this, QStringList{caption} + subItems);
+  // Checkable display without user toggling: the check state is data the handlers set.
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  item->setCheckState(0, Qt::Unchecked);
+}
+
+QString TListView::Caption(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->text(0) : QString();
+}
+
+QString TListView::SubItem(int row, int index) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->text(index + 1) : QString();
+}
+
+bool TListView::Checked(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item && item->checkState(0) == Qt::Checked;
+}
+
+void TListView::SetChecked(int row, bool checked) {
+  if (QTreeWidgetItem* item = topLevelItem(row))
+    item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+int TListView::RowAt(const QPoint& point) const {
+  const QTreeWidgetItem* item = itemAt(point);
+  return item ? indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)) : -1;
+}
+
+int TListView::Selected() const {
+  const QList<QTreeWidgetItem*> items = selectedItems();
+  return items.isEmpty() ? -1 : indexOfTopLevelItem(items.front());
+}
+
+int TListView::SelCount() const { return static_cast<int>(selectedItems().size()); }
+
+void TListView::SetSelected(int row) {
+  clearSelection();
+  if (QTreeWidgetItem* item = topLevelItem(row)) {
+    item->setSelected(true);
+    setCurrentItem(item);
+  }
+}
+
+QPoint TListView::RowCentre(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? visualItemRect(item).center() : QPoint(-1, -1);
+}
+
+void TListView::mousePressEvent(QMouseEvent* event) {
+  QTreeWidget::mousePressEvent(event);
+  leftPressed_ = event->button() == Qt::LeftButton;
+  const QPoint p = event->position().toPoint();
+  if (OnMouseDown) OnMouseDown(event->button(), p.x(), p.y());
+}
+
+void TListView::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidget::mouseReleaseEvent(event);
+  const bool click = leftPressed_ && event->button() == Qt::LeftButton;
+  leftPressed_ = false;
+  if (click && OnClick) OnClick();
+}
