@@ -47,7 +47,7 @@ void Drive(TForm1& form, const HandoverLog& log) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  SetApplicationTitle("Knobwarden");
+  QCoreApplication::setApplicationName("Knobwarden");
   InstallQtHooks();
   const HandoverLog log("wizard");
   SetMessageHook([&](const QString& text) { log("message " + text.toStdString()); });
