@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <limits>
 
 #include "converter/Errors.h"
+#include "platform/runtime/WholeFile.h"
 
 namespace tw {
 namespace {
@@ -38,16 +38,18 @@ int LanguageIndexOfCode(const std::string& code) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
-    throw EInOutError("Cannot read \"" + path + "\": it is not a file");
+  std::string content;
   errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EInOutError("Cannot open file \"" + path + "\": " + Reason());
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw EInOutError("Cannot read file \"" + path + "\": " + Reason());
-  return content.str();
+  switch (platform::ReadWholeFile(path, std::numeric_limits<std::uint64_t>::max(), content)) {
+    case platform::WholeFileRead::Ok:
+      return content;
+    case platform::WholeFileRead::NotAFile:
+      throw EInOutError("Cannot read \"" + path + "\": it is not a file");
+    case platform::WholeFileRead::TooLarge:
+    case platform::WholeFileRead::CannotOpen:
+      break;
+  }
+  throw EInOutError("Cannot open file \"" + path + "\": " + Reason());
 }
 
 void LoadTextTable(const std::string& path, TLangTexts& texts) {

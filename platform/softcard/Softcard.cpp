@@ -30,6 +30,9 @@ constexpr auto kLevelsPoll = std::chrono::milliseconds(30);
 // WithSynth): nested calls then work on the card directly instead of waiting for their own lock.
 thread_local bool tl_holdsCardLock = false;
 
+// Installed by the mixer layer (during static initialisation, before any card exists).
+constinit std::atomic<LevelsProvider> g_levelsProvider{nullptr};
+
 double SpeedFromEnvironment() {
   const char* text = std::getenv("SOFTCARD_SPEED");
   if (auto speed = ParseSpeed(text)) return *speed;
@@ -176,8 +179,8 @@ Card::Impl::Impl() {
 }
 
 void Card::Impl::Run() {
-  {
-    const Levels levels = CurrentLevels();
+  if (LevelsProvider provider = g_levelsProvider.load()) {
+    const Levels levels = provider();
     std::lock_guard lock(levelsMu_);
     levels_ = lastPolled_ = levels;
   }
@@ -281,7 +284,9 @@ void Card::Impl::WaitForWake(std::uint64_t seen, CardClock::Wall::time_point dea
 }
 
 void Card::Impl::PollLevels() {
-  const Levels polled = CurrentLevels();
+  const LevelsProvider provider = g_levelsProvider.load();
+  if (!provider) return;
+  const Levels polled = provider();
   std::lock_guard lock(levelsMu_);
   if (polled == lastPolled_) return;
   lastPolled_ = polled;
@@ -525,6 +530,8 @@ Levels Card::CurrentCardLevels() const {
   std::lock_guard lock(impl_->levelsMu_);
   return impl_->levels_;
 }
+
+void SetLevelsProvider(LevelsProvider provider) { g_levelsProvider.store(provider); }
 
 std::uint32_t GetTickCount() { return Card::Instance().TickCount(); }
 

@@ -145,8 +145,8 @@ class Card {
   std::string SoundFont() const;
 
   // Called by the mixer layer when this process changed the mixer state, so the new levels apply
-  // from the next period. Changes made by other processes reach the card through CurrentLevels(),
-  // which the render thread polls every few tens of milliseconds of wall time.
+  // from the next period. Changes made by other processes reach the card through the levels
+  // provider (SetLevelsProvider).
   void SetLevels(const Levels& levels);
   Levels CurrentCardLevels() const;  // the levels the render thread applies now
 
@@ -157,12 +157,15 @@ class Card {
   std::unique_ptr<Impl> impl_;
 };
 
-// Provided by the mixer layer: the levels of the current mixer state, re-read from the state file
-// when another process changed it. Thread-safe; cheap when nothing changed; must not call the card
-// (the card calls it from its render thread, also while it is being created). The card applies a
-// polled value only when it differs from the previous poll, so SetLevels pushes stay in force until
-// the mixer state really changes.
-Levels CurrentLevels();
+// Where the render thread gets the levels of the current mixer state: at its start, and every few
+// tens of milliseconds of wall time, so that changes other processes make are heard. The mixer
+// layer installs its provider when it is linked into the program; without one the card keeps its
+// factory levels and whatever SetLevels gives it. A provider must be thread-safe, cheap when
+// nothing changed, and must not call the card (the render thread calls it, also while the card is
+// being created). The card applies a polled value only when it differs from the previous poll, so
+// SetLevels pushes stay in force until the mixer state really changes.
+using LevelsProvider = Levels (*)();
+void SetLevelsProvider(LevelsProvider provider);
 
 // GetTickCount(): milliseconds of card time.
 std::uint32_t GetTickCount();

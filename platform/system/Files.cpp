@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
 namespace platform {
 
 HANDLE CreateFileA(const char* lpFileName, std::uint32_t dwDesiredAccess,
@@ -39,21 +36,5 @@ std::uint32_t GetFileSize(HANDLE hFile, std::uint32_t* lpFileSizeHigh) {
 bool CloseHandle(HANDLE hObject) { return hObject >= 0 && ::close(static_cast<int>(hObject)) == 0; }
 
 bool SetCurrentDirectoryA(const char* lpPathName) { return lpPathName && ::chdir(lpPathName) == 0; }
-
-WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
-                            std::vector<std::uint8_t>& bytes) {
-  std::error_code ec;
-  const std::filesystem::path p(path);
-  if (!std::filesystem::is_regular_file(p, ec)) return WholeFileRead::CannotOpen;
-  const std::uintmax_t size = std::filesystem::file_size(p, ec);
-  if (ec) return WholeFileRead::CannotOpen;
-  if (size > maxBytes) return WholeFileRead::TooLarge;
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return WholeFileRead::CannotOpen;
-  bytes.assign(static_cast<std::size_t>(size), 0);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return WholeFileRead::CannotOpen;
-  return WholeFileRead::Ok;
-}
 
 }  // namespace platform

@@ -1,11 +1,8 @@
 #pragma once
 // The few file calls the programs make directly: the size probe (CreateFileA, GetFileSize,
-// CloseHandle) and changing the current folder (SetCurrentDirectoryA); and, for the card's own
-// file readers, reading a whole file (ReadWholeFile).
+// CloseHandle) and changing the current folder (SetCurrentDirectoryA).
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace platform {
 
@@ -33,11 +30,5 @@ std::uint32_t GetFileSize(HANDLE hFile, std::uint32_t* lpFileSizeHigh);
 bool CloseHandle(HANDLE hObject);
 
 bool SetCurrentDirectoryA(const char* lpPathName);
-
-enum class WholeFileRead { Ok, CannotOpen, TooLarge };
-// Reads the regular file `path` into `bytes` when it holds at most `maxBytes` bytes. CannotOpen for
-// a missing or unreadable file (or a folder), TooLarge beyond the limit, without reading it.
-WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
-                            std::vector<std::uint8_t>& bytes);
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/runtime/ByteOrder.h"
-#include "platform/system/Files.h"
+#include "platform/runtime/WholeFile.h"
 
 namespace platform {
 

@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/softcard/mixer/MixerState.h"
+#include "platform/runtime/WholeFile.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/softcard/mixer/MixerState.h"
 
 namespace platform {
 namespace {
@@ -58,30 +59,19 @@ FileId Identify(const std::string& path) {
   return id;
 }
 
-// The whole file, or nothing when it cannot be read or is too big to be ours.
+// The whole file, or nothing when it cannot be read. A file too big to be ours reads as empty,
+// so the factory values apply.
 std::optional<std::string> ReadFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
   std::string text;
-  char buffer[8192];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
+  switch (ReadWholeFile(path, kMaxStateFileSize, text)) {
+    case WholeFileRead::Ok:
+    case WholeFileRead::TooLarge:
+      return text;
+    case WholeFileRead::CannotOpen:
+    case WholeFileRead::NotAFile:
       break;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxStateFileSize) {
-      text.clear();  // not a state file we wrote: read as empty, so factory values apply
-      break;
-    }
   }
-  ::close(fd);
-  if (!ok) return std::nullopt;
-  return text;
+  return std::nullopt;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -580,8 +570,12 @@ void mixerRaiseLineChangeForTesting(UINT deviceId, DWORD lineId) {
 
 softcard::Levels mixerGetLevels() { return MixerService::Get().Levels(false); }
 
-namespace softcard {
-Levels CurrentLevels() { return MixerService::Get().Levels(true); }
-}  // namespace softcard
+namespace {
+// A program that links the mixer devices gets a card that follows them.
+[[maybe_unused]] const bool kCardFollowsMixer = [] {
+  softcard::SetLevelsProvider([] { return MixerService::Get().Levels(true); });
+  return true;
+}();
+}  // namespace
 
 }  // namespace platform

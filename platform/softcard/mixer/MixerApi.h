@@ -18,9 +18,9 @@
 
 #include <cstdint>
 
-#include "platform/system/MmSystem.h"
 #include "platform/runtime/NotifyWindow.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/system/MmSystem.h"
 
 namespace platform {
 
@@ -117,7 +117,7 @@ MMRESULT mixerGetControlDetailsA(HMIXER mixer, MIXERCONTROLDETAILS* details, DWO
 // value of a mute or list item counts as 1.
 MMRESULT mixerSetControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* details, DWORD flags);
 
-// The card's gains as the mixer state gives them now: what softcard::CurrentLevels() returns,
+// The card's gains as the mixer state gives them now: what the card polls from the mixer,
 // without counting as the card's poll (the first such poll tells the mixer that this process has a
 // card to push its changes to). For tests and tools that only look.
 softcard::Levels mixerGetLevels();

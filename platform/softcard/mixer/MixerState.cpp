@@ -103,18 +103,18 @@ class Builder {
 
 DeviceDef Standard(std::string key, std::string kind, std::string name, OpenFault fault) {
   Builder b(std::move(key), std::move(kind), std::move(name), 0x5343, 1, 0x0100);
-  std::size_t speakers = b.Destination("Speakers");
+  std::size_t speakers = b.Destination(std::string(kSpeakers));
   b.Volume(b.Dest(speakers));
   b.Mute(b.Dest(speakers));
-  for (const char* name : {"SW Synth", "Wave", "CD Audio", "Line In", "Microphone"}) {
-    LineDef& line = b.Source(speakers, name);
+  for (std::string_view name : {kSwSynth, kWave, kCdAudio, kLineIn, kMicrophone}) {
+    LineDef& line = b.Source(speakers, std::string(name));
     b.Volume(line);
-    b.Mute(line, std::string_view(name) == "Microphone");
+    b.Mute(line, name == kMicrophone);
   }
-  std::size_t recording = b.Destination("Recording Control");
+  std::size_t recording = b.Destination(std::string(kRecordingControl));
   b.Volume(b.Dest(recording));
-  for (const char* name : {"Stereo Mix", "SW Synth", "CD Audio", "Line In", "Microphone"}) {
-    b.Volume(b.Source(recording, name));
+  for (std::string_view name : {kStereoMix, kSwSynth, kCdAudio, kLineIn, kMicrophone}) {
+    b.Volume(b.Source(recording, std::string(name)));
   }
   b.Mux(recording, {0, 1, 2, 3, 4}, 0);
   DeviceDef d = b.Take();
@@ -182,7 +182,7 @@ DeviceDef Quirks(std::string key) {
   // Items in reverse order of the sources, and "Aux" is not among them.
   std::size_t recording = b.Destination("Recording");
   b.Volume(b.Dest(recording), {20000}, true);
-  b.Volume(b.Source(recording, "Stereo Mix"));
+  b.Volume(b.Source(recording, std::string(kStereoMix)));
   for (const char* name : {"Mic", "Aux"}) {
     LineDef& line = b.Source(recording, name);
     b.Volume(line);
@@ -441,36 +441,40 @@ softcard::Levels LevelsFrom(const Values& values) {
   const DestinationDef& speakers = device.destinations[0];
   const DestinationDef& recording = device.destinations[1];
 
-  auto level = [&](const LineDef& line) {
-    const ControlDef* volume = FirstOfType(line, MIXERCONTROL_CONTROLTYPE_VOLUME);
+  auto level = [&](const LineDef* line) {
+    if (!line) return 0.0f;
+    const ControlDef* volume = FirstOfType(*line, MIXERCONTROL_CONTROLTYPE_VOLUME);
     float gain = volume ? Gain(Get(values, device, *volume)) : 1.0f;
-    const ControlDef* mute = FirstOfType(line, MIXERCONTROL_CONTROLTYPE_MUTE);
+    const ControlDef* mute = FirstOfType(*line, MIXERCONTROL_CONTROLTYPE_MUTE);
     if (mute && Get(values, device, *mute)[0] != 0) gain = 0.0f;
     return gain;
   };
-  auto source = [](const DestinationDef& d, std::string_view name) -> const LineDef& {
-    return *std::find_if(d.sources.begin(), d.sources.end(),
-                         [name](const LineDef& l) { return l.name == name; });
+  // A line the device does not have is silent.
+  auto source = [](const DestinationDef& d, std::string_view name) -> const LineDef* {
+    auto it = std::find_if(d.sources.begin(), d.sources.end(),
+                           [name](const LineDef& l) { return l.name == name; });
+    return it == d.sources.end() ? nullptr : &*it;
   };
 
   softcard::Levels levels;
-  levels.speakerMaster = level(speakers.line);
-  levels.speakerSynth = level(source(speakers, "SW Synth"));
-  levels.speakerWave = level(source(speakers, "Wave"));
-  levels.recordMaster = level(recording.line);
+  levels.speakerMaster = level(&speakers.line);
+  levels.speakerSynth = level(source(speakers, kSwSynth));
+  levels.speakerWave = level(source(speakers, kWave));
+  levels.recordMaster = level(&recording.line);
 
   levels.recordSource = softcard::Levels::RecordSource::Silent;
   levels.recordLine = 0.0f;
   const ControlDef* mux = FirstOfType(recording.line, MIXERCONTROL_CONTROLTYPE_MUX);
+  if (!mux) return levels;
   const auto& selection = Get(values, device, *mux);
-  for (std::size_t k = 0; k < selection.size(); ++k) {
+  for (std::size_t k = 0; k < selection.size() && k < mux->list.size(); ++k) {
     if (selection[k] != 1) continue;
     const LineDef* line = device.FindLine(mux->list[k].lineId);
     if (!line) break;
-    levels.recordLine = level(*line);
-    if (line->name == "Stereo Mix") {
+    levels.recordLine = level(line);
+    if (line->name == kStereoMix) {
       levels.recordSource = softcard::Levels::RecordSource::StereoMix;
-    } else if (line->name == "SW Synth") {
+    } else if (line->name == kSwSynth) {
       levels.recordSource = softcard::Levels::RecordSource::Synth;
     }
     break;

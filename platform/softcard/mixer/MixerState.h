@@ -34,10 +34,21 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/softcard/mixer/MixerApi.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/softcard/mixer/MixerApi.h"
 
 namespace platform::mixerstate {
+
+// The standard device's lines. The topology is built from these names and the card's levels find
+// their lines by them.
+inline constexpr std::string_view kSpeakers = "Speakers";
+inline constexpr std::string_view kRecordingControl = "Recording Control";
+inline constexpr std::string_view kSwSynth = "SW Synth";
+inline constexpr std::string_view kWave = "Wave";
+inline constexpr std::string_view kCdAudio = "CD Audio";
+inline constexpr std::string_view kLineIn = "Line In";
+inline constexpr std::string_view kMicrophone = "Microphone";
+inline constexpr std::string_view kStereoMix = "Stereo Mix";
 
 enum class OpenFault { None, NoNotify, NotifyEveryOther, Never };
 
