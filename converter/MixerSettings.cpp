@@ -7,27 +7,33 @@
 
 namespace tw {
 
-void savmixsettoxml(const std::string& FileName) {
-  std::vector<MixerSettingsLine> lines;
-  {
-    TAudioMixer mixer(nullptr);  // opens device 0 when there is one
-    for (int i = 0; i < mixer.MixerCount;) {
-      const int a = mixer.MixerId();
-      const int destinations = mixer.Destinations->Count();
-      for (int d = 0; d < destinations; ++d) {
-        const int connections = mixer.Destinations->Get(d)->Connections->Count();
-        for (int c = 0; c < connections; ++c) {
-          std::int32_t left = -1, right = -1, mute = -1;
-          bool stereo = false, volDisabled = false, muteDisabled = false, isSelect = false;
-          // The result is not looked at: a line that cannot be read is written with -1 values.
-          mixer.GetVolume(d, c, left, right, mute, stereo, volDisabled, muteDisabled, isSelect);
-          lines.push_back({a, d, c, left, right, mute});
-        }
-      }
-      if (++i < mixer.MixerCount) mixer.SetMixerId(i);
+void ForEachSourceLine(
+    const std::function<void(TAudioMixer& walker, int device, int dest, int conn)>& visit) {
+  TAudioMixer walker(nullptr);  // opens device 0 when there is one
+  for (int i = 0; i < walker.MixerCount;) {
+    const int destinations = walker.Destinations->Count();
+    for (int d = 0; d < destinations; ++d) {
+      const int connections = walker.Destinations->Get(d)->Connections->Count();
+      for (int c = 0; c < connections; ++c) visit(walker, i, d, c);
     }
+    if (++i < walker.MixerCount) walker.SetMixerId(i);
   }
-  WriteSettingsFile(ProgramFile(FileName), lines);
+}
+
+std::vector<MixerSettingsLine> CurrentMixerSettings() {
+  std::vector<MixerSettingsLine> lines;
+  ForEachSourceLine([&](TAudioMixer& mixer, int a, int d, int c) {
+    std::int32_t left = -1, right = -1, mute = -1;
+    bool stereo = false, volDisabled = false, muteDisabled = false, isSelect = false;
+    // The result is not looked at: a line that cannot be read is written with -1 values.
+    mixer.GetVolume(d, c, left, right, mute, stereo, volDisabled, muteDisabled, isSelect);
+    lines.push_back({a, d, c, left, right, mute});
+  });
+  return lines;
+}
+
+void savmixsettoxml(const std::string& FileName) {
+  WriteSettingsFile(ProgramFile(FileName), CurrentMixerSettings());
 }
 
 void ApplySettingsFileToMixer(const std::string& path, TAudioMixer& mixer,

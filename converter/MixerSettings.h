@@ -5,12 +5,23 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "converter/MixerSettingsFile.h"
 
 class TAudioMixer;
 
 namespace tw {
+
+// Walks every source line of every destination of every mixer device, device by device, with a
+// mixer object of its own opened on each device in turn: visit(walker, device, destination, line).
+// A machine without mixer devices visits nothing.
+void ForEachSourceLine(
+    const std::function<void(TAudioMixer& walker, int device, int dest, int conn)>& visit);
+
+// The volumes and mute or selection of every source line of every device, in walking order; -1
+// for what a line lacks or what cannot be read.
+std::vector<MixerSettingsLine> CurrentMixerSettings();
 
 // Writes every source line of every destination of every mixer device to the file FileName in the
 // program folder, replacing it. The walk uses a mixer object of its own, not a window's. A machine

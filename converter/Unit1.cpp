@@ -163,17 +163,10 @@ void TForm1::CreateComponents() {
 }
 
 void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {
-  connect(button, &QPushButton::clicked, this,
-          [this, handler] { Guard([&] { (this->*handler)(); }); });
+  BindClick(this, button, handler);
 }
 
-void TForm1::Guard(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    ShowMessage(QString::fromStdString(e.what()));
-  }
-}
+void TForm1::Guard(const std::function<void()>& handler) { Guarded(handler); }
 
 QString TForm1::TextOr(tw::TextId entry, const char* english) const {
   const QString text = Text(entry);

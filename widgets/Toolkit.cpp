@@ -106,6 +106,14 @@ void ShowMessage(const QString& text) {
   box.exec();
 }
 
+void Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowMessage(QString::fromUtf8(e.what()));
+  }
+}
+
 void SetMessageHook(std::function<void(const QString&)> hook) { MessageHook() = std::move(hook); }
 
 TAnswer AskQuestion(const QString& text, bool withCancel) {

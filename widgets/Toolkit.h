@@ -14,6 +14,7 @@
 //   needs (the left edge stays, the height too), so a status text longer than the designed width
 //   is never cut. A width set afterwards (a layout) holds until the next text or FitCaption().
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -92,6 +93,17 @@ class TFileDialog {
 // when the user has closed it. Tests capture the texts through the hook instead of showing a box.
 void ShowMessage(const QString& text);
 void SetMessageHook(std::function<void(const QString&)> hook);
+
+// Runs an event handler; an exception it raises is shown in a message box, as a toolkit's default
+// error handler would, and ends the handler there.
+void Guarded(const std::function<void()>& handler);
+
+// Runs window->handler() through Guarded on every click of `button`.
+template <class Window>
+void BindClick(Window* window, QAbstractButton* button, void (Window::*handler)()) {
+  QObject::connect(button, &QAbstractButton::clicked, window,
+                   [window, handler] { Guarded([&] { (window->*handler)(); }); });
+}
 
 // A question in a message box with the buttons Yes and No, or Yes, No and Cancel; no icon, the
 // application title as caption. Returns the button the user pressed (closing the box is Cancel

@@ -220,28 +220,28 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     list->SetColumns({"Pistes", "A", "B", "C"}, {255, 20, 20, 20});
 
   auto link = [this](TLinkLabel* label, void (TForm1::*handler)()) {
-    label->OnClick = [this, handler] { Guard([&] { (this->*handler)(); }); };
+    label->OnClick = [this, handler] { Guarded([&] { (this->*handler)(); }); };
   };
   link(ui.JvLinkLabel1, &TForm1::JvLinkLabel1Click);
   link(ui.JvLinkLabel2, &TForm1::JvLinkLabel2Click);
   link(ui.JvLinkLabel3, &TForm1::JvLinkLabel3Click);
   link(ui.JvLinkLabel4, &TForm1::JvLinkLabel4Click);
-  Bind(ui.Button1, &TForm1::Button1Click);
-  Bind(ui.Button2, &TForm1::Button2Click);
-  Bind(ui.Button3, &TForm1::Button3Click);
-  Bind(ui.Button4, &TForm1::Button4Click);
-  Bind(ui.Button5, &TForm1::Button5Click);
-  Bind(ui.Button6, &TForm1::Button6Click);
-  Bind(ui.Button7, &TForm1::Button7Click);
-  Bind(ui.Button8, &TForm1::Button8Click);
+  BindClick(this, ui.Button1, &TForm1::Button1Click);
+  BindClick(this, ui.Button2, &TForm1::Button2Click);
+  BindClick(this, ui.Button3, &TForm1::Button3Click);
+  BindClick(this, ui.Button4, &TForm1::Button4Click);
+  BindClick(this, ui.Button5, &TForm1::Button5Click);
+  BindClick(this, ui.Button6, &TForm1::Button6Click);
+  BindClick(this, ui.Button7, &TForm1::Button7Click);
+  BindClick(this, ui.Button8, &TForm1::Button8Click);
   ui.ListView1->OnMouseDown = [this](Qt::MouseButton b, int x, int y) {
-    Guard([&] { ListView1MouseDown(b, x, y); });
+    Guarded([&] { ListView1MouseDown(b, x, y); });
   };
-  ui.ListView1->OnClick = [this] { Guard([this] { ListView1Click(); }); };
+  ui.ListView1->OnClick = [this] { Guarded([this] { ListView1Click(); }); };
   ui.ListView2->OnMouseDown = [this](Qt::MouseButton b, int x, int y) {
-    Guard([&] { ListView2MouseDown(b, x, y); });
+    Guarded([&] { ListView2MouseDown(b, x, y); });
   };
-  ui.ListView2->OnClick = [this] { Guard([this] { ListView2Click(); }); };
+  ui.ListView2->OnClick = [this] { Guarded([this] { ListView2Click(); }); };
   // The wizard control shows what its events raise.
   ui.JvWizardInteriorPage6->OnFinishButtonClick = [this](bool& stop) {
     JvWizardInteriorPage6FinishButtonClick(stop);
@@ -276,19 +276,6 @@ void TForm1::CreateComponents() {
   WaveOut1->SetFileMode(foRewrite);
   WaveOut1->SetWavType(wtPCM);
   WaveOut1->SetBlockSize(512);
-}
-
-void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {
-  connect(button, &QPushButton::clicked, this,
-          [this, handler] { Guard([&] { (this->*handler)(); }); });
-}
-
-void TForm1::Guard(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    ShowMessage(QString::fromUtf8(e.what()));
-  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -450,7 +437,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // Tunewisp records as the user's volumes next: give back the state this run saved. A "sav.set"
     // from an earlier run is not this user's current state and is left alone.
     if (testRunning_) AbortTest();
-    if (saveDone_) Guard([this] { gload(); });
+    if (saveDone_) Guarded([this] { gload(); });
   }
   QWidget::closeEvent(event);
   if (OnClosed) OnClosed();
@@ -463,44 +450,28 @@ void TForm1::gload() { tw::ApplySettingsFileToMixer(tw::ProgramFile("sav.set"), 
 void TForm1::pload() { tw::ApplySettingsFileToMixer(tw::ProgramFile("lod.set"), *Mixer); }
 
 void TForm1::settozero() {
-  TAudioMixer walker(nullptr);  // opens device 0 when there is one
-  for (int i = 0; i < walker.MixerCount;) {
-    const int destinations = walker.Destinations->Count();
-    for (int d = 0; d < destinations; ++d) {
-      const int connections = walker.Destinations->Get(d)->Connections->Count();
-      for (int c = 0; c < connections; ++c) {
-        std::int32_t left = -1, right = -1, mute = -1;
-        bool stereo = false, volDisabled = false, muteDisabled = false, isSelect = false;
-        walker.GetVolume(d, c, left, right, mute, stereo, volDisabled, muteDisabled, isSelect);
-        Mixer->SetMixerId(i);
-        // Writing a selection back on a single-select control would ask for none selected, which
-        // the card refuses: such lines keep their selection and get only their volume.
-        Mixer->SetVolume(d, c, 0, 0, isSelect ? -1 : mute);
-      }
-    }
-    if (++i < walker.MixerCount) walker.SetMixerId(i);
-  }
+  tw::ForEachSourceLine([this](TAudioMixer& walker, int i, int d, int c) {
+    std::int32_t left = -1, right = -1, mute = -1;
+    bool stereo = false, volDisabled = false, muteDisabled = false, isSelect = false;
+    walker.GetVolume(d, c, left, right, mute, stereo, volDisabled, muteDisabled, isSelect);
+    Mixer->SetMixerId(i);
+    // Writing a selection back on a single-select control would ask for none selected, which the
+    // card refuses: such lines keep their selection and get only their volume.
+    Mixer->SetVolume(d, c, 0, 0, isSelect ? -1 : mute);
+  });
 }
 
 void TForm1::loadnames() {
-  TAudioMixer walker(nullptr);
   ui.ListView1->clear();
   ui.ListView2->clear();
-  for (int i = 0; i < walker.MixerCount;) {
-    const QString device = QString::fromLocal8Bit(walker.ProductName());
-    const int destinations = walker.Destinations->Count();
-    for (int d = 0; d < destinations; ++d) {
-      const TMixerConnections& connections = *walker.Destinations->Get(d)->Connections;
-      for (int c = 0; c < connections.Count(); ++c) {
-        const QString caption =
-            device + " | " + QString::fromLocal8Bit(connections.Get(c)->LineInfo.szName);
-        const QStringList numbers{QString::number(i), QString::number(d), QString::number(c)};
-        ui.ListView1->AddRow(caption, numbers);
-        ui.ListView2->AddRow(caption, numbers);
-      }
-    }
-    if (++i < walker.MixerCount) walker.SetMixerId(i);
-  }
+  tw::ForEachSourceLine([this](TAudioMixer& walker, int i, int d, int c) {
+    const QString caption =
+        QString::fromLocal8Bit(walker.ProductName()) + " | " +
+        QString::fromLocal8Bit(walker.Destinations->Get(d)->Connections->Get(c)->LineInfo.szName);
+    const QStringList numbers{QString::number(i), QString::number(d), QString::number(c)};
+    ui.ListView1->AddRow(caption, numbers);
+    ui.ListView2->AddRow(caption, numbers);
+  });
 }
 
 void TForm1::SetRowVolume(const TListView* list, int row, int left, int right, int muteOrSelect) {

@@ -106,9 +106,6 @@ class TForm1 : public QWidget {
   enum TestLabel { kRead, kRecord, kRestore, kReadWav, kNoSound, kSpeakers, kOtherTrack, kLabels };
 
   void CreateComponents();
-  void Bind(QPushButton* button, void (TForm1::*handler)());
-  // Runs a handler; an exception it raises is shown in a message box.
-  void Guard(const std::function<void()>& handler);
   void ChooseLanguage(int language);
   void ApplyTexts(int language);
   // Opens `path` under the MCI alias "song" and plays it; `missing` is the message when there is no

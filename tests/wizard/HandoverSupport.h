@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "converter/MixerSettingsFile.h"
+#include "converter/MixerSettings.h"
 #include "converter/ProgramFolder.h"
-#include "mixer/AMixer.h"
 
 inline constexpr const char* kHandoverLog = "handover.log";
 
@@ -29,16 +28,6 @@ class HandoverLog {
 // Every source line of every mixer device, one settings-file line each.
 inline std::string MixerStateText() {
   std::string text;
-  TAudioMixer mixer(nullptr);
-  for (int i = 0; i < mixer.MixerCount;) {
-    for (int d = 0; d < mixer.Destinations->Count(); ++d)
-      for (int c = 0; c < mixer.Destinations->Get(d)->Connections->Count(); ++c) {
-        tw::MixerSettingsLine l{i, d, c, -1, -1, -1};
-        bool stereo, volDisabled, muteDisabled, isSelect;
-        mixer.GetVolume(d, c, l.L, l.R, l.M, stereo, volDisabled, muteDisabled, isSelect);
-        text += tw::FormatSettingsLine(l) + "\r\n";
-      }
-    if (++i < mixer.MixerCount) mixer.SetMixerId(i);
-  }
+  for (const auto& line : tw::CurrentMixerSettings()) text += tw::FormatSettingsLine(line) + "\r\n";
   return text;
 }

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "FormFixture.h"
-#include "converter/MixerSettingsFile.h"
+#include "WizardCourse.h"
+#include "converter/MixerSettings.h"
 #include "mixer/AMixer.h"
 #include "platform/system/Shell.h"
 #include "widgets/Toolkit.h"
@@ -31,7 +32,6 @@ class WizardFixture : public FormFixture {
     SetQuestionHook([this](const QString& text, bool withCancel) {
       questions << text;
       questionHadCancel.push_back(withCancel);
-      if (onQuestion) onQuestion();
       if (answers.empty()) return withCancel ? TAnswer::Cancel : TAnswer::No;
       const TAnswer a = answers.front();
       answers.pop_front();
@@ -60,38 +60,19 @@ class WizardFixture : public FormFixture {
     QVERIFY2(b->isVisibleTo(b->window()), qPrintable(b->objectName() + " is not shown"));
     b->click();
   }
-  void clickLink(TLinkLabel* link) { QTest::mouseClick(link, Qt::LeftButton); }
+  void clickLink(TLinkLabel* link) { ClickLink(link); }
   void clickRow(TListView* list, int row, Qt::MouseButton button = Qt::LeftButton) {
-    QTest::mouseClick(list->viewport(), button, {}, list->RowCentre(row));
+    ClickRow(list, row, button);
   }
-
-  // English (or French), the Xp path, the save and zero pages: the playback page is shown.
-  void toPlaybackPage(bool french = false) {
-    clickLink(french ? form->ui.JvLinkLabel1 : form->ui.JvLinkLabel2);
-    clickLink(form->ui.JvLinkLabel4);
-    wizard().Click(wbNext);
-    wizard().Click(wbNext);
-    click(form->ui.Button1);
-    wizard().Click(wbNext);
-    click(form->ui.Button2);
-    wizard().Click(wbNext);
-  }
-  // The row of the line `name` of destination `dest`, -1 when none.
   static int row(const TListView* list, int dest, const QString& name) {
-    for (int r = 0; r < list->RowCount(); ++r)
-      if (list->SubItem(r, 1).toInt() == dest && list->Caption(r).endsWith(" | " + name)) return r;
-    return -1;
+    return RowOf(list, dest, name);
   }
-  // Playback line "SW Synth" chosen, then Next: the record page is shown.
-  void toRecordPage() {
-    toPlaybackPage();
-    clickRow(form->ui.ListView1, row(form->ui.ListView1, 0, "SW Synth"));
-    wizard().Click(wbNext);
-  }
+  void toPlaybackPage(bool french = false) { ToPlaybackPage(*form, french); }
+  void toRecordPage() { ToRecordPage(*form); }
   // "Stereo Mix" chosen as recording line, answered Yes.
   void chooseStereoMix() {
     answers.push_back(TAnswer::Yes);
-    clickRow(form->ui.ListView2, row(form->ui.ListView2, 1, "Stereo Mix"));
+    ClickStereoMix(*form);
   }
 
   // The state of a line of device 0 as another program sees it.
@@ -115,22 +96,6 @@ class WizardFixture : public FormFixture {
       if (QString(connections.Get(c)->LineInfo.szName) == name)
         mixer.SetVolume(dest, c, volume, volume, mute);
   }
-  // Every source line of every device, as a settings file would hold it.
-  static std::vector<tw::MixerSettingsLine> mixerState() {
-    std::vector<tw::MixerSettingsLine> lines;
-    TAudioMixer mixer(nullptr);
-    for (int i = 0; i < mixer.MixerCount;) {
-      for (int d = 0; d < mixer.Destinations->Count(); ++d)
-        for (int c = 0; c < mixer.Destinations->Get(d)->Connections->Count(); ++c) {
-          tw::MixerSettingsLine l{i, d, c, -1, -1, -1};
-          bool stereo, volDisabled, muteDisabled, isSelect;
-          mixer.GetVolume(d, c, l.L, l.R, l.M, stereo, volDisabled, muteDisabled, isSelect);
-          lines.push_back(l);
-        }
-      if (++i < mixer.MixerCount) mixer.SetMixerId(i);
-    }
-    return lines;
-  }
   std::vector<tw::MixerSettingsLine> fileState(const char* name) const {
     std::vector<tw::MixerSettingsLine> lines;
     tw::ApplySettingsFile(folder.file(name),
@@ -143,7 +108,6 @@ class WizardFixture : public FormFixture {
   QStringList questions;
   std::vector<bool> questionHadCancel;
   std::deque<TAnswer> answers;  // none left: Cancel where offered, else No
-  std::function<void()> onQuestion;
   std::vector<platform::ShellRequest> started;
   std::intptr_t shellResult = 42;
 };

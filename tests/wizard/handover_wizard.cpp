@@ -3,42 +3,23 @@
 // which starts Tunewisp. What it saw goes to the program folder's log.
 
 #include <QApplication>
-#include <QTest>
 #include <QTimer>
 
 #include "HandoverSupport.h"
+#include "WizardCourse.h"
 #include "widgets/Toolkit.h"
 #include "widgets/Wizard.h"
 #include "wizard/Unit1.h"
 
 namespace {
 
-int Row(const TListView* list, int dest, const QString& name) {
-  for (int r = 0; r < list->RowCount(); ++r)
-    if (list->SubItem(r, 1).toInt() == dest && list->Caption(r).endsWith(" | " + name)) return r;
-  return -1;
-}
-
 void Drive(TForm1& form, const HandoverLog& log) {
-  auto& ui = form.ui;
-  TWizard& wizard = *ui.JvWizard1;
-  auto clickRow = [](TListView* list, int row) {
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->RowCentre(row));
-  };
-  QTest::mouseClick(ui.JvLinkLabel2, Qt::LeftButton);
-  QTest::mouseClick(ui.JvLinkLabel4, Qt::LeftButton);
+  TWizard& wizard = *form.ui.JvWizard1;
+  ToRecordPage(form);
+  ClickStereoMix(form);
+  form.ui.Button4->click();
   wizard.Click(wbNext);
-  wizard.Click(wbNext);
-  ui.Button1->click();
-  wizard.Click(wbNext);
-  ui.Button2->click();
-  wizard.Click(wbNext);
-  clickRow(ui.ListView1, Row(ui.ListView1, 0, "SW Synth"));
-  wizard.Click(wbNext);
-  clickRow(ui.ListView2, Row(ui.ListView2, 1, "Stereo Mix"));
-  ui.Button4->click();
-  wizard.Click(wbNext);
-  log(wizard.ActivePage() == ui.JvWizardInteriorPage7 ? "done page" : "not on the done page");
+  log(wizard.ActivePage() == form.ui.JvWizardInteriorPage7 ? "done page" : "not on the done page");
   log("finish");
   wizard.Click(wbFinish);
 }

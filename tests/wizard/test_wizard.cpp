@@ -63,9 +63,8 @@ class WizardTest : public QObject {
   void testRecordsKeepsAndDrops();
   void finishRestoresTheUserStateAndStartsTunewisp();
   void cancelAppliesSavedSettings();
-  void secondTestClickDoesNothing();
-  void cancelDuringTestDropsItsDefault();
-  void backDuringTestStillAsks();
+  void clicksDuringTheTest_data();
+  void clicksDuringTheTest();
   void closeByFrameGivesBackOnlyThisRunsState();
   void noSoundFontIsSaid();
 };
@@ -182,7 +181,7 @@ void WizardTest::finishOnTheOsPageEmptiesTheSettingsFiles() {
   fx.folder.write("Tunewisp", "#!/bin/sh\n");
   std::filesystem::permissions(fx.folder.file("Tunewisp"), std::filesystem::perms::owner_exec,
                                std::filesystem::perm_options::add);
-  const auto before = WizardFixture::mixerState();
+  const auto before = tw::CurrentMixerSettings();
   fx.clickLink(ui.JvLinkLabel2);
   fx.clickLink(ui.JvLinkLabel3);
   fx.click(ui.Button6);
@@ -194,7 +193,7 @@ void WizardTest::finishOnTheOsPageEmptiesTheSettingsFiles() {
     QCOMPARE(fx.folder.read(name), std::string());
   }
   // The empty "sav.set" changed nothing; Tunewisp was started from the program folder.
-  QVERIFY(WizardFixture::mixerState() == before);
+  QVERIFY(tw::CurrentMixerSettings() == before);
   QVERIFY(fx.closed);
   QCOMPARE(fx.started.back().target, fx.folder.file("Tunewisp"));
 }
@@ -203,11 +202,11 @@ void WizardTest::saveAndZeroPages() {
   WizardFixture fx;
   auto& ui = fx.form->ui;
   WizardFixture::setLine(0, "Wave", 30000, 0);
-  const auto user = WizardFixture::mixerState();
+  const auto user = tw::CurrentMixerSettings();
   fx.toPlaybackPage();
   QVERIFY(fx.fileState("sav.set") == user);
   // Every source line at 0, mutes and the recording selection as they were.
-  const auto zeroed = WizardFixture::mixerState();
+  const auto zeroed = tw::CurrentMixerSettings();
   QCOMPARE(zeroed.size(), user.size());
   for (std::size_t i = 0; i < zeroed.size(); ++i) {
     QVERIFY(zeroed[i].L <= 0 && zeroed[i].R <= 0);
@@ -246,7 +245,7 @@ void WizardTest::playbackLineAndReset() {
   QVERIFY(list->Checked(synth));
   QCOMPARE(WizardFixture::line(0, "SW Synth").left, 25000);
   QCOMPARE(WizardFixture::line(0, "SW Synth").right, 25000);
-  QVERIFY(fx.fileState("lod.set") == WizardFixture::mixerState());
+  QVERIFY(fx.fileState("lod.set") == tw::CurrentMixerSettings());
   QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
   tw::pause(300);
   QVERIFY2(MelodyPosition() > 0, "the test melody does not play");
@@ -300,7 +299,7 @@ void WizardTest::recordLineChoice() {
   fx.clickRow(list, WizardFixture::row(list, 1, "Line In"));
   QCOMPARE(fx.questions.size(), 2);
   for (int r = 0; r < list->RowCount(); ++r) QVERIFY(!list->Checked(r));
-  QVERIFY(WizardFixture::mixerState() == fx.fileState("lod.set"));
+  QVERIFY(tw::CurrentMixerSettings() == fx.fileState("lod.set"));
 }
 
 void WizardTest::testRecordsKeepsAndDrops() {
@@ -308,7 +307,7 @@ void WizardTest::testRecordsKeepsAndDrops() {
   auto& ui = fx.form->ui;
   fx.toRecordPage();
   fx.chooseStereoMix();
-  const auto chosen = WizardFixture::mixerState();
+  const auto chosen = tw::CurrentMixerSettings();
   const auto user = fx.fileState("sav.set");
   QVERIFY(chosen != user);
 
@@ -316,7 +315,7 @@ void WizardTest::testRecordsKeepsAndDrops() {
   fx.click(ui.Button4);
   // "default.set" holds the state of the moment "Test" was pressed, not the restored one.
   QVERIFY(fx.fileState("default.set") == chosen);
-  QVERIFY(WizardFixture::mixerState() == user);
+  QVERIFY(tw::CurrentMixerSettings() == user);
   QCOMPARE(fx.questions.size(), 2);
   QVERIFY(fx.questions[1].startsWith("Keep these settings ?\r\n"));
   QVERIFY(!fx.questionHadCancel[1]);
@@ -358,7 +357,7 @@ void WizardTest::finishRestoresTheUserStateAndStartsTunewisp() {
   fx.folder.write("Tunewisp", "");
   std::filesystem::permissions(fx.folder.file("Tunewisp"), std::filesystem::perms::owner_all);
   fx.click(fx.wizard().FinishButton());
-  QVERIFY(WizardFixture::mixerState() == fx.fileState("sav.set"));
+  QVERIFY(tw::CurrentMixerSettings() == fx.fileState("sav.set"));
   QVERIFY(fx.closed);
   QCOMPARE(int(fx.started.size()), 1);
   QCOMPARE(fx.started[0].target, fx.folder.file("Tunewisp"));
@@ -369,7 +368,7 @@ void WizardTest::cancelAppliesSavedSettings() {
   {
     // A "sav.set" left by an earlier run is applied, even before anything was saved in this one.
     WizardFixture fx;
-    auto lines = WizardFixture::mixerState();
+    auto lines = tw::CurrentMixerSettings();
     for (auto& l : lines) l.L = l.R = (l.L >= 0 ? 4321 : l.L);
     tw::WriteSettingsFile(fx.folder.file("sav.set"), lines);
     fx.clickLink(fx.form->ui.JvLinkLabel2);
@@ -391,99 +390,74 @@ void WizardTest::cancelAppliesSavedSettings() {
   }
 }
 
-void WizardTest::secondTestClickDoesNothing() {
+void WizardTest::clicksDuringTheTest_data() {
+  QTest::addColumn<QString>("click");
+  QTest::newRow("Test again") << "test";
+  QTest::newRow("Cancel") << "cancel";
+  QTest::newRow("Back") << "back";
+  QTest::newRow("frame close") << "close";
+}
+
+void WizardTest::clicksDuringTheTest() {
+  QFETCH(QString, click);
   WizardFixture fx;
   auto& ui = fx.form->ui;
   fx.toRecordPage();
   fx.chooseStereoMix();
-  const auto chosen = WizardFixture::mixerState();
+  const auto chosen = tw::CurrentMixerSettings();
   CardSpeed speed(5);
   bool ran = false;
-  DuringRecording(fx, ran, [&] { ui.Button4->click(); });
+  DuringRecording(fx, ran, [&] {
+    if (click == "test") ui.Button4->click();
+    if (click == "cancel") fx.wizard().Click(wbCancel);
+    if (click == "back") fx.wizard().Click(wbBack);
+    if (click == "close") fx.form->close();
+  });
   fx.answers.push_back(TAnswer::Yes);
   fx.click(ui.Button4);
   QVERIFY(ran);
-  // No busy error, one question, and the default taken before the first recording.
-  QVERIFY2(fx.messages.isEmpty(), qPrintable(fx.messages.join("; ")));
-  QCOMPARE(fx.questions.size(), 2);
-  QVERIFY(fx.fileState("default.set") == chosen);
   QVERIFY(!fx.form->TestRunning());
-}
-
-void WizardTest::cancelDuringTestDropsItsDefault() {
-  WizardFixture fx;
-  auto& ui = fx.form->ui;
-  fx.toRecordPage();
-  fx.chooseStereoMix();
-  CardSpeed speed(5);
-  bool ran = false;
-  DuringRecording(fx, ran, [&] { fx.wizard().Click(wbCancel); });
-  fx.answers.push_back(TAnswer::Yes);
-  fx.click(ui.Button4);
-  QVERIFY(ran);
-  QVERIFY(fx.closed);
-  QCOMPARE(fx.questions.size(), 1);  // only the recording-line question
-  QVERIFY(!fx.folder.exists("default.set"));
-  QVERIFY(WizardFixture::mixerState() == fx.fileState("sav.set"));
-  QVERIFY(std::filesystem::file_size(fx.folder.file("t.wav")) < std::uintmax_t(kTestBytes));
-  QVERIFY(fx.started.empty());
-}
-
-void WizardTest::backDuringTestStillAsks() {
-  WizardFixture fx;
-  auto& ui = fx.form->ui;
-  fx.toRecordPage();
-  fx.chooseStereoMix();
-  CardSpeed speed(5);
-  bool ran = false;
-  DuringRecording(fx, ran, [&] { fx.wizard().Click(wbBack); });
-  fx.answers.push_back(TAnswer::Yes);
-  fx.click(ui.Button4);
-  QVERIFY(ran);
-  QCOMPARE(fx.page(), ui.JvWizardInteriorPage4);
-  QCOMPARE(fx.questions.size(), 2);
-  // The answer gives the record page its Next although the playback page is shown.
-  QCOMPARE(ui.JvWizardInteriorPage5->Buttons(), unsigned(wbBack | wbNext | wbCancel));
-  QVERIFY(fx.folder.exists("default.set"));
-  for (int r = 0; r < ui.ListView2->RowCount(); ++r) QVERIFY(!ui.ListView2->Checked(r));
-  QVERIFY(std::filesystem::file_size(fx.folder.file("t.wav")) < std::uintmax_t(kTestBytes));
+  QVERIFY2(fx.messages.isEmpty(), qPrintable(fx.messages.join("; ")));
+  // A second "Test" does nothing. Cancel and a close end the test at once: no playback, no
+  // question, and the default it wrote goes. Back cuts the recording short, and the test still
+  // asks.
+  const bool ends = click == "cancel" || click == "close";
+  QCOMPARE(fx.questions.size(), ends ? 1 : 2);
+  QCOMPARE(fx.folder.exists("default.set"), !ends);
+  if (!ends) QVERIFY(fx.fileState("default.set") == chosen);
+  QCOMPARE(fx.closed, ends);
+  QVERIFY(tw::CurrentMixerSettings() == fx.fileState("sav.set"));
+  QCOMPARE(std::filesystem::file_size(fx.folder.file("t.wav")) < std::uintmax_t(kTestBytes),
+           click != "test");
+  if (click == "back") {
+    // The answer gives the record page its Next although the playback page is shown.
+    QCOMPARE(fx.page(), ui.JvWizardInteriorPage4);
+    QCOMPARE(ui.JvWizardInteriorPage5->Buttons(), unsigned(wbBack | wbNext | wbCancel));
+    for (int r = 0; r < ui.ListView2->RowCount(); ++r) QVERIFY(!ui.ListView2->Checked(r));
+  }
 }
 
 void WizardTest::closeByFrameGivesBackOnlyThisRunsState() {
   {
     WizardFixture fx;
-    const auto user = WizardFixture::mixerState();
+    const auto user = tw::CurrentMixerSettings();
     fx.toPlaybackPage();
-    QVERIFY(WizardFixture::mixerState() != user);
+    QVERIFY(tw::CurrentMixerSettings() != user);
     fx.form->close();
     QVERIFY(fx.closed);
-    QVERIFY(WizardFixture::mixerState() == user);
+    QVERIFY(tw::CurrentMixerSettings() == user);
     QVERIFY(fx.started.empty());
   }
   {
     // An earlier run's "sav.set" is not this user's current state.
     WizardFixture fx;
-    auto lines = WizardFixture::mixerState();
+    auto lines = tw::CurrentMixerSettings();
     for (auto& l : lines) l.L = l.R = (l.L >= 0 ? 4321 : l.L);
     tw::WriteSettingsFile(fx.folder.file("sav.set"), lines);
     WizardFixture::setLine(0, "Wave", 777, 0);
     fx.clickLink(fx.form->ui.JvLinkLabel2);
     fx.form->close();
     QCOMPARE(WizardFixture::line(0, "Wave").left, 777);
-  }
-  {
-    // During a test: the recording ends, its unapproved default goes, the user's state comes back.
-    WizardFixture fx;
-    fx.toRecordPage();
-    fx.chooseStereoMix();
-    CardSpeed speed(5);
-    bool ran = false;
-    DuringRecording(fx, ran, [&] { fx.form->close(); });
-    fx.click(fx.form->ui.Button4);
-    QVERIFY(ran);
-    QCOMPARE(fx.questions.size(), 1);
-    QVERIFY(!fx.folder.exists("default.set"));
-    QVERIFY(WizardFixture::mixerState() == fx.fileState("sav.set"));
   }
 }
 
