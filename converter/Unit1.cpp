@@ -27,6 +27,7 @@
 #include "platform/system/Files.h"
 #include "platform/system/Shell.h"
 #include "widgets/Toolkit.h"
+#include "widgets/WholeControls.h"
 
 TForm1* Form1 = nullptr;
 
@@ -97,6 +98,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(qApp, &QGuiApplication::focusWindowChanged, this,
           [this](QWindow* window) { ProgramWindowActivated(window); });
 
+  DrawWhole(this);
   Guard([this] { FormCreate(); });
 }
 
@@ -253,6 +255,8 @@ void TForm1::Stabilize() {
   for (QWidget* control : std::initializer_list<QWidget*>{ui.Wav, ui.Mp3, ui.Ogg, ui.Edit1,
                                                           ui.Edit2, ui.JvXPButton4, ui.JvXPButton5})
     control->setEnabled(fileSettings);
+  // A caption that changed may need more room.
+  DrawWindowsWhole();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -351,14 +355,12 @@ void TForm1::FormActivate() {
   if (PendingLanguage >= 1 && PendingLanguage <= 5) {
     LoadLanguageFile(tw::kLanguages[PendingLanguage - 1].file);
     ApplyLayout(kLayouts[PendingLanguage - 1]);
-    FitLabels();
   } else if (first && ui.ComboBox3->ItemIndex() < 0) {
     // "lang.ini" names no language we know: show English rather than an empty table's blank
     // captions, and leave the file and the combo as they are.
     try {
       LoadLanguageFile("en.ini");
       ApplyLayoutEnFr();
-      FitLabels();
     } catch (const tw::EInOutError&) {
     }
   }
@@ -420,15 +422,6 @@ void TForm1::ChangeLanguage(int Index) {
   LoadLanguageFile(row.file);
   tolang();
   ApplyLayout(tw::LayoutOfLanguage(Index));
-  FitLabels();
-}
-
-// The layouts' label widths were measured for the captions in the designer's font: after a layout
-// the labels take the room their captions need in ours, so no caption is cut.
-void TForm1::FitLabels() {
-  for (TLabel* label : findChildren<TLabel*>()) label->FitCaption();
-  if (Form7)
-    for (TLabel* label : Form7->findChildren<TLabel*>()) label->FitCaption();
 }
 
 void TForm1::ComboBox3Change() {
@@ -453,8 +446,19 @@ void TForm1::ApplyLayout(tw::Layout layout) {
     auto* control = window->findChild<QWidget*>(QString::fromLatin1(row.control));
     if (!control) continue;
     const tw::Geometry& g = row.byLayout[static_cast<std::size_t>(layout)];
-    control->setGeometry(g.left, g.top, g.width, g.height);
+    SetLayoutGeometry(control, QRect(g.left, g.top, g.width, g.height));
   }
+  DrawWindowsWhole();
+}
+
+void TForm1::DrawWindowsWhole() {
+  // The layouts were measured for another toolkit's fonts and indicators: each window is drawn
+  // with its controls whole around the layout's rectangles.
+  QList<QWidget*> windows;
+  for (const auto& row : tw::kLayoutRows)
+    if (QWidget* window = LayoutWindow(row.window); window && !windows.contains(window))
+      windows << window;
+  for (QWidget* window : windows) DrawWhole(window);
 }
 
 void TForm1::DumpLayout() {
@@ -466,7 +470,7 @@ void TForm1::DumpLayout() {
     if (!window) continue;
     auto* control = window->findChild<QWidget*>(QString::fromLatin1(row.control));
     if (!control) continue;
-    const QRect g = control->geometry();
+    const QRect g = LayoutGeometry(control);
     const std::string prefix = std::string(row.window) + "." + row.control + ".";
     const std::pair<const char*, int> values[] = {
         {"height", g.height()}, {"left", g.x()}, {"top", g.y()}, {"width", g.width()}};

@@ -185,8 +185,8 @@ class TForm1 : public QWidget {
 
  private:
   QWidget* LayoutWindow(const char* name);
-  // Every label of the windows sized to its caption again.
-  void FitLabels();
+  // Draws every window that a layout places with its controls whole (widgets/WholeControls.h).
+  void DrawWindowsWhole();
   // Back to rest after a playback that was stopped or failed.
   void EndPlayback(bool revertPresets);
   void CreateComponents();

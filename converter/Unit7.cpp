@@ -6,6 +6,7 @@
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
 #include "widgets/Toolkit.h"
+#include "widgets/WholeControls.h"
 
 TForm7* Form7 = nullptr;
 
@@ -18,6 +19,7 @@ TForm7::TForm7(QWidget* parent) : QWidget(parent, Qt::Tool) {
   ui.Edit1->installEventFilter(this);
   connect(ui.Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
   connect(ui.JvXPButton1, &QPushButton::clicked, this, [this] { JvXPButton1Click(); });
+  DrawWhole(this);
   Form7 = this;
 }
 

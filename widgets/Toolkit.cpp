@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/runtime/GuiThread.h"
+#include "widgets/WholeControls.h"
 
 TRadioButton::TRadioButton(QWidget* parent) : QRadioButton(parent) {
   // Qt's toggled(true) arrives exactly when the button becomes checked, after the other buttons of
@@ -39,14 +40,8 @@ TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
 
 void TLabel::setText(const QString& text) {
   QLabel::setText(text);
-  FitCaption();
-}
-
-void TLabel::FitCaption() {
-  // The size hint covers the text's drawn extent, which can pass its advance by a pixel.
-  const int needed =
-      text().isEmpty() ? 0 : std::max(fontMetrics().horizontalAdvance(text()), sizeHint().width());
-  resize(needed, height());
+  // Before its window was first drawn whole, the label keeps its designed geometry as its layout.
+  if (HasLayoutGeometry(this)) DrawWhole(window());
 }
 
 namespace {

@@ -10,9 +10,9 @@
 // - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
 //   then OnChange.
 // - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
-// - TLabel: a label sizes itself to its caption. Each new text sets its width to what the text
-//   needs (the left edge stays, the height too), so a status text longer than the designed width
-//   is never cut. A width set afterwards (a layout) holds until the next text or FitCaption().
+// - TLabel: a new caption is drawn whole. Once its window has been drawn whole (WholeControls.h),
+//   each new text draws the window whole again, so a status text longer than the label's layout
+//   width is never cut and the captions beside it move along.
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -59,10 +59,8 @@ class TLabel : public QLabel {
  public:
   explicit TLabel(QWidget* parent = nullptr);
   // Hides QLabel::setText, so that every text given through a TLabel, the generated window code's
-  // included, sizes the label.
+  // included, is drawn whole.
   void setText(const QString& text);
-  // Width := the width the current text needs.
-  void FitCaption();
 };
 
 // A file dialog that keeps the last name chosen: after a cancel, FileName still holds it.
