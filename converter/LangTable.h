@@ -87,6 +87,7 @@ enum class TextId : int {
   MidiUnreadable = 76,
   OutputIsInput = 77,
   SecondCopyRuns = 78,
+  Mp3No144 = 81,
 };
 
 struct LanguageRow {

@@ -29,8 +29,9 @@ std::vector<MixerSettingsLine> CurrentMixerSettings();
 void savmixsettoxml(const std::string& FileName);
 
 // The reading rule applied to `mixer`: for each line, SetMixerId(A) and SetVolume(B, C, L, R, M),
-// then `afterLine` (when given) with the line. Throws as ApplySettingsFile does; the lines before a
-// malformed one stay applied. The mixer stays on the device of the last line.
+// then `afterLine` (when given) with the line. A line whose device A does not exist is skipped.
+// Throws as ApplySettingsFile does; the lines before a malformed one stay applied. The mixer stays
+// on the device of the last line.
 void ApplySettingsFileToMixer(const std::string& path, TAudioMixer& mixer,
                               const std::function<void(const MixerSettingsLine&)>& afterLine = {});
 

@@ -17,6 +17,7 @@
 #include "audio/ACS_Vorbis.h"
 #include "audio/ACS_Wave.h"
 #include "converter/Errors.h"
+#include "converter/FileNames.h"
 #include "converter/MixerSettings.h"
 #include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
@@ -169,6 +170,8 @@ void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {
 }
 
 void TForm1::Guard(const std::function<void()>& handler) { Guarded(handler); }
+
+std::uint32_t TForm1::Handle() { return static_cast<std::uint32_t>(winId()); }
 
 QString TForm1::TextOr(tw::TextId entry, const char* english) const {
   const QString text = Text(entry);
@@ -339,9 +342,8 @@ void TForm1::FormActivate() {
     const std::string folder = tw::ProgramFolder();
     platform::SetCurrentDirectoryA(folder.c_str());
     const std::string wizard = folder + "/Knobwarden.exe";
-    const auto started =
-        platform::ShellExecuteA(static_cast<std::uint32_t>(winId()), nullptr, wizard.c_str(),
-                                nullptr, nullptr, platform::SW_SHOWNORMAL);
+    const auto started = platform::ShellExecuteA(Handle(), nullptr, wizard.c_str(), nullptr,
+                                                 nullptr, platform::SW_SHOWNORMAL);
     // Closing without a word would leave the user with no program at all; staying open would try
     // again at every activation. Say why once, then close as when the wizard starts.
     if (started <= 32)
@@ -577,17 +579,16 @@ void TForm1::JvXPButton6Click() {
 
   bool endedByItself = false;
   try {
+    // The end test and the progress bar each ask the sequencer, so the bar shows the position of
+    // the moment it is drawn.
     for (;;) {
+      if (GetMidiPosition() >= MidiLengthMs) break;
       if (phase_ != Phase::Playing) break;
-      const int position = GetMidiPosition();
-      if (position >= MidiLengthMs) {
-        endedByItself = true;
-        break;
-      }
       ui.ProgressBar1->setValue(
-          static_cast<int>(static_cast<std::int64_t>(position) * 100 / MidiLengthMs));
+          static_cast<int>(static_cast<std::int64_t>(GetMidiPosition()) * 100 / MidiLengthMs));
       tw::pause(500);
     }
+    endedByItself = GetMidiPosition() >= MidiLengthMs;
   } catch (const std::exception& e) {
     // The sequencer stopped answering: end the playback as a Stop would, and say why.
     if (phase_ == Phase::Playing) EndPlayback(ui.CheckBox1->Checked());
@@ -609,9 +610,8 @@ void TForm1::JvXPButton6Click() {
 // Output settings
 
 void TForm1::ReplaceExtension(const QString& extension) {
-  QString name = ui.Edit2->text();
-  if (name.size() >= 4) name.chop(4);
-  ui.Edit2->setText(name + extension);
+  ui.Edit2->setText(
+      QString::fromStdString(tw::WithExtension(Std(ui.Edit2->text()), Std(extension))));
 }
 
 void TForm1::WavClick() {
@@ -657,9 +657,27 @@ void TForm1::LimitMp3AtLeast32() {
 
 namespace {
 
-// The highest Ogg Vorbis item for mono at 11025 Hz: "48". The Vorbis encoder refuses 56 kbit/s
-// and more for that format, so the list must not be moved there.
+// "144" is a bit rate of the lower MP3 sample rates only: at 32000 and 44100 Hz the encoder would
+// write 128 kbit/s instead. The next rate up, "160", takes its place there.
+constexpr int kMp3Item144 = 12;
+constexpr int kMp3Item160 = 13;
+
+}  // namespace
+
+bool TForm1::LimitMp3Not144() {
+  if (ui.RadioButton4->Checked() || ui.ComboBox1->ItemIndex() != kMp3Item144) return false;
+  ui.ComboBox1->SetItemIndex(kMp3Item160);
+  MP3Out1->SetBitRate(br160);
+  return true;
+}
+
+namespace {
+
+// The highest Ogg Vorbis items the encoder takes for mono: "48" at 11025 Hz (it refuses 56 kbit/s
+// and more) and "224" at 44100 Hz (it refuses 256 and 320). The list must not be moved above them.
 constexpr int kOggMono11025Max = 1;
+constexpr int kOggMono44100Max = 11;
+constexpr int kOggAuto = 14;
 
 // Items 0..13 of the Ogg Vorbis list are bbr45..bbr320; item 14 is "Auto".
 TVorbisBitRate OggBitRateOfItem(int index) {
@@ -671,6 +689,13 @@ TVorbisBitRate OggBitRateOfItem(int index) {
 void TForm1::SetOggIndex(int index) {
   ui.ComboBox2->SetItemIndex(index);
   VorbisOut1->SetDesiredNominalBitrate(OggBitRateOfItem(index));
+}
+
+void TForm1::LimitOggMono44100() {
+  const int index = ui.ComboBox2->ItemIndex();
+  if (ui.RadioButton6->Checked() && ui.RadioButton3->Checked() && index != kOggAuto &&
+      index > kOggMono44100Max)
+    SetOggIndex(kOggMono44100Max);
 }
 
 void TForm1::RadioButton4Click() {
@@ -696,6 +721,7 @@ void TForm1::RadioButton5Click() {
     AudioIn1->SetInSampleRate(32000);
     MP3Out1->SetSampleRate(sr32kHz);
     LimitMp3AtLeast32();
+    LimitMp3Not144();
   } else if (ui.Ogg->Checked()) {
     AudioIn1->SetInSampleRate(32000);
     if (ui.RadioButton3->Checked() && ui.ComboBox2->ItemIndex() > 8) SetOggIndex(9);
@@ -706,6 +732,8 @@ void TForm1::RadioButton6Click() {
   AudioIn1->SetInSampleRate(44100);
   MP3Out1->SetSampleRate(sr44kHz);
   LimitMp3AtLeast32();
+  LimitMp3Not144();
+  LimitOggMono44100();
 }
 
 void TForm1::RadioButton3Click() {
@@ -716,6 +744,7 @@ void TForm1::RadioButton3Click() {
   if (index == 14) return;
   if (ui.RadioButton4->Checked() && index > kOggMono11025Max) SetOggIndex(kOggMono11025Max);
   if (ui.RadioButton5->Checked() && ui.ComboBox2->ItemIndex() > 8) SetOggIndex(9);
+  LimitOggMono44100();
 }
 
 void TForm1::RadioButton7Click() {
@@ -740,6 +769,10 @@ void TForm1::hange() {
     MP3Out1->SetBitRate(br32);
     ShowMessage("Min 32");
   }
+  if (LimitMp3Not144())
+    ShowMessage(TextOr(tw::TextId::Mp3No144,
+                       "An MP3 file at 32000 or 44100 Hz cannot have 144 kbit/s: "
+                       "160 kbit/s is used."));
 }
 
 void TForm1::ComboBox2Change() {
@@ -753,6 +786,7 @@ void TForm1::ComboBox2Change() {
     SetOggIndex(9);
   if (ui.RadioButton4->Checked() && ui.ComboBox2->ItemIndex() > kOggMono11025Max && !stereo)
     SetOggIndex(kOggMono11025Max);
+  LimitOggMono44100();
 }
 
 void TForm1::JvXPButton4Click() {
@@ -1007,14 +1041,15 @@ QString TForm1::HelpPage(int languageIndex) {
 }
 
 void TForm1::JvXPButton8Click() {
-  platform::ShellExecuteA(0, nullptr, Std(WebsitePage()).c_str(), nullptr, nullptr,
+  platform::ShellExecuteA(Handle(), nullptr, Std(WebsitePage()).c_str(), nullptr, nullptr,
                           platform::SW_SHOWNORMAL);
 }
 
 void TForm1::JvXPButton11Click() {
   const QString page = HelpPage(ui.ComboBox3->ItemIndex());
   if (page.isEmpty()) return;
-  platform::ShellExecuteA(0, nullptr, Std(page).c_str(), nullptr, nullptr, platform::SW_SHOWNORMAL);
+  platform::ShellExecuteA(Handle(), nullptr, Std(page).c_str(), nullptr, nullptr,
+                          platform::SW_SHOWNORMAL);
 }
 
 // ---------------------------------------------------------------------------------------------

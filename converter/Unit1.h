@@ -87,6 +87,9 @@ class TForm1 : public QWidget {
   void DumpLayout();
   void Button1Click();
 
+  // The window's handle, for the platform calls that name the window asking.
+  std::uint32_t Handle();
+
   // ---- Start-up, activation, exit
   void FormCreate();
   void FormActivate();
@@ -193,7 +196,11 @@ class TForm1 : public QWidget {
   void ReplaceExtension(const QString& extension);
   void LimitMp3AtMost160();
   void LimitMp3AtLeast32();
+  // "144" chosen at the second or third rate becomes "160"; true when it did.
+  bool LimitMp3Not144();
   void SetOggIndex(int index);
+  // At the third rate in mono, at most "224" ("Auto" stays).
+  void LimitOggMono44100();
   // The second click of "Convert one", nested inside the first one's wait.
   void StopRecording();
   // A start that could not go on (a record time refused, presets that cannot be read): back to

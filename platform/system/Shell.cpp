@@ -145,12 +145,13 @@ std::intptr_t Spawn(const std::vector<std::string>& argv, const std::string& dir
 
 }  // namespace
 
-std::intptr_t ShellExecuteA(std::uint32_t /*hwnd*/, const char* /*lpOperation*/, const char* lpFile,
+std::intptr_t ShellExecuteA(std::uint32_t hwnd, const char* /*lpOperation*/, const char* lpFile,
                             const char* lpParameters, const char* lpDirectory, int /*nShowCmd*/) {
   const std::string file = lpFile ? lpFile : "";
   const std::string params = lpParameters ? lpParameters : "";
   const std::string directory = lpDirectory ? lpDirectory : "";
   ShellRequest request;
+  request.window = hwnd;
   std::intptr_t error = file.empty() ? SE_ERR_FNF : Resolve(file, params, directory, request);
 
   std::function<std::intptr_t(const ShellRequest&)> hook;

@@ -45,6 +45,7 @@ struct ShellRequest {
   std::string target;         // the page, document or executable
   std::string parameters;
   std::string directory;
+  std::uint32_t window = 0;  // the window that asked
 };
 
 // Tests install a hook to see what would be started without starting it; the hook's result is

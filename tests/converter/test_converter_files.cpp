@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "TempFolder.h"
 #include "converter/Errors.h"
+#include "converter/FileNames.h"
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
 #include "converter/MixerSettingsFile.h"
@@ -132,6 +134,9 @@ TEST(TextTable, ShippedTablesHaveTheSameEntriesInEveryLanguage) {
     EXPECT_NE(tables[lang][70], tables[lang][15]) << kLanguages[lang].file;
     EXPECT_NE(tables[lang][65], tables[lang][68]) << kLanguages[lang].file;
     EXPECT_NE(tables[lang][74].find("%1"), std::string::npos) << kLanguages[lang].file;
+    // The messages added after the numbered ones, with the names they put in.
+    for (int n : {77, 78, 81}) EXPECT_NE(tables[lang][n], "") << kLanguages[lang].file << " " << n;
+    for (int n : {77, 78}) EXPECT_NE(tables[lang][n].find("%1"), std::string::npos) << n;
   }
   EXPECT_EQ(tables[0][23], "Tunewisp 1.04 v1nl it Orlos midi files !");
   EXPECT_EQ(tables[1][4],
@@ -254,6 +259,48 @@ TEST(SettingsFile, MissingFileAndUncreatableFileThrow) {
   EXPECT_THROW(ApplySettingsFile(dir.file("none.set"), [](const MixerSettingsLine&) {}),
                EInOutError);
   EXPECT_THROW(WriteSettingsFile(dir.file("no/such/folder.set"), {}), EInOutError);
+}
+
+TEST(FileNames, ExtensionOfTheFileNameIsReplacedOrOneAdded) {
+  // The names the output-type buttons have always changed alike.
+  for (const char* old : {".wav", ".mp3", ".ogg", ".mid"})
+    EXPECT_EQ(WithExtension(std::string("/m/song") + old, ".ogg"), "/m/song.ogg") << old;
+  EXPECT_EQ(WithExtension("", ".wav"), ".wav");
+  EXPECT_EQ(WithExtension(".mp3", ".wav"), ".wav");
+  EXPECT_EQ(WithExtension("abc", ".mp3"), "abc.mp3");
+  // One to four letters or digits after the last dot of the file name.
+  EXPECT_EQ(WithExtension("song.midi", ".mp3"), "song.mp3");
+  EXPECT_EQ(WithExtension("a.b.M4A", ".mp3"), "a.b.mp3");
+  EXPECT_EQ(WithExtension("take.7", ".wav"), "take.wav");
+  // No extension: the name stays whole.
+  EXPECT_EQ(WithExtension("/music/out", ".mp3"), "/music/out.mp3");
+  EXPECT_EQ(WithExtension("/my.music/out", ".mp3"), "/my.music/out.mp3");
+  EXPECT_EQ(WithExtension("Track 1. Intro", ".mp3"), "Track 1. Intro.mp3");
+  EXPECT_EQ(WithExtension("song.flac5", ".ogg"), "song.flac5.ogg");
+  EXPECT_EQ(WithExtension("song.", ".ogg"), "song..ogg");
+  EXPECT_EQ(WithExtension("song.m-3", ".ogg"), "song.m-3.ogg");
+}
+
+TEST(FileNames, SameFileThroughAnySpellingOrLink) {
+  TempFolder dir;
+  dir.write("song.mid", "x");
+  const std::string song = dir.file("song.mid");
+  EXPECT_TRUE(SameFile(song, song));
+  EXPECT_TRUE(SameFile(song, dir.path() + "/./song.mid"));
+  std::filesystem::create_symlink(song, dir.file("link.mid"));
+  EXPECT_TRUE(SameFile(dir.file("link.mid"), song));
+  std::filesystem::create_hard_link(song, dir.file("hard.mid"));
+  EXPECT_TRUE(SameFile(dir.file("hard.mid"), song));
+  dir.write("other.mid", "x");
+  EXPECT_FALSE(SameFile(dir.file("other.mid"), song));
+  // A file still to be written.
+  EXPECT_TRUE(SameFile(dir.file("temp.wav"), dir.path() + "/sub/../temp.wav"));
+  EXPECT_FALSE(SameFile(dir.file("temp.wav"), dir.file("temp.wav.mp3")));
+  const auto oldFolder = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  EXPECT_TRUE(SameFile("song.mid", song));
+  EXPECT_TRUE(SameFile("temp.wav", dir.file("temp.wav")));
+  std::filesystem::current_path(oldFolder);
 }
 
 TEST(LayoutTable, SeventyThreeControlsAndTheDesignedDifferences) {

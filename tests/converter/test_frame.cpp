@@ -640,8 +640,10 @@ void FrameTest::webAndHelpPages() {
   FormFixture fx;
   Windows w;
   QStringList opened;
+  QList<std::uint32_t> askingWindows;
   platform::SetShellHook([&](const platform::ShellRequest& r) {
     opened << QString::fromStdString(r.target);
+    askingWindows << r.window;
     return std::intptr_t{42};
   });
   w.form1->ui.ComboBox3->SetItemIndex(1);
@@ -654,6 +656,9 @@ void FrameTest::webAndHelpPages() {
   platform::SetShellHook({});
   QCOMPARE(opened,
            QStringList({fx.file("help-fr.html"), fx.file("help-ru.html"), fx.file("home.html")}));
+  // The main window asks, by its handle.
+  QVERIFY(w.form1->Handle() != 0);
+  QCOMPARE(askingWindows, QList<std::uint32_t>(3, w.form1->Handle()));
   for (const char* page : {"help-en.html", "help-fr.html", "help-nl.html", "help-pl.html",
                            "help-ru.html", "home.html"})
     QVERIFY2(fx.folder.exists(page), page);

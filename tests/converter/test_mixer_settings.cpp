@@ -98,6 +98,22 @@ TEST_F(MixerSettingsTest, LinesBeforeAMalformedLineStayApplied) {
   mixer.SetVolume(0, 1, original.left, original.right, original.mute);
 }
 
+TEST_F(MixerSettingsTest, LineOfADeviceThatDoesNotExistIsSkipped) {
+  TAudioMixer mixer(nullptr);
+  ASSERT_EQ(mixer.MixerCount, 1);
+  const LineState before = Read(mixer, 0, 1);
+  folder.write("other.set",
+               "<A>1</A><B>0</B><C>1</C><L>111</L><R>111</R><M>0</M>\r\n"
+               "<A>-1</A><B>0</B><C>1</C><L>222</L><R>222</R><M>0</M>\r\n"
+               "<A>0</A><B>0</B><C>2</C><L>333</L><R>333</R><M>0</M>\r\n");
+  std::vector<int> applied;
+  tw::ApplySettingsFileToMixer(folder.file("other.set"), mixer,
+                               [&](const tw::MixerSettingsLine& l) { applied.push_back(l.L); });
+  EXPECT_EQ(applied, std::vector<int>{333});
+  EXPECT_EQ(Read(mixer, 0, 1), before);
+  EXPECT_EQ(Read(mixer, 0, 2).left, 333);
+}
+
 TEST_F(MixerSettingsTest, UnwritableFileThrows) {
   tw::SetProgramFolder(folder.file("missing"));
   EXPECT_THROW(tw::savmixsettoxml("x.set"), tw::EInOutError);

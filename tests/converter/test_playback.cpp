@@ -13,6 +13,7 @@
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
+#include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
 
 namespace {
@@ -62,9 +63,25 @@ void PlaybackTest::playsToItsEnd() {
       QCOMPARE(ui.JvXPButton6->text(), QString("Stop"));
     }
   });
+  // The card time of every position query: each pass of the play loop asks twice (the end test,
+  // then the progress), and passes lie a 500 ms wait apart.
+  QList<std::uint32_t> positionQueries;
+  platform::SetMciObserver([&](std::string_view command) {
+    if (command == "STATUS SONG POSITION") positionQueries << platform::GetTickCount();
+  });
   ui.JvXPButton6->click();
+  platform::SetMciObserver({});
   QCOMPARE(fx.messages, QStringList({"Finished!"}));
   QCOMPARE(w.form1->MidiLengthMs, 10000);
+  QList<int> perPass{1};
+  for (qsizetype i = 1; i < positionQueries.size(); ++i) {
+    if (positionQueries[i] - positionQueries[i - 1] > 250)
+      perPass << 1;
+    else
+      ++perPass.last();
+  }
+  QVERIFY2(perPass.size() >= 5, qPrintable(QString::number(perPass.size())));
+  QCOMPARE(perPass, QList<int>(perPass.size(), 2));
   // The bar rose in steps (a poll every 500 ms of card time: about 20 in 10 s, fewer when the card
   // runs ahead of a busy machine) and went back to 0.
   QVERIFY2(progress.size() >= 5, qPrintable(QString::number(progress.size())));

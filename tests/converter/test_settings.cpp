@@ -11,6 +11,7 @@
 #include "audio/ACS_Vorbis.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
+#include "tests/support/Mp3Encode.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ class SettingsTest : public QObject {
   void channels();
   void mp3Limits();
   void oggLimits();
+  void everyBitRateLeftChosenIsOneTheEncoderWrites();
   void inAndOutDialogs();
 };
 
@@ -77,7 +79,11 @@ void SettingsTest::outputTypeSwapsExtensionAndCaptions() {
   QCOMPARE(w.ui.Edit2->text(), QString("song.mp3"));
   w.ui.Edit2->setText("song.midi");
   w.click(w.ui.Wav);
-  QCOMPARE(w.ui.Edit2->text(), QString("song..wav"));  // the last four characters go, whatever
+  QCOMPARE(w.ui.Edit2->text(), QString("song.wav"));  // the extension goes, whatever its length
+  w.ui.Edit2->setText("/music/out");
+  w.click(w.ui.Ogg);
+  QCOMPARE(w.ui.Edit2->text(), QString("/music/out.ogg"));  // no extension: one is added
+  w.click(w.ui.Wav);
   QCOMPARE(w.ui.RadioButton5->text(), QString("22050"));
   QVERIFY(!w.ui.ComboBox1->isVisibleTo(w.form1.get()));
   // Every change of type selects the third rate.
@@ -177,6 +183,20 @@ void SettingsTest::mp3Limits() {
   w.ui.ComboBox1->Choose(2);
   w.click(w.ui.RadioButton5);
   QCOMPARE(w.ui.ComboBox1->currentText(), QString("32"));
+  // "144" exists at 22050 Hz only: chosen at 32000 Hz it becomes "160" with a message; a rate
+  // clicked with "144" selected corrects it silently.
+  w.ui.ComboBox1->Choose(12);
+  QCOMPARE(fx.messages.size(), 3);
+  QVERIFY(fx.messages.last().contains("144"));
+  QCOMPARE(w.ui.ComboBox1->currentText(), QString("160"));
+  QCOMPARE(w.mp3(), br160);
+  w.click(w.ui.RadioButton4);
+  w.ui.ComboBox1->Choose(12);
+  QCOMPARE(w.mp3(), br144);
+  w.click(w.ui.RadioButton6);
+  QCOMPARE(w.ui.ComboBox1->currentText(), QString("160"));
+  QCOMPARE(w.mp3(), br160);
+  QCOMPARE(fx.messages.size(), 3);
 }
 
 void SettingsTest::oggLimits() {
@@ -218,9 +238,61 @@ void SettingsTest::oggLimits() {
   QCOMPARE(w.ui.ComboBox2->currentText(), QString("160"));
   QCOMPARE(w.ogg(), bbr160);
   w.click(w.ui.RadioButton6);
-  w.ui.ComboBox2->Choose(13);  // third rate: no limit
+  QCOMPARE(w.ogg(), bbr160);
+  w.ui.ComboBox2->Choose(13);  // third rate, mono: at most "224"
+  QCOMPARE(w.ui.ComboBox2->currentText(), QString("224"));
+  QCOMPARE(w.ogg(), bbr224);
+  w.click(w.ui.RadioButton7);
+  w.ui.ComboBox2->Choose(13);  // stereo at 44100 Hz: no limit
   QCOMPARE(w.ogg(), bbr320);
+  w.click(w.ui.RadioButton3);
+  QCOMPARE(w.ui.ComboBox2->currentText(), QString("224"));
+  QCOMPARE(w.ogg(), bbr224);
   QVERIFY(fx.messages.isEmpty());
+}
+
+void SettingsTest::everyBitRateLeftChosenIsOneTheEncoderWrites() {
+  // Whatever the user chooses, the list ends on a bit rate that the encoders write as it is for
+  // the rate and channels the recording will have: LAME neither refuses nor replaces it, and
+  // libvorbis accepts it.
+  FormFixture fx;
+  Windows w;
+  TRadioButton* rates[] = {w.ui.RadioButton4, w.ui.RadioButton5, w.ui.RadioButton6};
+  for (TRadioButton* type : {w.ui.Mp3, w.ui.Ogg}) {
+    w.click(type);
+    TComboBox* list = type == w.ui.Mp3 ? w.ui.ComboBox1 : w.ui.ComboBox2;
+    for (TRadioButton* rate : rates) {
+      for (TRadioButton* channels : {w.ui.RadioButton3, w.ui.RadioButton7}) {
+        for (int item = 0; item < list->count(); ++item) {
+          w.click(rate);
+          w.click(channels);
+          list->Choose(item);
+          const QString where = QString("%1 %2 Hz %3, item %4 left %5")
+                                    .arg(type->text())
+                                    .arg(w.rate())
+                                    .arg(channels->text())
+                                    .arg(item)
+                                    .arg(list->currentText());
+          const int kbps = list->currentText().toInt();
+          const bool mono = channels == w.ui.RadioButton3;
+          if (type == w.ui.Mp3) {
+            QCOMPARE(int(w.mp3()), list->ItemIndex());
+            QVERIFY2(testsupport::Mp3BitRateWritten(w.rate(), w.channels(), mono, kbps) == kbps,
+                     qPrintable(where));
+          } else if (list->ItemIndex() != 14) {  // "Auto" encodes by quality
+            QCOMPARE(int(w.ogg()), list->ItemIndex() + 1);
+            // Through the library the writer has loaded.
+            vorbis_info info;
+            acs::vorbis_info_init(&info);
+            const int init =
+                acs::vorbis_encode_init(&info, w.channels(), w.rate(), -1, kbps * 1000, -1);
+            acs::vorbis_info_clear(&info);
+            QVERIFY2(init == 0, qPrintable(where));
+          }
+        }
+      }
+    }
+  }
 }
 
 void SettingsTest::inAndOutDialogs() {

@@ -50,6 +50,18 @@ std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& pcm, int ra
   return out;
 }
 
+int Mp3BitRateWritten(int rate, int channels, bool mono, int kbps) {
+  std::unique_ptr<lame_global_flags, decltype(&lame_close)> gf(lame_init(), &lame_close);
+  if (!gf) throw std::runtime_error("lame_init failed");
+  lame_set_in_samplerate(gf.get(), rate);
+  lame_set_out_samplerate(gf.get(), rate);
+  lame_set_num_channels(gf.get(), channels);
+  lame_set_mode(gf.get(), mono ? MONO : STEREO);
+  lame_set_brate(gf.get(), kbps);
+  if (lame_init_params(gf.get()) < 0) return -1;
+  return lame_get_brate(gf.get());
+}
+
 std::vector<std::uint8_t> Mp3Wave(const std::vector<std::uint8_t>& mp3, int rate, int channels,
                                   int kbps, const char* riff) {
   using namespace tw_test;

@@ -16,6 +16,10 @@ std::vector<std::int16_t> Sine(int rate, int channels, int frames, const std::ve
 std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& pcm, int rate, int channels,
                                     int kbps);
 
+// The bit rate in kbit/s that LAME writes when asked for `kbps` at `rate` Hz (input and output)
+// with `channels` input channels, mixed down to mono when `mono`; -1 when it refuses the set-up.
+int Mp3BitRateWritten(int rate, int channels, bool mono, int kbps);
+
 // A WAV file of format tag 85 around mp3 data: a 30-byte fmt body (the 18 fixed bytes with cbSize
 // 12 and the layer-3 extra fields), a fact chunk and the data chunk. `riff` is the first chunk id.
 std::vector<std::uint8_t> Mp3Wave(const std::vector<std::uint8_t>& mp3, int rate, int channels,

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Sequencer.h"
 #include "platform/softcard/mci/Smf.h"
-#include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/WavePlayer.h"
 
 namespace platform {
@@ -297,12 +298,28 @@ MCIERROR Run(const mci::Command& c, std::string& reply) {
   return 0;
 }
 
+std::mutex observerMutex;  // guards observer
+std::function<void(std::string_view)> observer;
+
 }  // namespace
+
+void SetMciObserver(std::function<void(std::string_view)> watch) {
+  std::lock_guard lock(observerMutex);
+  observer = std::move(watch);
+}
 
 MCIERROR mciSendStringA(const char* command, char* returnString, std::uint32_t returnLength,
                         void*) {
   if (returnString && returnLength > 0) returnString[0] = '\0';
   if (!command) return MCIERR_MISSING_COMMAND_STRING;
+  {
+    std::function<void(std::string_view)> watch;
+    {
+      std::lock_guard lock(observerMutex);
+      watch = observer;
+    }
+    if (watch) watch(command);
+  }
   const mci::Command c = mci::ParseCommand(command);
   if (c.error) return c.error;
   std::string reply;

@@ -13,10 +13,11 @@
 //   status <name> length          decimal milliseconds into the reply
 //   status <name> position        decimal milliseconds into the reply
 // Anything else, an unknown alias, a missing or damaged file: a non-zero MCIERR_ code and an empty
-// reply. The devices play on the process's virtual sound card (platform/softcard/Softcard.h). Callable from
-// any thread; the programs call it from their GUI thread.
+// reply. The devices play on the process's virtual sound card (platform/softcard/Softcard.h).
+// Callable from any thread; the programs call it from their GUI thread.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,10 @@ inline constexpr MCIERROR MCIERR_FILE_NOT_SAVED = 286;
 // NUL-terminated; it is left empty on failure. The callback window is not used: nothing notifies.
 MCIERROR mciSendStringA(const char* command, char* returnString, std::uint32_t returnLength,
                         void* hwndCallback);
+
+// Tests watch the commands sent: `watch` gets each command string before it runs, on the thread
+// that sends it. An empty function ends the watch.
+void SetMciObserver(std::function<void(std::string_view)> watch);
 
 // Our file names have no short form: copies longPath (with its NUL) into shortPath when it fits and
 // returns its length; returns the size needed (with the NUL) when it does not fit; returns 0 when
