@@ -409,6 +409,14 @@ TACSFileOut::TACSFileOut(platform::TComponent* AOwner) : TACSStreamedOutput(AOwn
 
 void TACSFileOut::SetFileMode(TFileOutputMode /*NewMode*/) { FFileMode = foRewrite; }
 
+void TACSFileOut::CheckFileStillNamed() const {
+  const auto* file = dynamic_cast<const platform::TFileStream*>(FStream.get());
+  if (file != nullptr && !file->StillNamed())
+    throw EACSException("The file \"" + FFileName +
+                        "\" was deleted or replaced while it was being written, so what was "
+                        "written to it is lost.");
+}
+
 void TACSFileOut::CheckEncoderInput(int Bits, int Channels, int Rate, const std::string& Format) {
   if (Bits != 8 && Bits != 16) {
     throw EACSException("Cannot encode " + std::to_string(Bits) + "-bit audio to " + Format +

@@ -414,6 +414,10 @@ class TACSFileOut : public TACSStreamedOutput {
   // format the encoder cannot take: other than 8-bit or 16-bit PCM, other than mono or stereo, or
   // without a sample rate.
   static void CheckEncoderInput(int Bits, int Channels, int Rate, const std::string& Format);
+  // For the Done of a sink, before it releases FStream: raises EACSException when FileName no
+  // longer names the file written (deleted or replaced meanwhile), so the run is not taken for a
+  // success.
+  void CheckFileStillNamed() const;
 
   std::string FFileName;
   TFileOutputMode FFileMode = foRewrite;

@@ -219,6 +219,7 @@ void TMP3Out::Done() {
           FStream->SetPosition(end);
         }
       }
+      CheckFileStillNamed();
     } catch (...) {
       failure = std::current_exception();
     }

@@ -290,6 +290,13 @@ void TVorbisOut::Done() {
       failure = std::current_exception();
     }
   }
+  if (FStream && !failure) {
+    try {
+      CheckFileStillNamed();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
   FStream.reset();
   try {
     FlushInput();

@@ -417,6 +417,7 @@ void TWaveOut::Prepare() {
   FWriteBackBytes = 0;
   FDataWritten = 0;
   FFramesTaken = 0;
+  FCheckpointed = false;
   if (FFileName.empty()) throw EACSException("File name is not assigned.");
   std::error_code ec;
   const bool exists = std::filesystem::exists(FFileName, ec);
@@ -433,6 +434,8 @@ void TWaveOut::Prepare() {
       FPlannedSize = in->Size();
       const int bits = in->GetBitsPerSample();
       const int rate = in->GetSampleRate();
+      FBytesPerSecond = std::max<std::int64_t>(1, std::int64_t{rate} * FChannels * (bits / 8));
+      FUntilCheckpoint = FBytesPerSecond;
       const bool appending = FFileMode == foAppend && FStream->Size() > 0;
       if (appending) {
         ReadAppendHeader();
@@ -505,6 +508,7 @@ bool TWaveOut::DoOutput(bool Abort) {
     if (got <= 0) return false;
     WriteData(FBuffer, got);
     FDataWritten += got;
+    CheckpointEverySecond(got);
     return true;
   }
   if (FWavType == wtDVIADPCM) {
@@ -538,6 +542,7 @@ bool TWaveOut::DoOutput(bool Abort) {
     }
     WriteData(FCodeBlock.data(), FBlockSize);
     FDataWritten += FBlockSize;
+    CheckpointEverySecond(filled);
     return true;
   }
   return true;
@@ -576,6 +581,17 @@ void TWaveOut::EncodeImaBlockStereo(const std::int16_t* Samples, std::uint8_t* B
   }
 }
 
+void TWaveOut::CheckpointEverySecond(int InputBytes) {
+  FUntilCheckpoint -= InputBytes;
+  if (FUntilCheckpoint > 0) return;
+  FUntilCheckpoint = FBytesPerSecond;
+  // The data first: a header written before it could claim bytes the file does not hold yet.
+  FlushData();
+  PatchHeader();
+  FCheckpointed = true;
+  FStream->SetPosition(FWriteBackAt);
+}
+
 void TWaveOut::PatchHeader() {
   const std::int64_t length = FStream->Size();
   if (FAppended) {
@@ -588,7 +604,9 @@ void TWaveOut::PatchHeader() {
   } else {
     // A new file keeps the sizes Prepare planned when they came true; otherwise (open length,
     // a stopped or overlong recording) it gets the sizes of what was written.
-    if (FPlannedSize >= 0 && FFileMode != foAppend && FDataWritten == FPlannedData) return;
+    if (FPlannedSize >= 0 && FFileMode != foAppend && FDataWritten == FPlannedData &&
+        !FCheckpointed)
+      return;
     if (FWavType == wtPCM) {
       Write32At(*FStream, 40, static_cast<std::uint32_t>(length - TWaveHeader::kBytes));
     } else {
@@ -618,6 +636,7 @@ void TWaveOut::Done() {
     // Even after a failed write the header should describe what the file holds.
     try {
       PatchHeader();
+      CheckFileStillNamed();
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }

@@ -100,8 +100,13 @@ extern const int kImaIndexTable[16];
 // An ADPCM block is always written whole: the Input's last samples are followed by silence, and an
 // Input that ends at a block boundary gets one block of silence more.
 //
-// Done (worker) corrects the header where the data written differs from the plan, or was not known
-// (Input Size -1), or was appended, then closes the file and flushes the Input.
+// While it records, once per second of the Input's audio, the writer puts what it holds on file and
+// sets the header's sizes to the data written so far, so that a program killed in the middle leaves
+// a file whose header claims no more than it holds and loses at most that second.
+//
+// Done (worker) gives the header the sizes of the data written (unless they came out as planned),
+// then closes the file and flushes the Input. An output that was deleted or replaced meanwhile is a
+// failure.
 class TWaveOut : public TACSFileOut {
  public:
   explicit TWaveOut(platform::TComponent* AOwner);
@@ -139,7 +144,11 @@ class TWaveOut : public TACSFileOut {
 
  private:
   void DecodeAppendFmt(const std::uint8_t* Body);
+  // Sets the header's sizes to those of the data on file.
   void PatchHeader();
+  // Every second of the Input's audio: what the buffer holds goes to the file, then the header
+  // gets the sizes of the data written so far.
+  void CheckpointEverySecond(int InputBytes);
   // Data goes to the file through a write-back buffer whose writes end on 64 KB file offsets:
   // the 44- or 60-byte header would otherwise leave every block write straddling page boundaries,
   // which costs the page cache about as much again as the write itself.
@@ -168,6 +177,9 @@ class TWaveOut : public TACSFileOut {
   std::int64_t FPlannedData = 0;         // data bytes the header announced
   std::int64_t FDataWritten = 0;         // data bytes written by this run
   std::int64_t FFramesTaken = 0;         // ADPCM: samples per channel taken from the Input
+  std::int64_t FBytesPerSecond = 0;      // of the Input's audio
+  std::int64_t FUntilCheckpoint = 0;     // Input bytes until the next checkpoint
+  bool FCheckpointed = false;            // the header no longer holds the planned sizes
   std::vector<std::int16_t> FPcmBlock;   // ADPCM: one block's samples, interleaved
   std::vector<std::uint8_t> FCodeBlock;  // ADPCM: one encoded block
   static constexpr int kWriteBack = 65536;

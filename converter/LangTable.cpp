@@ -72,12 +72,9 @@ std::string ReadLanguageCode(const std::string& path) {
 }
 
 void WriteLanguageFile(const std::string& path, const std::string& code) {
-  errno = 0;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw EInOutError("Cannot create file \"" + path + "\": " + Reason());
-  out << code << "\r\n";
-  out.close();
-  if (!out) throw EInOutError("Cannot write file \"" + path + "\": " + Reason());
+  std::string why;
+  if (!platform::ReplaceWholeFile(path, code + "\r\n", why))
+    throw EInOutError("Cannot write file \"" + path + "\": " + why);
 }
 
 }  // namespace tw

@@ -119,7 +119,8 @@ void LoadTextTable(const std::string& path, TLangTexts& texts);
 // file exists but cannot be read.
 std::string ReadLanguageCode(const std::string& path);
 
-// Replaces the language file at `path` with `code` and CR LF. Throws EInOutError on failure.
+// Replaces the language file at `path` with `code` and CR LF. Throws EInOutError on failure, which
+// leaves the file as it was.
 void WriteLanguageFile(const std::string& path, const std::string& code);
 
 // Reads a whole text file; throws EInOutError naming the file when it cannot be read.

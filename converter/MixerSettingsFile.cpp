@@ -1,11 +1,8 @@
 #include "converter/MixerSettingsFile.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
 #include "converter/Errors.h"
 #include "converter/LangTable.h"
+#include "platform/runtime/WholeFile.h"
 
 namespace tw {
 
@@ -68,14 +65,11 @@ void ApplySettingsFile(const std::string& path,
 }
 
 void WriteSettingsFile(const std::string& path, const std::vector<MixerSettingsLine>& lines) {
-  errno = 0;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out)
-    throw EInOutError("Cannot create file \"" + path +
-                      "\": " + (errno ? std::strerror(errno) : "unknown error"));
-  for (const auto& l : lines) out << FormatSettingsLine(l) << "\r\n";
-  out.close();
-  if (!out) throw EInOutError("Cannot write file \"" + path + "\"");
+  std::string content;
+  for (const auto& l : lines) content += FormatSettingsLine(l) + "\r\n";
+  std::string why;
+  if (!platform::ReplaceWholeFile(path, content, why))
+    throw EInOutError("Cannot write file \"" + path + "\": " + why);
 }
 
 }  // namespace tw

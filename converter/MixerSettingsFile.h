@@ -43,7 +43,7 @@ void ApplySettingsFile(const std::string& path,
                        const std::function<void(const MixerSettingsLine&)>& apply);
 
 // Replaces `path` with `lines`, each followed by CR LF. Throws EInOutError when the file cannot be
-// created or written.
+// created or written; the file is then as it was.
 void WriteSettingsFile(const std::string& path, const std::vector<MixerSettingsLine>& lines);
 
 }  // namespace tw

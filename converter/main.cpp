@@ -4,9 +4,10 @@
 
 #include <QApplication>
 
-#include "widgets/Toolkit.h"
+#include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
+#include "widgets/Toolkit.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     TForm1 form1;
     TForm7 form7;
     form1.OnClosed = [] { QCoreApplication::quit(); };
+    tw::OnTerminationRequest([&form1] { form1.close(); });
     form1.show();
     result = QApplication::exec();
   } catch (const std::exception& e) {

@@ -79,6 +79,13 @@ TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool TFileStream::StillNamed() const {
+  struct stat open {
+  }, named{};
+  if (::fstat(fd_, &open) != 0 || ::stat(fileName_.c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 std::string TFileStream::Describe() const { return "file \"" + fileName_ + "\""; }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {

@@ -87,6 +87,9 @@ class TFileStream : public TStream {
   void SetSize(std::int64_t size) override;
 
   const std::string& FileName() const { return fileName_; }
+  // False once the name the stream was opened with no longer names the file it has open: the file
+  // was deleted, renamed, or replaced by another one. What was written then reached no one.
+  bool StillNamed() const;
 
  protected:
   std::string Describe() const override;

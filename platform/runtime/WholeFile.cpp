@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
 
 namespace platform {
 namespace {
@@ -81,6 +85,59 @@ WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std
 WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
                             std::vector<std::uint8_t>& bytes) {
   return Read(path, maxBytes, bytes);
+}
+
+bool ReplaceWholeFile(const std::string& linkOrPath, std::string_view content, std::string& error) {
+  // A name that is a symbolic link keeps it: the file it leads to is the one replaced.
+  std::filesystem::path target(linkOrPath);
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(target, ec); ++hops) {
+    const std::filesystem::path next = std::filesystem::read_symlink(target, ec);
+    if (ec) break;
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  const std::string path = target.string();
+  struct stat old {};
+  const bool existed = ::stat(path.c_str(), &old) == 0;
+  if (existed && !S_ISREG(old.st_mode)) {
+    error = "it is not a file";
+    return false;
+  }
+  // A name of its own per process and call, created exclusively: a new file gets the permissions
+  // the user's umask gives, a replaced one keeps its own.
+  static std::atomic<unsigned> serial{0};
+  int fd = -1;
+  std::string temp;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  int failure = 0;
+  if (existed && ::fchmod(fd, old.st_mode & 07777) != 0) failure = errno;
+  for (std::size_t at = 0; failure == 0 && at < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + at, content.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    at += static_cast<std::size_t>(n);
+  }
+  // On disk before the rename, so that a crash cannot leave the new name on an empty file.
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    ::unlink(temp.c_str());
+    error = std::strerror(failure);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform

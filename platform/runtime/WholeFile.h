@@ -1,9 +1,11 @@
 #pragma once
 // Reading a whole file into memory: the one reader behind every file the card, its devices and the
-// programs load at once (MIDI and wave files, the mixer state, language and settings files).
+// programs load at once (MIDI and wave files, the mixer state, language and settings files); and
+// replacing a whole file safely, for the programs' small text files.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -20,5 +22,12 @@ enum class WholeFileRead {
 WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std::string& bytes);
 WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
                             std::vector<std::uint8_t>& bytes);
+
+// Replaces the file `path` with `content`: writes a new file in the same folder and renames it over
+// the old one, so that a failed write (a full disk) leaves the old file as it was, never an empty
+// or half-written one. A file that was there keeps its permissions, and a symbolic link stays a
+// link to the file replaced. Returns false with the reason in `error` when the file cannot be
+// replaced; nothing is left behind then.
+bool ReplaceWholeFile(const std::string& path, std::string_view content, std::string& error);
 
 }  // namespace platform

@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/ACS_Wave.h"
+#include "platform/runtime/GuiThread.h"
 #include "tests/audio/TestSupport.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/WavFiles.h"
 
 using namespace tw_test;
@@ -140,6 +146,79 @@ TEST_F(WaveOut, AStoppedRecordingGetsTheSizesOfWhatWasWritten) {
   EXPECT_EQ(ReadBack(dir / "stopped.wav"), Bytes(file.begin() + 44, file.end()));
 }
 
+// A source that, once it has delivered `signalAt` bytes, tells the test through a pipe and then
+// never returns: the writer holds what it got so far when the process is killed.
+class HaltingSource : public MemSource {
+ public:
+  HaltingSource(Bytes data, int signalAt, int pipeFd)
+      : MemSource(nullptr, std::move(data)), signalAt_(signalAt), fd_(pipeFd) {}
+  int GetData(void* buffer, int size) override {
+    if (Position() >= signalAt_) {
+      const char reached = 'r';
+      if (::write(fd_, &reached, 1) != 1) ::_exit(3);
+      for (;;) ::pause();
+    }
+    return MemSource::GetData(buffer, size);
+  }
+
+ private:
+  int signalAt_, fd_;
+};
+
+TEST_F(WaveOut, AKilledRecordingLosesAtMostASecondAndItsHeaderClaimsNoMore) {
+  constexpr int kSecond = 44100 * 4;
+  const Bytes data = Ramp(10 * kSecond);  // a planned recording of 10 s
+  const std::string path = dir / "killed.wav";
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    HaltingSource source(data, 7 * kSecond / 2, fds[1]);
+    TWaveOut out(nullptr);
+    out.SetFileName(path);
+    out.SetInput(&source);
+    try {
+      out.Run();
+    } catch (...) {
+      ::_exit(2);
+    }
+    // The worker's progress reports run here, as on a GUI thread.
+    for (;;) {
+      platform::ProcessMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ::close(fds[1]);
+  char reached = 0;
+  const bool signalled = ::read(fds[0], &reached, 1) == 1;
+  ::close(fds[0]);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(signalled) << "the child ended before recording 3.5 s, status " << status;
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+  const Bytes file = Read("killed.wav");
+  ASSERT_GE(file.size(), 44u);
+  const std::size_t held = file.size() - 44;
+  const std::uint32_t claimed = At32(file, 40);
+  EXPECT_LE(claimed, held) << "the header claims more than the file holds";
+  EXPECT_GE(claimed, 7u * kSecond / 2 - kSecond - 16384) << "more than a second was lost";
+  EXPECT_EQ(At32(file, 4), claimed + 36);
+  EXPECT_EQ(ReadBack(path), Bytes(data.begin(), data.begin() + claimed));
+
+  // The same recording run to its end gets its true sizes back.
+  auto& out = Writer("whole.wav");
+  out.SetInput(&Source(Bytes(data.begin(), data.begin() + 7 * kSecond / 2)));
+  RunToEnd(out);
+  const Bytes whole = Read("whole.wav");
+  EXPECT_EQ(whole.size(), 44u + 7 * kSecond / 2);
+  EXPECT_EQ(At32(whole, 40), 7u * kSecond / 2);
+  EXPECT_EQ(At32(whole, 4), 7u * kSecond / 2 + 36);
+}
+
 TEST_F(WaveOut, InsideOnDoneTheFileIsClosedAndComplete) {
   Bytes data = Ramp(50000);
   auto& out = Writer("done.wav");
@@ -164,11 +243,13 @@ TEST_F(WaveOut, ARecordingAbandonedByDestroyingTheWriterKeepsEverythingItPulled)
   out->SetFileName(dir / "abandoned.wav");
   out->SetInput(&src);
   out->Run();
-  ASSERT_TRUE(PumpUntil([&] { return src.requests > 10; }));
+  ASSERT_TRUE(PumpUntil([&] { return src.requests > 30; }));  // past the first seconds
   out.reset();
   Bytes file = Read("abandoned.wav");
   EXPECT_EQ(file.size() - 44, static_cast<std::size_t>(src.requests) * 16384);
-  EXPECT_EQ(At32(file, 40), 0xFFFFFFFFu) << "no Done: the header stays as planned";
+  // No Done: the header holds the sizes of the last second written out.
+  EXPECT_LE(At32(file, 40), file.size() - 44);
+  EXPECT_GE(At32(file, 40), 44100u * 4);
 }
 
 TEST_F(WaveOut, AFailingInputEndsTheRecordingWithWhatCameBefore) {
@@ -186,18 +267,13 @@ TEST_F(WaveOut, AFailingInputEndsTheRecordingWithWhatCameBefore) {
 }
 
 TEST_F(WaveOut, AWriteFailureEndsTheRunAsAFailure) {
-  // A file size limit makes the writes fail part way, as a full disk does.
-  struct rlimit old {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  struct rlimit small = old;
-  small.rlim_cur = 100000;
-  auto previous = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   auto& out = Writer("full.wav");
   out.SetInput(&Source(Ramp(300000)));
-  RunToEnd(out);
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, previous);
+  {
+    FileSizeLimit full(100000);
+    ASSERT_TRUE(full.ok());
+    RunToEnd(out);
+  }
   EXPECT_EQ(outcome.failures, 1);
   EXPECT_EQ(outcome.done, 0);
   EXPECT_NE(Failure().find("full.wav"), std::string::npos) << Failure();
@@ -205,6 +281,36 @@ TEST_F(WaveOut, AWriteFailureEndsTheRunAsAFailure) {
   // The file was closed: it can be opened exclusively again.
   EXPECT_NO_THROW(platform::TFileStream(dir / "full.wav",
                                         platform::fmOpenReadWrite | platform::fmShareExclusive));
+}
+
+TEST_F(WaveOut, AnOutputDeletedOrReplacedDuringTheRecordingEndsAsAFailure) {
+  const auto elsewhere = dir / "elsewhere.wav";
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
+      {"deleted.wav", [](const std::string& path) { std::filesystem::remove(path); }},
+      {"replaced.wav",
+       [&](const std::string& path) {
+         WriteFile(elsewhere, Ramp(100));
+         std::filesystem::rename(elsewhere, path);
+       }},
+  };
+  for (const auto& [name, change] : cases) {
+    SCOPED_TRACE(name);
+    auto& src = Source({});
+    src.endless = true;
+    auto& out = Writer(name);
+    out.SetInput(&src);
+    const int failuresBefore = outcome.failures;
+    out.Run();
+    ASSERT_TRUE(PumpUntil([&] { return src.requests > 5; }));
+    change(dir / name);
+    out.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return outcome.done + outcome.failures > failuresBefore; }));
+    EXPECT_EQ(outcome.done, 0);
+    EXPECT_EQ(outcome.failures, failuresBefore + 1);
+    EXPECT_NE(Failure().find(name), std::string::npos) << Failure();
+  }
+  // What replaced the output is left alone.
+  EXPECT_EQ(Read("replaced.wav"), Ramp(100));
 }
 
 TEST_F(WaveOut, PrepareFailuresReachOnThreadExceptionAndLeaveNothingOpen) {

@@ -3,12 +3,15 @@
 // recording; the record-time window; a missing output folder; the phase kept across a relabelling.
 
 #include <QTest>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "DecodedAudio.h"
 #include "FormFixture.h"
 #include "MidiFile.h"
+#include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
@@ -83,6 +86,8 @@ class ConvertTest : public QObject {
   void missingOutputFolderGivesAMessage();
   void midiPresetsApplyBeforeTheRecording();
   void closingTheWindowKeepsWhatWasRecorded();
+  void terminationSignalsEndTheRecordingAsClosingDoes_data();
+  void terminationSignalsEndTheRecordingAsClosingDoes();
 };
 
 void ConvertTest::convertsEveryTypeRateAndChannelSetting_data() {
@@ -360,28 +365,60 @@ void ConvertTest::midiPresetsApplyBeforeTheRecording() {
   QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
 }
 
+// Converts a 60 s MIDI into `output` with the window shown, and runs `end` once the recording is
+// 5 % done. Returns whether `end` ran.
+bool EndDuringTheRecording(FormFixture& fx, Windows& w, const QString& type, const char* output,
+                           const std::function<void()>& end) {
+  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  ChooseSettings(w, type, 2, false);
+  w.ui.Edit1->setText(fx.file("long.mid"));
+  w.ui.Edit2->setText(fx.file(output));
+  w.form1->show();
+  bool ended = false;
+  const auto connection =
+      QObject::connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, [&](int v) {
+        if (v >= 5 && !ended && w.form1->phase() == TForm1::Phase::Recording) {
+          ended = true;
+          end();
+        }
+      });
+  w.ui.JvXPButton7->click();
+  QObject::disconnect(connection);
+  return ended;
+}
+
 void ConvertTest::closingTheWindowKeepsWhatWasRecorded() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 60000);
   Windows w;
-  ChooseSettings(w, "Mp3", 2, false);
-  w.ui.Edit1->setText(fx.file("long.mid"));
-  w.ui.Edit2->setText(fx.file("closed.mp3"));
-  w.form1->show();
-  bool closed = false;
-  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
-    if (v >= 5 && !closed && w.form1->phase() == TForm1::Phase::Recording) {
-      closed = true;
-      Later([&] { w.form1->close(); });
-    }
-  });
-  w.ui.JvXPButton7->click();
-  QVERIFY(closed);
+  QVERIFY(
+      EndDuringTheRecording(fx, w, "Mp3", "closed.mp3", [&] { Later([&] { w.form1->close(); }); }));
   QVERIFY(!w.form1->isVisible());
   const DecodedAudio audio = DecodeMp3(fx.folder.file("closed.mp3"));
   QVERIFY2(audio.ok, audio.error.c_str());
   QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);
   QVERIFY(!fx.folder.exists("temp.wav"));
+}
+
+void ConvertTest::terminationSignalsEndTheRecordingAsClosingDoes_data() {
+  QTest::addColumn<int>("signalNumber");
+  QTest::newRow("SIGTERM") << SIGTERM;
+  QTest::newRow("SIGINT") << SIGINT;
+  QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void ConvertTest::terminationSignalsEndTheRecordingAsClosingDoes() {
+  QFETCH(int, signalNumber);
+  FormFixture fx;
+  Windows w;
+  tw::OnTerminationRequest([&] { w.form1->close(); });
+  QVERIFY(EndDuringTheRecording(fx, w, "Wav", "ended.wav", [&] { ::raise(signalNumber); }));
+  QVERIFY(!w.form1->isVisible());
+  // Ended as a close ends it: what was recorded is kept, under a header that tells its true size.
+  const std::size_t fileSize = fx.folder.read("ended.wav").size();
+  const DecodedAudio audio = DecodeWav(fx.folder.file("ended.wav"));
+  QVERIFY2(audio.ok, audio.error.c_str());
+  QCOMPARE(std::size_t{audio.headerDataSize}, fileSize - 44);
+  QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);
 }
 
 TW_WINDOW_TEST_MAIN(ConvertTest)

@@ -15,6 +15,7 @@
 #include "converter/Layouts.h"
 #include "converter/MixerSettingsFile.h"
 #include "converter/ProgramFolder.h"
+#include "tests/support/FileSizeLimit.h"
 
 using namespace tw;
 
@@ -24,6 +25,12 @@ std::string Lines(int count, const char* end = "\r\n") {
   std::string s;
   for (int i = 0; i < count; ++i) s += "line" + std::to_string(i) + end;
   return s;
+}
+
+std::size_t FilesIn(const TempFolder& dir) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++n;
+  return n;
 }
 
 }  // namespace
@@ -172,6 +179,25 @@ TEST(LanguageFile, WritesCodeAndLineEndAndReadsOnlyTheFirstLine) {
 TEST(LanguageFile, UnwritableFileThrows) {
   TempFolder dir;
   EXPECT_THROW(WriteLanguageFile(dir.file("missing-folder/lang.ini"), "en"), EInOutError);
+}
+
+TEST(FileReplacement, AFailedWriteLeavesTheOldLanguageAndSettingsFiles) {
+  TempFolder dir;
+  const std::string settings = "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n";
+  dir.write("lang.ini", "fr\r\n");
+  dir.write("default.set", settings);
+  {
+    FileSizeLimit full(3);
+    ASSERT_TRUE(full.ok());
+    EXPECT_THROW(WriteLanguageFile(dir.file("lang.ini"), "pl"), EInOutError);
+    EXPECT_THROW(WriteSettingsFile(dir.file("default.set"), {{0, 0, 0, 2, 2, 0}}), EInOutError);
+  }
+  EXPECT_EQ(dir.read("lang.ini"), "fr\r\n");
+  EXPECT_EQ(dir.read("default.set"), settings);
+  EXPECT_EQ(FilesIn(dir), 2u);  // nothing half-written left beside them
+  WriteLanguageFile(dir.file("lang.ini"), "pl");
+  EXPECT_EQ(dir.read("lang.ini"), "pl\r\n");
+  EXPECT_EQ(FilesIn(dir), 2u);
 }
 
 TEST(SettingsField, TextBetweenFirstOpeningAndFirstClosingTag) {
