@@ -32,6 +32,8 @@ TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
   setItemsExpandable(false);
   setUniformRowHeights(true);
   header()->setStretchLastSection(false);
+  // The columns are sized to the list; a horizontal scroll bar would only hide a row.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 void TListView::SetColumns(const QStringList& captions, const QList<int>& widths) {

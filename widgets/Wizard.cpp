@@ -32,6 +32,8 @@ void TWizardPage::SetButtons(unsigned buttons) {
 }
 
 TWizard::TWizard(QWidget* parent) : QWidget(parent) {
+  // The control covers whatever lies under it in its window.
+  setAutoFillBackground(true);
   header_ = new QFrame(this);
   header_->setAutoFillBackground(true);
   header_->setBackgroundRole(QPalette::Base);
