@@ -556,23 +556,25 @@ void TForm1::ListView2Click() {
 // ---------------------------------------------------------------------------------------------
 // Sound
 
-bool TForm1::PlayFile(const std::string& path, const char* missing) {
+bool TForm1::PlayFile(const std::string& path, const char* missing, bool onSynth) {
   if (!tw::FileExists(path)) {
     ShowMessage(missing);
     return true;
   }
   Mci("close song");
-  if (Mci("open " + ShortPathOf(path) + " alias song") != 0 &&
-      platform::softcard::Card::Instance().SoundFont().empty() && path.ends_with(".mid")) {
+  // A synthesiser without a SoundFont plays silence: say what is missing rather than let the user
+  // listen for a melody that cannot come.
+  if (onSynth && platform::softcard::Card::Instance().SoundFont().empty()) {
     ShowMessage(Question(kNoSoundFont).arg(QString::fromStdString(path)));
     return false;
   }
+  Mci("open " + ShortPathOf(path) + " alias song");
   Mci("play song");
   return true;
 }
 
-bool TForm1::PlayMidi(const std::string& Path) { return PlayFile(Path, "no midi file"); }
-bool TForm1::Playwav(const std::string& Path) { return PlayFile(Path, "no wav file"); }
+bool TForm1::PlayMidi(const std::string& Path) { return PlayFile(Path, "no midi file", true); }
+bool TForm1::Playwav(const std::string& Path) { return PlayFile(Path, "no wav file", false); }
 bool TForm1::dimidi() { return PlayMidi(tw::ProgramFile("tesr.mid")); }
 bool TForm1::diwav() { return Playwav(tw::ProgramFile("t.wav")); }
 void TForm1::StopMidi() { Mci("stop song"); }

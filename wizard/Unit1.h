@@ -109,8 +109,8 @@ class TForm1 : public QWidget {
   void ChooseLanguage(int language);
   void ApplyTexts(int language);
   // Opens `path` under the MCI alias "song" and plays it; `missing` is the message when there is no
-  // such file.
-  bool PlayFile(const std::string& path, const char* missing);
+  // such file. `onSynth`: the file sounds through the synthesiser (a MIDI file).
+  bool PlayFile(const std::string& path, const char* missing, bool onSynth);
   // The volume and selection of the line a track list row names.
   void SetRowVolume(const TListView* list, int row, int left, int right, int muteOrSelect);
   // Ends a running test early: the recording stops, the test skips its playback and question, and
