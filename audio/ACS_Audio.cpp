@@ -95,23 +95,30 @@ void TAudioIn::SetBaseChannel(int n) {
   FBaseChannel = n;
 }
 
+int TAudioIn::LongestRecTime(int bitsPerSample, int channels, int sampleRate) {
+  // The stream may run past its plan by up to one buffer, and Position and the WAV header's sizes
+  // must hold that too.
+  const long long bytesPerSecond =
+      std::max<long long>(static_cast<long long>(bitsPerSample / 8) * channels * sampleRate, 1);
+  return static_cast<int>((std::numeric_limits<int>::max() - kBufferSize) / bytesPerSecond);
+}
+
 void TAudioIn::Init() {
   if (Busy()) throw EACSException("The component is busy");
   FBufEnd = 0;
   FBufStart = 1;
   FPosition = 0;
 
-  // In 64 bits: 16-bit stereo at 44100 Hz passes 32 bits after 12,174 s. The stream may run past
-  // its plan by up to one buffer, and Position and the WAV header's sizes must hold that too.
+  // In 64 bits: 16-bit stereo at 44100 Hz passes 32 bits after 12,174 s.
   const long long bytesPerSecond =
       static_cast<long long>(FInBitsPerSample / 8) * FInChannels * FInSampleRate;
   const long long planned = bytesPerSecond * FRecTime;
-  const long long limit = std::numeric_limits<int>::max() - kBufferSize;
-  if (planned > limit) {
+  const int longest = LongestRecTime(FInBitsPerSample, FInChannels, FInSampleRate);
+  if (FRecTime > longest) {
     throw EACSException("A recording of " + std::to_string(FRecTime) + " seconds of " +
                         FormatWords(FInBitsPerSample, FInChannels, FInSampleRate) +
-                        " is too long for a WAV file; the longest is " +
-                        std::to_string(limit / bytesPerSecond) + " seconds");
+                        " is too long for a WAV file; the longest is " + std::to_string(longest) +
+                        " seconds");
   }
   // A negative plan never ends by size, however negative it is.
   FPlannedBytes = static_cast<int>(std::max<long long>(planned, std::numeric_limits<int>::min()));

@@ -61,6 +61,8 @@ class TAudioIn : public TACSInput {
   void SetInSampleRate(int Value) { FInSampleRate = Value; }
   int RecTime() const { return FRecTime; }
   void SetRecTime(int Value) { FRecTime = Value; }
+  // The longest RecTime, in whole seconds, that Init accepts for a format.
+  static int LongestRecTime(int bitsPerSample, int channels, int sampleRate);
 
  private:
   struct CaptureBuffer {

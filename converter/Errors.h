@@ -4,17 +4,36 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace tw {
 
-class EInOutError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+// What went wrong with a file, in parts, beside the English sentence of what(): a window puts the
+// file (and line) into a sentence of the user's language and adds the reason as it stands.
+struct FileFault {
+  std::string path;    // empty: the failure concerns no file
+  int line = 0;        // 1-based line of a text file; 0 for the file as a whole
+  std::string reason;  // a sentence saying why
 };
 
-class EConvertError : public std::runtime_error {
+class EFileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EFileError(const std::string& message, FileFault fault = {})
+      : std::runtime_error(message), fault_(std::move(fault)) {}
+  const FileFault& Fault() const { return fault_; }
+
+ private:
+  FileFault fault_;
+};
+
+class EInOutError : public EFileError {
+ public:
+  using EFileError::EFileError;
+};
+
+class EConvertError : public EFileError {
+ public:
+  using EFileError::EFileError;
 };
 
 // Plain signed decimal: an optional sign and 1 to n digits, nothing else (no blanks), within the

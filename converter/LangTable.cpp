@@ -11,8 +11,6 @@
 namespace tw {
 namespace {
 
-std::string Reason() { return errno ? std::strerror(errno) : "unknown error"; }
-
 // Splits at LF, CR LF and CR. A line end after the last line adds no line.
 template <typename Fn>
 void ForEachLine(const std::string& text, Fn&& fn) {
@@ -44,12 +42,16 @@ std::string ReadWholeFile(const std::string& path) {
     case platform::WholeFileRead::Ok:
       return content;
     case platform::WholeFileRead::NotAFile:
-      throw EInOutError("Cannot read \"" + path + "\": it is not a file");
+      throw EInOutError("Cannot read \"" + path + "\": it is not a file",
+                        {path, 0, "It is a folder or a device, not a file."});
     case platform::WholeFileRead::TooLarge:
+      throw EInOutError("Cannot read \"" + path + "\": it is too large",
+                        {path, 0, "The file is too large."});
     case platform::WholeFileRead::CannotOpen:
       break;
   }
-  throw EInOutError("Cannot open file \"" + path + "\": " + Reason());
+  const std::string reason = errno ? std::strerror(errno) : "The file cannot be opened";
+  throw EInOutError("Cannot open file \"" + path + "\": " + reason, {path, 0, reason + "."});
 }
 
 void LoadTextTable(const std::string& path, TLangTexts& texts) {

@@ -88,6 +88,8 @@ enum class TextId : int {
   OutputIsInput = 77,
   SecondCopyRuns = 78,
   Mp3No144 = 81,
+  SettingsFileUnreadable = 82,  // "%1" is the file
+  SettingsLineUnreadable = 83,  // "%1" is the file, "%2" the line
 };
 
 struct LanguageRow {

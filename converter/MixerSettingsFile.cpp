@@ -37,7 +37,12 @@ MixerSettingsLine ParseSettingsLine(const std::string& line) {
   auto field = [&](const char* tag) {
     std::string value;
     getfromstrxml(line, tag, value);
-    return StrToInt(value);
+    int number = 0;
+    if (TryStrToInt(value, number)) return number;
+    const std::string name = std::string("<") + tag + ">";
+    throw EConvertError(value.empty() ? "The " + name + " field is missing or empty."
+                                      : "The " + name + " field holds \"" + value +
+                                            "\", which is not a whole number.");
   };
   MixerSettingsLine l;
   l.A = field("A");
@@ -53,10 +58,18 @@ void ApplySettingsFile(const std::string& path,
                        const std::function<void(const MixerSettingsLine&)>& apply) {
   const std::string content = ReadWholeFile(path);
   std::size_t start = 0;
-  while (start < content.size()) {
+  for (int number = 1; start < content.size(); ++number) {
     std::size_t end = content.find_first_of("\r\n", start);
     if (end == std::string::npos) end = content.size();
-    apply(ParseSettingsLine(content.substr(start, end - start)));
+    MixerSettingsLine line;
+    try {
+      line = ParseSettingsLine(content.substr(start, end - start));
+    } catch (const EConvertError& e) {
+      throw EConvertError("Line " + std::to_string(number) + " of the mixer settings file \"" +
+                              path + "\" cannot be read: " + e.what(),
+                          {path, number, e.what()});
+    }
+    apply(line);
     start = end + 1;
     if (end < content.size() && content[end] == '\r' && start < content.size() &&
         content[start] == '\n')

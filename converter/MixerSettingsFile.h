@@ -32,13 +32,14 @@ void getfromstrxml(const std::string& Line, const std::string& Tag, std::string&
 // One line of the file, without its line end.
 std::string FormatSettingsLine(const MixerSettingsLine& line);
 
-// The fields A, B, C, L, R, M of one line, in that order; throws EConvertError at the first field
-// that is not an integer.
+// The fields A, B, C, L, R, M of one line, in that order; throws EConvertError, saying which field
+// holds what, at the first field that is not an integer.
 MixerSettingsLine ParseSettingsLine(const std::string& line);
 
 // The reading rule shared by every reader: reads `path` line by line and calls `apply` for each
 // line as soon as it is parsed. Throws EInOutError when the file cannot be opened (nothing applied)
-// and EConvertError at a malformed line (the lines before it stay applied, the rest is not read).
+// and EConvertError at a malformed line (the lines before it stay applied, the rest is not read);
+// both carry the file, the line number of a malformed line, and the reason in their FileFault.
 void ApplySettingsFile(const std::string& path,
                        const std::function<void(const MixerSettingsLine&)>& apply);
 

@@ -7,7 +7,9 @@
 #include <QShowEvent>
 #include <QWindow>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <utility>
 
 #include "audio/ACS_Audio.h"
@@ -36,8 +38,8 @@ namespace {
 
 std::string Std(const QString& s) { return s.toStdString(); }
 
-void Mci(const std::string& command) {
-  platform::mciSendStringA(command.c_str(), nullptr, 0, nullptr);
+platform::MCIERROR Mci(const std::string& command) {
+  return platform::mciSendStringA(command.c_str(), nullptr, 0, nullptr);
 }
 
 // A status query: the reply text, empty when the command failed.
@@ -56,6 +58,35 @@ std::string ShortPath(const std::string& path) {
   shortPath.resize(length);
   return shortPath;
 }
+
+// Why the sequencer gave no length for a MIDI file, from what the file is and what the open
+// command answered.
+std::string MidiFailureReason(const std::string& file, platform::MCIERROR opened) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) return "It is a folder, not a file.";
+  if (std::filesystem::is_regular_file(file, ec) && std::filesystem::file_size(file, ec) == 0 &&
+      !ec)
+    return "The file is empty.";
+  switch (opened) {
+    case platform::MCIERR_FILE_NOT_FOUND:
+      return "The file does not exist.";
+    case platform::MCIERR_FILE_READ:
+      return "The file cannot be read.";
+    case platform::MCIERR_INVALID_FILE:
+      return "It is not a Standard MIDI File, or the file is damaged.";
+    case platform::MCIERR_OUT_OF_MEMORY:
+      return "The file is too large to play.";
+    case platform::MCIERR_EXTENSION_NOT_FOUND:
+    case platform::MCIERR_UNSUPPORTED_FORMAT:
+      return "The sequencer does not play files of this kind.";
+    case 0:
+      return "The sequencer opened it but gave no length.";
+    default:
+      return "The sequencer refused it (MCI error " + std::to_string(opened) + ").";
+  }
+}
+
+QString Quoted(const QString& path) { return "\"" + path + "\""; }
 
 }  // namespace
 
@@ -172,6 +203,35 @@ void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {
 void TForm1::Guard(const std::function<void()>& handler) { Guarded(handler); }
 
 std::uint32_t TForm1::Handle() { return static_cast<std::uint32_t>(winId()); }
+
+int TForm1::LongestRecordTime() const {
+  return TAudioIn::LongestRecTime(AudioIn1->InBitsPerSample(), AudioIn1->InChannels(),
+                                  AudioIn1->InSampleRate());
+}
+
+QString TForm1::FileMessage(const std::exception& e, tw::TextId text, const char* english) const {
+  const auto* error = dynamic_cast<const tw::EFileError*>(&e);
+  if (!error || error->Fault().path.empty()) return QString::fromUtf8(e.what());
+  const tw::FileFault& fault = error->Fault();
+  const QString file = Quoted(QString::fromStdString(fault.path));
+  const QString sentence = fault.line > 0
+                               ? TextOr(text, english).arg(file, QString::number(fault.line))
+                               : TextOr(text, english).arg(file);
+  return sentence + "\n" + QString::fromStdString(fault.reason);
+}
+
+QString TForm1::SettingsFileMessage(const std::exception& e) const {
+  const auto* error = dynamic_cast<const tw::EFileError*>(&e);
+  if (error && error->Fault().line > 0)
+    return FileMessage(e, tw::TextId::SettingsLineUnreadable,
+                       "Line %2 of the mixer settings file %1 could not be read.");
+  return FileMessage(e, tw::TextId::SettingsFileUnreadable,
+                     "The mixer settings file %1 could not be read.");
+}
+
+QString TForm1::MidiMessage(const std::exception& e) const {
+  return FileMessage(e, tw::TextId::MidiUnreadable, "The MIDI file %1 could not be played.");
+}
 
 QString TForm1::TextOr(tw::TextId entry, const char* english) const {
   const QString text = Text(entry);
@@ -502,18 +562,28 @@ int TForm1::GetMidiLength(const QString& path) {
   const std::string file = Std(path);
   if (!tw::FileExists(file)) return 0;
   Mci("close song");
-  Mci("open " + ShortPath(file) + " alias song");
+  const platform::MCIERROR opened = Mci("open " + ShortPath(file) + " alias song");
   Mci("set song time format ms");
   const std::string reply = MciQuery("status song length");
   Mci("close song");
-  MidiLengthMs = tw::StrToInt(reply);
+  int length = 0;
+  if (!tw::TryStrToInt(reply, length)) {
+    const std::string reason = MidiFailureReason(file, opened);
+    throw tw::EConvertError(
+        "The length of the MIDI file \"" + file + "\" could not be read: " + reason,
+        {file, 0, reason});
+  }
+  MidiLengthMs = length;
   return MidiLengthMs;
 }
 
 int TForm1::GetMidiPosition() {
   if (phase_ != Phase::Playing) return 0;
   Mci("set song time format milliseconds");
-  return tw::StrToInt(MciQuery("STATUS SONG POSITION"));
+  int position = 0;
+  if (!tw::TryStrToInt(MciQuery("STATUS SONG POSITION"), position))
+    throw tw::EConvertError("The sequencer stopped reporting the position of the playback.");
+  return position;
 }
 
 int TForm1::GetRecordTime(const QString& path) {
@@ -561,16 +631,14 @@ void TForm1::JvXPButton6Click() {
     if (presets) ApplyPresets();
   } catch (const std::exception& e) {
     Guard([this] { RevertPresets(); });
-    ShowMessage(QString::fromStdString(e.what()));
+    ShowMessage(SettingsFileMessage(e));
     return;
   }
   try {
     GetMidiLength(midi);
   } catch (const std::exception& e) {
     if (presets) Guard([this] { RevertPresets(); });
-    ShowMessage(
-        TextOr(tw::TextId::MidiUnreadable, "The length of this MIDI file could not be read:") +
-        "\n" + midi + "\n" + QString::fromStdString(e.what()));
+    ShowMessage(MidiMessage(e));
     return;
   }
   phase_ = Phase::Playing;
@@ -592,7 +660,7 @@ void TForm1::JvXPButton6Click() {
   } catch (const std::exception& e) {
     // The sequencer stopped answering: end the playback as a Stop would, and say why.
     if (phase_ == Phase::Playing) EndPlayback(ui.CheckBox1->Checked());
-    ShowMessage(QString::fromStdString(e.what()));
+    ShowMessage(MidiMessage(tw::EConvertError(e.what(), {Std(midi), 0, e.what()})));
     return;
   }
   ui.ProgressBar1->setValue(0);
@@ -851,33 +919,50 @@ void TForm1::trucc() {
     return;
   }
 
+  // Nothing starts (no presets, no MIDI, no file) for a conversion that could not end well: one
+  // that would write over its own input, or over the temporary recording it encodes from, or one
+  // longer than the capture can record in the format set now.
+  const QString output = ui.Edit2->text();
+  const bool encoded = !ui.Wav->Checked();
+  if (tw::SameFile(Std(output), Std(midi)) ||
+      (encoded && tw::SameFile(Std(output), Std(TempWavPath())))) {
+    ShowMessage(TextOr(tw::TextId::OutputIsInput,
+                       "The output file %1 is the input MIDI file or the program's temporary "
+                       "recording \"temp.wav\": the conversion would destroy it. Choose another "
+                       "output file.")
+                    .arg(Quoted(output)));
+    return;
+  }
+  int seconds = 0;
+  try {
+    seconds = GetRecordTime(midi);
+  } catch (const ERecordTimeRefused& e) {
+    ShowMessage(QString::fromStdString(e.what()));
+    return;
+  } catch (const std::exception& e) {
+    ShowMessage(MidiMessage(e));
+    return;
+  }
+  if (seconds > LongestRecordTime()) {
+    ShowMessage(TForm7::RefusalText());
+    return;
+  }
+
   runType_ = ui.Wav->Checked()   ? OutputType::Wav
              : ui.Ogg->Checked() ? OutputType::Ogg
                                  : OutputType::Mp3;
-  runOutput_ = ui.Edit2->text();
+  runOutput_ = output;
   failures_.clear();
   phase_ = Phase::Recording;
   Stabilize();
 
-  const bool presets = ui.CheckBox1->Checked();
   try {
-    if (presets) ApplyPresets();
+    if (ui.CheckBox1->Checked()) ApplyPresets();
   } catch (const std::exception& e) {
-    AbortStart(QString::fromStdString(e.what()), true);
+    AbortStart(SettingsFileMessage(e), true);
     return;
   }
-  try {
-    AudioIn1->SetRecTime(GetRecordTime(midi));
-  } catch (const ERecordTimeRefused& e) {
-    AbortStart(QString::fromStdString(e.what()), presets);
-    return;
-  } catch (const std::exception& e) {
-    AbortStart(
-        TextOr(tw::TextId::MidiUnreadable, "The length of this MIDI file could not be read:") +
-            "\n" + midi + "\n" + QString::fromStdString(e.what()),
-        presets);
-    return;
-  }
+  AudioIn1->SetRecTime(seconds);
 
   // The MIDI starts before the recorder, so the recording does not miss its first notes. MP3 and
   // Ogg Vorbis outputs are recorded to the temporary file first and encoded from it.

@@ -89,6 +89,16 @@ class TForm1 : public QWidget {
 
   // The window's handle, for the platform calls that name the window asking.
   std::uint32_t Handle();
+  // The longest record time, in seconds, that the capture takes in the format set now.
+  int LongestRecordTime() const;
+  // A failure concerning a file, as the user reads it: `text` with the quoted file for %1 and the
+  // line for %2, in the user's language (`english` when the table lacks it), then the reason. A
+  // failure that names no file gives its own sentence.
+  QString FileMessage(const std::exception& e, tw::TextId text, const char* english) const;
+  // A mixer settings file that could not be read or applied, with its line when one is at fault.
+  QString SettingsFileMessage(const std::exception& e) const;
+  // A MIDI file the sequencer cannot play.
+  QString MidiMessage(const std::exception& e) const;
 
   // ---- Start-up, activation, exit
   void FormCreate();

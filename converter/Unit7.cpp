@@ -1,8 +1,8 @@
 #include "converter/Unit7.h"
 
-#include <QCloseEvent>
 #include <QKeyEvent>
 
+#include "audio/ACS_Audio.h"
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
 #include "widgets/Toolkit.h"
@@ -33,17 +33,19 @@ TForm7::RecordTime TForm7::ParseRecordTime(const QString& text, int& seconds) {
     if (c < '0' || c > '9') return RecordTime::Invalid;
   int value = 0;
   if (!tw::TryStrToInt(text.toStdString(), value)) return RecordTime::Invalid;
-  if (value < 1 || value > kMaxRecordSeconds) return RecordTime::Invalid;
   seconds = value;
   return RecordTime::Valid;
 }
 
 QString TForm7::RefusalText() {
   const QString fallback = QStringLiteral(
-      "The record time must be a whole number of seconds from 1 to %1, or empty to record for the "
-      "length of the MIDI file.");
+      "The record time must be a whole number of seconds from 0 to %1 at the chosen rate and "
+      "channels, or empty to record for the length of the MIDI file.");
   const QString text = Form1 ? Form1->Text(tw::TextId::BadRecordTime) : QString();
-  return (text.isEmpty() ? fallback : text).arg(kMaxRecordSeconds);
+  // The limit is the capture's for the format it records in now: 16-bit stereo at 44100 Hz
+  // before the main window exists.
+  const int longest = Form1 ? Form1->LongestRecordTime() : TAudioIn::LongestRecTime(16, 2, 44100);
+  return (text.isEmpty() ? fallback : text).arg(longest);
 }
 
 bool TForm7::Edit1KeyPress(QKeyEvent* event) {
@@ -71,24 +73,17 @@ void TForm7::Edit1Change() {
     return;
   }
   int n = 0;
-  // A pasted text that is no number leaves the display as it was; the text is refused when the
-  // window closes and when a conversion reads it.
-  if (!tw::TryStrToInt(text.toStdString(), n)) return;
+  // Typing gives digits only, but a pasted text can hold anything: it is refused at once, and the
+  // display keeps what it showed. A conversion refuses the same text again when it reads it.
+  if (ParseRecordTime(text, n) != RecordTime::Valid) {
+    ShowMessage(RefusalText());
+    return;
+  }
   ui.Label4->setText(QString::number(n / 60));
   ui.Label6->setText(QString::number(n % 60));
 }
 
 void TForm7::JvXPButton1Click() { ui.Edit1->setText(QString()); }
-
-void TForm7::closeEvent(QCloseEvent* event) {
-  int seconds = 0;
-  if (ParseRecordTime(ui.Edit1->text(), seconds) == RecordTime::Invalid) {
-    event->ignore();
-    ShowMessage(RefusalText());
-    return;
-  }
-  event->accept();
-}
 
 bool TForm7::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ui.Edit1 && event->type() == QEvent::KeyPress)

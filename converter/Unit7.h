@@ -7,7 +7,6 @@
 #include "converter/Errors.h"
 #include "ui_Unit7.h"
 
-class QCloseEvent;
 class QKeyEvent;
 
 // A record time that the window refuses, met when a conversion reads it.
@@ -26,15 +25,13 @@ class TForm7 : public QWidget {
 
   Ui::TForm7 ui;
 
-  // Longest record time accepted: the longest recording of the richest format (16-bit stereo at
-  // 44100 Hz, 176400 bytes a second) whose data still fits the 32-bit sizes of a WAV header.
-  static constexpr int kMaxRecordSeconds = 24347;
-
   enum class RecordTime { Empty, Valid, Invalid };
-  // Reads a record time: empty, a whole number of seconds from 1 to kMaxRecordSeconds (leading
-  // zeros allowed), or invalid.
+  // Reads a record time: empty, or digits only (leading zeros allowed) giving a signed 32-bit
+  // number, 0 included; anything else is invalid. Whether the capture can record that long is the
+  // conversion's test (TForm1::LongestRecordTime).
   static RecordTime ParseRecordTime(const QString& text, int& seconds);
-  // The sentence shown when a record time is refused.
+  // The sentence shown when a record time is refused, with the longest time the capture takes in
+  // the format the main window has set.
   static QString RefusalText();
 
   // Handlers.
@@ -43,7 +40,6 @@ class TForm7 : public QWidget {
   void JvXPButton1Click();
 
  protected:
-  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 };
 

@@ -15,6 +15,7 @@
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
+#include "platform/softcard/mci/Mci.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ class ConvertTest : public QObject {
   void convertsEveryTypeRateAndChannelSetting_data();
   void convertsEveryTypeRateAndChannelSetting();
   void outputNameFromInputAndMissingInput();
+  void outputOverItsInputOrTemporaryRecordingIsRefused();
   void stopDuringRecording_data();
   void stopDuringRecording();
   void relabellingKeepsTheRecordingPhase();
@@ -164,6 +166,46 @@ void ConvertTest::outputNameFromInputAndMissingInput() {
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QVERIFY(w.ui.ComboBox3->isEnabled());
   QVERIFY(!fx.folder.exists(".wav"));
+}
+
+void ConvertTest::outputOverItsInputOrTemporaryRecordingIsRefused() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), 1000);
+  const std::string midi = fx.folder.read("song.mid");
+  std::filesystem::create_symlink(fx.folder.file("song.mid"), fx.folder.file("link.mid"));
+  Windows w;
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  const std::pair<const char*, QString> refused[] = {
+      {"Wav", fx.file("song.mid")},
+      {"Mp3", fx.folder.path().c_str() + QString("/./song.mid")},
+      {"Ogg", fx.file("link.mid")},
+      {"Mp3", fx.file("temp.wav")},  // the recording the encoder would read
+      {"Ogg", fx.file("temp.wav")},
+  };
+  for (const auto& [type, output] : refused) {
+    fx.messages.clear();
+    ChooseSettings(w, type, 2, false);
+    w.ui.Edit2->setText(output);
+    int sent = 0;
+    platform::SetMciObserver([&](std::string_view) { ++sent; });
+    w.ui.JvXPButton7->click();
+    platform::SetMciObserver({});
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY2(fx.messages[0].startsWith("The output file \"" + output + "\" is the input MIDI file"),
+             qPrintable(fx.messages[0]));
+    QCOMPARE(sent, 0);  // nothing measured or played
+    QCOMPARE(fx.folder.read("song.mid"), midi);
+    QVERIFY(!fx.folder.exists("temp.wav"));
+    QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+    QVERIFY(w.ui.ComboBox3->isEnabled());
+  }
+  // A WAV output may be called "temp.wav": it is recorded there directly.
+  fx.messages.clear();
+  w.ui.Wav->click();
+  w.ui.Edit2->setText(fx.file("temp.wav"));
+  w.ui.JvXPButton7->click();
+  QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
+  QVERIFY(DecodeWav(fx.folder.file("temp.wav")).ok);
 }
 
 void ConvertTest::stopDuringRecording_data() {
@@ -279,18 +321,64 @@ void ConvertTest::recordTimeWindowOverridesTheLength() {
   QVERIFY2(audio.Seconds() >= 2.0 && audio.Seconds() <= LongestRecording(2.0, 44100, 2),
            qPrintable(QString::number(audio.Seconds())));
 
-  // A refused time: a message, nothing recorded, the controls at rest.
-  fx.messages.clear();
+  // "0" records nothing, and every type still writes its file.
   w.form7->ui.Edit1->setText("0");
-  std::filesystem::remove(fx.folder.file("out.wav"));
-  w.ui.JvXPButton7->click();
-  QCOMPARE(fx.messages.size(), 1);
-  QVERIFY(fx.messages[0].startsWith("The record time must be"));
-  QVERIFY(!fx.folder.exists("out.wav"));
-  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
-  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
-  QVERIFY(w.ui.JvXPButton6->isEnabled());
-  QVERIFY(w.ui.ComboBox3->isEnabled());
+  for (const QString type : {"Wav", "Mp3", "Ogg"}) {
+    fx.messages.clear();
+    ChooseSettings(w, type, 2, false);
+    const QString out = fx.file("empty.") + type.toLower();
+    w.ui.Edit2->setText(out);
+    w.ui.JvXPButton7->click();
+    QCOMPARE(fx.messages, QStringList({type == "Wav" ? "Conversion finished!" : "Finished!"}));
+    const DecodedAudio audio = Decode(out.toStdString(), type);
+    QVERIFY2(audio.ok, audio.error.c_str());
+    // At most the one capture buffer a recording may run past its end (and an MP3's padding).
+    QVERIFY2(audio.Seconds() < 0.2, qPrintable(QString::number(audio.Seconds())));
+  }
+
+  // Longer than the capture can record in the format set: refused before anything starts (no
+  // presets, no MIDI, no file), with the true limit. An MP3 is recorded in stereo even for mono.
+  fx.folder.write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
+  w.ui.CheckBox1->SetChecked(true);
+  const auto synthLeft = [&] {
+    std::int32_t left = -1, right = -1, mute = -1;
+    bool stereo, volDisabled, muteDisabled, isSelect;
+    w.Mixer()->GetVolume(0, 0, left, right, mute, stereo, volDisabled, muteDisabled, isSelect);
+    return left;
+  };
+  const std::int32_t leftBefore = synthLeft();
+  QVERIFY(leftBefore != 1234);
+  struct Case {
+    const char* type;
+    bool mono;
+    const char* seconds;
+    const char* longest;
+  };
+  for (const Case c : {Case{"Wav", false, "12174", "12173"}, Case{"Mp3", true, "12174", "12173"},
+                       Case{"Ogg", true, "24348", "24347"}}) {
+    fx.messages.clear();
+    ChooseSettings(w, c.type, 2, false);
+    if (c.mono) w.ui.RadioButton3->click();
+    w.form7->ui.Edit1->setText(c.seconds);
+    const QString out = fx.file("long.") + QString(c.type).toLower();
+    w.ui.Edit2->setText(out);
+    std::uint32_t opened = 0;
+    platform::SetMciObserver(
+        [&](std::string_view command) { opened += command.starts_with("open"); });
+    w.ui.JvXPButton7->click();
+    platform::SetMciObserver({});
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY2(
+        fx.messages[0].startsWith("The record time must be") && fx.messages[0].contains(c.longest),
+        qPrintable(fx.messages[0]));
+    QCOMPARE(opened, 1u);  // the length was measured, nothing was played
+    QCOMPARE(synthLeft(), leftBefore);
+    QVERIFY(!QFile::exists(out));
+    QVERIFY(!fx.folder.exists("temp.wav"));
+    QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+    QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+    QVERIFY(w.ui.ComboBox3->isEnabled());
+  }
 }
 
 void ConvertTest::missingOutputFolderGivesAMessage_data() {

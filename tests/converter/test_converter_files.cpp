@@ -265,9 +265,16 @@ TEST(SettingsFile, BlankLineStopsTheReadingThereAndKeepsWhatWasApplied) {
             "\r\n"
             "<A>0</A><B>0</B><C>1</C><L>2</L><R>2</R><M>0</M>\r\n");
   std::vector<int> applied;
-  EXPECT_THROW(ApplySettingsFile(dir.file("b.set"),
-                                 [&](const MixerSettingsLine& l) { applied.push_back(l.L); }),
-               EConvertError);
+  try {
+    ApplySettingsFile(dir.file("b.set"),
+                      [&](const MixerSettingsLine& l) { applied.push_back(l.L); });
+    ADD_FAILURE() << "no error";
+  } catch (const EConvertError& e) {
+    // The file, the line and why, for the window's sentence.
+    EXPECT_EQ(e.Fault().path, dir.file("b.set"));
+    EXPECT_EQ(e.Fault().line, 2);
+    EXPECT_EQ(e.Fault().reason, "The <A> field is missing or empty.");
+  }
   EXPECT_EQ(applied, std::vector<int>{1});
 }
 
@@ -284,6 +291,14 @@ TEST(SettingsFile, MissingFileAndUncreatableFileThrow) {
   TempFolder dir;
   EXPECT_THROW(ApplySettingsFile(dir.file("none.set"), [](const MixerSettingsLine&) {}),
                EInOutError);
+  try {
+    ApplySettingsFile(dir.path(), [](const MixerSettingsLine&) {});
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_EQ(e.Fault().path, dir.path());
+    EXPECT_EQ(e.Fault().line, 0);
+    EXPECT_EQ(e.Fault().reason, "It is a folder or a device, not a file.");
+  }
   EXPECT_THROW(WriteSettingsFile(dir.file("no/such/folder.set"), {}), EInOutError);
 }
 
