@@ -1,5 +1,10 @@
 #include "converter/ProgramFolder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -40,6 +45,22 @@ std::string ProgramFile(const std::string& name) { return ProgramFolder() + "/" 
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);
+}
+
+TProgramFolderLock::TProgramFolderLock(const std::string& folder) {
+  // Close-on-exec: the wizard, started for the hand-over, must not keep the folder held when it
+  // starts Tunewisp again.
+  fd_ = ::open((folder + "/tunewisp.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) return;
+  int result;
+  do {
+    result = ::flock(fd_, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  held_ = result == 0 || errno != EWOULDBLOCK;
+}
+
+TProgramFolderLock::~TProgramFolderLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace tw

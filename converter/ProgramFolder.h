@@ -20,4 +20,24 @@ std::string ProgramFile(const std::string& name);
 // Whether a file (or anything else) of that name exists.
 bool FileExists(const std::string& path);
 
+// Holds a program folder for one running copy of Tunewisp: two copies in one folder would record
+// into the same temporary file and overwrite each other's files. The hold is a lock on the file
+// "tunewisp.lock" in the folder, which the system lets go when the process ends, however it ends;
+// programs the holder starts do not inherit it.
+class TProgramFolderLock {
+ public:
+  explicit TProgramFolderLock(const std::string& folder);
+  ~TProgramFolderLock();
+  TProgramFolderLock(const TProgramFolderLock&) = delete;
+  TProgramFolderLock& operator=(const TProgramFolderLock&) = delete;
+
+  // False when another process holds the folder. A folder where the lock file cannot be made
+  // counts as held: no copy can write its files there either.
+  bool Held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = true;
+};
+
 }  // namespace tw

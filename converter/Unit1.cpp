@@ -229,6 +229,25 @@ QString TForm1::SettingsFileMessage(const std::exception& e) const {
                      "The mixer settings file %1 could not be read.");
 }
 
+QString TForm1::SecondCopyMessage() {
+  tw::TLangTexts texts;
+  try {
+    const int index = tw::LanguageIndexOfCode(tw::ReadLanguageCode(tw::ProgramFile("lang.ini")));
+    if (index >= 0)
+      tw::LoadTextTable(tw::ProgramFile(tw::kLanguages[static_cast<std::size_t>(index)].file),
+                        texts);
+  } catch (const std::exception&) {
+    // No language file or table to read: the English text says it.
+  }
+  QString text =
+      QString::fromStdString(texts[static_cast<std::size_t>(tw::TextId::SecondCopyRuns)]);
+  if (text.isEmpty())
+    text =
+        "Tunewisp is already running from the folder %1. Two copies in one folder would "
+        "overwrite each other's files, so this copy ends.";
+  return text.arg(Quoted(QString::fromStdString(tw::ProgramFolder())));
+}
+
 QString TForm1::MidiMessage(const std::exception& e) const {
   return FileMessage(e, tw::TextId::MidiUnreadable, "The MIDI file %1 could not be played.");
 }

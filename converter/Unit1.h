@@ -99,6 +99,9 @@ class TForm1 : public QWidget {
   QString SettingsFileMessage(const std::exception& e) const;
   // A MIDI file the sequencer cannot play.
   QString MidiMessage(const std::exception& e) const;
+  // What a second copy of the program in the same folder says before it ends, in the language of
+  // the language file (no window exists then).
+  static QString SecondCopyMessage();
 
   // ---- Start-up, activation, exit
   void FormCreate();

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include "converter/ProgramFolder.h"
 #include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
@@ -14,6 +15,13 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("Tunewisp");
   SetApplicationTitle("Tunewisp");
   InstallQtHooks();
+  // One copy per program folder: a second one says so and ends before it touches any file.
+  const tw::TProgramFolderLock folderLock(tw::ProgramFolder());
+  if (!folderLock.Held()) {
+    ShowMessage(TForm1::SecondCopyMessage());
+    RemoveQtHooks();
+    return 0;
+  }
   int result = 0;
   try {
     TForm1 form1;

@@ -2,6 +2,10 @@
 // integer conversion and the layout table.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -18,6 +22,8 @@
 #include "tests/support/FileSizeLimit.h"
 
 using namespace tw;
+
+extern char** environ;
 
 namespace {
 
@@ -342,6 +348,58 @@ TEST(FileNames, SameFileThroughAnySpellingOrLink) {
   EXPECT_TRUE(SameFile("song.mid", song));
   EXPECT_TRUE(SameFile("temp.wav", dir.file("temp.wav")));
   std::filesystem::current_path(oldFolder);
+}
+
+TEST(ProgramFolderLock, OneProcessAtATimeHoldsAFolder) {
+  TempFolder dir, otherDir;
+  int fromChild[2], toChild[2];
+  ASSERT_EQ(pipe(fromChild), 0);
+  ASSERT_EQ(pipe(toChild), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The first copy: holds the folder until the test lets it end.
+    TProgramFolderLock lock(dir.path());
+    const char held = lock.Held() ? 'y' : 'n';
+    char go = 0;
+    if (write(fromChild[1], &held, 1) != 1 || read(toChild[0], &go, 1) != 1) _exit(2);
+    _exit(0);
+  }
+  char held = 0;
+  ASSERT_EQ(read(fromChild[0], &held, 1), 1);
+  EXPECT_EQ(held, 'y');
+  {
+    TProgramFolderLock second(dir.path());
+    EXPECT_FALSE(second.Held());
+    TProgramFolderLock elsewhere(otherDir.path());
+    EXPECT_TRUE(elsewhere.Held());
+  }
+  ASSERT_EQ(write(toChild[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // Once the first copy has ended, the folder is free again.
+  TProgramFolderLock after(dir.path());
+  EXPECT_TRUE(after.Held());
+  for (int fd : {fromChild[0], fromChild[1], toChild[0], toChild[1]}) close(fd);
+}
+
+TEST(ProgramFolderLock, ProgramsTheHolderStartsDoNotKeepTheFolder) {
+  TempFolder dir;
+  pid_t started = 0;
+  {
+    TProgramFolderLock lock(dir.path());
+    ASSERT_TRUE(lock.Held());
+    char sleep[] = "sleep", seconds[] = "30";
+    char* argv[] = {sleep, seconds, nullptr};
+    ASSERT_EQ(posix_spawnp(&started, "sleep", nullptr, nullptr, argv, environ), 0);
+  }
+  // The holder has ended its hold while the program it started still runs (as the wizard does
+  // after the hand-over): the next copy gets the folder.
+  TProgramFolderLock next(dir.path());
+  EXPECT_TRUE(next.Held());
+  kill(started, SIGKILL);
+  waitpid(started, nullptr, 0);
 }
 
 TEST(LayoutTable, SeventyThreeControlsAndTheDesignedDifferences) {

@@ -134,6 +134,7 @@ class FrameTest : public QObject {
   void saysWhyTheWizardCannotStart();
   void webAndHelpPages();
 
+  void secondCopyMessageInTheChosenLanguage();
   void recordTimeParsing();
   void recordTimeWindowDisplayAndKeys();
   void recordTimeWindowRefusesPastedTextsAtOnce();
@@ -662,6 +663,19 @@ void FrameTest::webAndHelpPages() {
   for (const char* page : {"help-en.html", "help-fr.html", "help-nl.html", "help-pl.html",
                            "help-ru.html", "home.html"})
     QVERIFY2(fx.folder.exists(page), page);
+}
+
+void FrameTest::secondCopyMessageInTheChosenLanguage() {
+  FormFixture fx;
+  const QString folder = "\"" + QString::fromStdString(fx.folder.path()) + "\"";
+  // No language chosen yet: English.
+  QCOMPARE(TForm1::SecondCopyMessage(),
+           "Tunewisp is already running from the folder " + folder +
+               ". Two copies in one folder would overwrite each other's files, so this copy ends.");
+  fx.folder.write("lang.ini", "fr\r\n");
+  QVERIFY2(TForm1::SecondCopyMessage().startsWith(
+               "Tunewisp fonctionne d\u00e9j\u00e0 depuis le dossier " + folder),
+           qPrintable(TForm1::SecondCopyMessage()));
 }
 
 void FrameTest::recordTimeParsing() {
