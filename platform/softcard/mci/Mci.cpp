@@ -48,12 +48,12 @@ std::vector<std::string> Words(std::string_view s) {
   return words;
 }
 
-// Position of the blank before the last word "alias" that is followed by a blank, or npos.
+// Position of the blank that starts the last " alias " (a blank, the word in any case, a blank),
+// or npos.
 std::size_t FindAlias(std::string_view rest) {
-  const std::string lower = Lower(rest);
-  for (std::size_t i = lower.size(); i-- > 0;) {
-    if (i + 7 <= lower.size() && IsBlank(lower[i]) && lower.compare(i + 1, 5, "alias") == 0 &&
-        IsBlank(lower[i + 6]))
+  for (std::size_t i = rest.size(); i-- > 0;) {
+    if (i + 7 <= rest.size() && IsBlank(rest[i]) && Lower(rest.substr(i + 1, 5)) == "alias" &&
+        IsBlank(rest[i + 6]))
       return i;
   }
   return std::string_view::npos;
@@ -73,27 +73,24 @@ Command ParseCommand(std::string_view text) {
   std::size_t verbEnd = 0;
   while (verbEnd < text.size() && !IsBlank(text[verbEnd])) ++verbEnd;
   const std::string verb = Lower(text.substr(0, verbEnd));
-  const std::string_view rest = Trim(text.substr(verbEnd));
 
   Command c;
   if (verb == "open") {
-    if (rest.empty()) return Fail(MCIERR_MISSING_PARAMETER);
-    // Searched from the end, so that a folder called "alias" in the path does no harm.
-    const std::size_t at = FindAlias(rest);
-    if (at == std::string_view::npos) return Fail(MCIERR_MISSING_PARAMETER);
-    std::string_view path = Trim(rest.substr(0, at));
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
-      path = path.substr(1, path.size() - 2);
-    if (path.empty()) return Fail(MCIERR_MISSING_PARAMETER);
-    const std::vector<std::string> tail = Words(rest.substr(at + 6));
-    if (tail.empty()) return Fail(MCIERR_MISSING_DEVICE_NAME);
+    // The path is every character between "open " and the last " alias ", blanks and quotes
+    // included: file names may start or end with blanks or hold quotes, and nothing of them may be
+    // lost. Searched from the end, so that "alias" inside the path does no harm.
+    const std::size_t at = FindAlias(text.substr(verbEnd));
+    if (at == std::string_view::npos || at <= 1) return Fail(MCIERR_MISSING_PARAMETER);
+    // The command is trimmed, so a name follows the blank behind "alias".
+    const std::vector<std::string> tail = Words(text.substr(verbEnd + at + 6));
     if (tail.size() > 1) return Fail(MCIERR_UNRECOGNIZED_KEYWORD);
     c.verb = Command::Verb::Open;
-    c.path = std::string(path);
+    c.path = std::string(text.substr(verbEnd + 1, at - 1));
     c.alias = tail[0];
     return c;
   }
 
+  const std::string_view rest = Trim(text.substr(verbEnd));
   const std::vector<std::string> w = Words(rest);
   if (verb == "play" || verb == "stop" || verb == "close") {
     if (w.empty()) return Fail(MCIERR_MISSING_DEVICE_NAME);
@@ -195,7 +192,9 @@ class WaveDevice final : public Device {
     softcard::Card::Instance().RemoveWaveClient(player_.get());
   }
   std::uint32_t LengthMs() const override { return player_->LengthMs(); }
-  std::uint32_t PositionMs() const override { return player_->PositionMs(); }
+  std::uint32_t PositionMs() const override {
+    return player_->PositionMs(softcard::Card::Instance().Frames());
+  }
 
  private:
   std::shared_ptr<WavePlayer> player_;

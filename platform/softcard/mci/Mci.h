@@ -4,7 +4,7 @@
 //
 // Understood (keywords and aliases in any case, words separated by blanks):
 //   open <path> alias <name>      the path is everything between "open " and the last " alias ",
-//                                 so blanks in paths work (a path in double quotes loses them);
+//                                 blanks and double quotes included, so any file name works;
 //                                 .mid, .midi and .rmi open the sequencer, .wav the wave player
 //   play <name>                   starts or resumes; returns at once
 //   stop <name>                   pauses, keeping the position; the synthesiser falls silent

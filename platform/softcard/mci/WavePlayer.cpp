@@ -94,6 +94,8 @@ WaveStatus WavePlayer::Parse(std::span<const std::uint8_t> bytes) {
   ended_ = inFrames_ == 0;
   inPos_ = 0;
   outPos_ = 0;
+  lastEnd_ = 0;
+  lastHanded_ = 0;
   resampler_.reset();
   if (rate_ != softcard::kCardRate) {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
@@ -137,12 +139,16 @@ std::uint32_t WavePlayer::LengthMs() const {
   return static_cast<std::uint32_t>(std::uint64_t{inFrames_} * 1000 / static_cast<unsigned>(rate_));
 }
 
-std::uint32_t WavePlayer::PositionMs() const {
+std::uint32_t WavePlayer::PositionMs(std::uint64_t cardFrames) const {
   std::uint64_t out;
   {
     std::lock_guard lock(mu_);
-    if (ended_) return LengthMs();
-    out = outPos_;
+    // The render thread mixes a period before the card counts its frames. Under the lock it is
+    // not mixing, so every period but the last has been counted; the last one has when the card's
+    // count has reached its end.
+    const bool lastCounted = cardFrames >= lastEnd_;
+    if (ended_ && lastCounted) return LengthMs();
+    out = outPos_ - (lastCounted ? 0 : lastHanded_);
   }
   return std::min(static_cast<std::uint32_t>(out * 1000 / softcard::kCardRate), LengthMs());
 }
@@ -187,7 +193,7 @@ std::size_t WavePlayer::Render(std::size_t frames) {
   return produced;
 }
 
-void WavePlayer::Mix(std::uint64_t, float* left, float* right, int frames) {
+void WavePlayer::Mix(std::uint64_t frame, float* left, float* right, int frames) {
   if (frames <= 0) return;
   std::lock_guard lock(mu_);
   if (!playing_ || ended_) return;
@@ -199,6 +205,8 @@ void WavePlayer::Mix(std::uint64_t, float* left, float* right, int frames) {
     right[i] += out_[2 * i + 1];
   }
   outPos_ += n;
+  lastEnd_ = frame + want;
+  lastHanded_ = n;
 }
 
 }  // namespace platform

@@ -8,7 +8,8 @@
 //
 // Threads: Load, Play, Stop, Position... come from the thread that drives the device; Mix comes
 // from the card's render thread. A lock of the player's own guards the playing state and the
-// resampler. Position counts the frames the player has actually handed to the card.
+// resampler. The position counts the frames the player has handed to the card in periods the card
+// has finished rendering, so it is never ahead of the card's clock.
 
 #include <cstdint>
 #include <memory>
@@ -53,7 +54,9 @@ class WavePlayer final : public softcard::WaveClient {
   void Play();  // starts or resumes; nothing at the end of the file
   void Stop();  // pauses
   bool Playing() const;
-  std::uint32_t PositionMs() const;
+  // `cardFrames`: the card's frame count now. The period the render thread mixed last counts only
+  // once the card has counted its frames.
+  std::uint32_t PositionMs(std::uint64_t cardFrames) const;
   std::uint32_t LengthMs() const;
 
   // Render thread.
@@ -73,8 +76,10 @@ class WavePlayer final : public softcard::WaveClient {
   mutable std::mutex mu_;  // guards everything below
   bool playing_ = false;
   bool ended_ = false;
-  std::size_t inPos_ = 0;     // next input frame for the resampler
-  std::uint64_t outPos_ = 0;  // frames handed to the card
+  std::size_t inPos_ = 0;         // next input frame for the resampler
+  std::uint64_t outPos_ = 0;      // frames handed to the card
+  std::uint64_t lastEnd_ = 0;     // the card frame at which the last mixed period is counted
+  std::uint64_t lastHanded_ = 0;  // frames handed in that period
   struct SoxrDelete {
     void operator()(soxr* s) const;
   };

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/softcard/mci/Mci.h"
 #include "tests/platform/softcard/mci/SmfBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -63,14 +63,18 @@ TEST(MciParse, OpenTakesThePathUpToTheLastAlias) {
   EXPECT_EQ(c.path, "/home/me/my songs/alias dir/a alias b.mid");
   EXPECT_EQ(c.alias, "song");
 
-  c = ParseCommand("  OPEN   C:/Tunes/Été.MID   ALIAS   Song  ");
+  c = ParseCommand("  OPEN C:/Tunes/Été.MID ALIAS   Song  ");
   ASSERT_EQ(c.error, 0u);
   EXPECT_EQ(c.path, "C:/Tunes/Été.MID");  // the path keeps its case
   EXPECT_EQ(c.alias, "song");             // aliases do not
 
-  c = ParseCommand("open \"/tmp/a b.wav\" alias t");
-  ASSERT_EQ(c.error, 0u);
-  EXPECT_EQ(c.path, "/tmp/a b.wav");
+  // Nothing of the name is lost: blanks at either end and quotes are part of it.
+  for (const std::string name :
+       {"/tmp/a b.mid ", " a.mid", "\"/tmp/a b.wav\"", "\"\"", "a\tb.mid\t"}) {
+    c = ParseCommand("open " + name + " alias t");
+    ASSERT_EQ(c.error, 0u) << name;
+    EXPECT_EQ(c.path, name);
+  }
 }
 
 TEST(MciParse, CommandsTheProgramsSend) {
@@ -107,7 +111,7 @@ TEST(MciParse, MalformedCommandsGiveTheirErrors) {
       {"open", MCIERR_MISSING_PARAMETER},
       {"open a.mid", MCIERR_MISSING_PARAMETER},
       {"open alias song", MCIERR_MISSING_PARAMETER},
-      {"open \"\" alias song", MCIERR_MISSING_PARAMETER},
+      {"open  alias song", MCIERR_MISSING_PARAMETER},
       {"open a.mid alias", MCIERR_MISSING_PARAMETER},
       {"open a.mid alias ", MCIERR_MISSING_PARAMETER},
       {"open a.mid alias song wait", MCIERR_UNRECOGNIZED_KEYWORD},
@@ -194,6 +198,17 @@ TEST_F(MciFiles, OpenRefusesWhatItCannotPlay) {
   EXPECT_EQ(Send("open " + dir_.Path().string() + "/ alias song"), MCIERR_EXTENSION_NOT_FOUND);
   // Nothing was left open under the alias.
   EXPECT_EQ(Send("play song"), MCIERR_INVALID_DEVICE_NAME);
+}
+
+TEST_F(MciFiles, ANameStartingWithABlankOpens) {
+  // A path relative to the current folder, so that the blank is the path's first character.
+  Chord(" tune.mid", 1000);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path());
+  const MCIERROR opened = Send("open  tune.mid alias song");
+  std::filesystem::current_path(previous);
+  ASSERT_EQ(opened, 0u);
+  EXPECT_EQ(Status("song", "length"), 1000u);
 }
 
 TEST_F(MciFiles, UnknownAliasAndDuplicateAlias) {

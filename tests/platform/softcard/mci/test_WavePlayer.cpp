@@ -35,6 +35,9 @@ Out MixAll(WavePlayer& p, std::size_t frames, int period = 441, float base = 0.0
   return o;
 }
 
+// A card frame count past every period MixAll mixes: everything mixed has been counted.
+constexpr std::uint64_t kAllCounted = ~std::uint64_t{0};
+
 }  // namespace
 
 TEST(WavePlayerFormats, StereoAtTheCardRateIsCopiedSampleForSampleAndAdded) {
@@ -100,7 +103,7 @@ TEST(WavePlayerFormats, CutRecordingPlaysTheWholeFramesItHas) {
   const Out o = MixAll(p, 4);
   EXPECT_FLOAT_EQ(o.l[1], 300.0f / 32768.0f);
   EXPECT_FLOAT_EQ(o.l[2], 0.0f);
-  EXPECT_EQ(p.PositionMs(), p.LengthMs());
+  EXPECT_EQ(p.PositionMs(kAllCounted), p.LengthMs());
 }
 
 TEST(WavePlayerRate, SixSecondsAt44000HzLastSixSecondsOfCardTime) {
@@ -117,7 +120,7 @@ TEST(WavePlayerRate, SixSecondsAt44000HzLastSixSecondsOfCardTime) {
   p.Play();
   const std::size_t total = 7 * kCardRate;
   const Out o = MixAll(p, total, 512);
-  EXPECT_EQ(p.PositionMs(), 6000u);
+  EXPECT_EQ(p.PositionMs(kAllCounted), 6000u);
   EXPECT_FALSE(p.Playing());
   // Everything after 6 s of card time (and the resampler's short tail) is silent.
   std::size_t last = 0;
@@ -160,19 +163,34 @@ TEST(WavePlayerControl, StopPausesWhereItIsAndPlayGoesOn) {
   ASSERT_EQ(p.Parse(Wave(Fmt(1, 2, kCardRate, 16), Pcm16(ramp))), WaveStatus::Ok);
   Out o = MixAll(p, 100);
   EXPECT_FLOAT_EQ(o.l[50], 0.0f);  // not started: silent
-  EXPECT_EQ(p.PositionMs(), 0u);
+  EXPECT_EQ(p.PositionMs(kAllCounted), 0u);
   p.Play();
   o = MixAll(p, 882);
   EXPECT_FLOAT_EQ(o.l[881], 881.0f / 32768.0f);
-  EXPECT_EQ(p.PositionMs(), 20u);
+  EXPECT_EQ(p.PositionMs(kAllCounted), 20u);
   p.Stop();
   o = MixAll(p, 500);
   EXPECT_FLOAT_EQ(o.l[10], 0.0f);
-  EXPECT_EQ(p.PositionMs(), 20u);
+  EXPECT_EQ(p.PositionMs(kAllCounted), 20u);
   p.Play();
   o = MixAll(p, 2);
   EXPECT_FLOAT_EQ(o.l[0], 882.0f / 32768.0f);  // the next frame, nothing skipped or repeated
   EXPECT_FLOAT_EQ(o.l[1], 883.0f / 32768.0f);
+}
+
+TEST(WavePlayerControl, APeriodCountsOnceTheCardHasCountedIt) {
+  WavePlayer p;
+  ASSERT_EQ(p.Parse(Wave(Fmt(1, 1, kCardRate, 16), Pcm16(std::vector<int>(882, 1000)))),
+            WaveStatus::Ok);
+  p.Play();
+  std::vector<float> l(441), r(441);
+  p.Mix(10000, l.data(), r.data(), 441);
+  EXPECT_EQ(p.PositionMs(10000), 0u);  // mixed, but the card is still rendering that period
+  EXPECT_EQ(p.PositionMs(10441), 10u);
+  p.Mix(10441, l.data(), r.data(), 441);  // the last frames: the player has ended
+  EXPECT_FALSE(p.Playing());
+  EXPECT_EQ(p.PositionMs(10441), 10u);
+  EXPECT_EQ(p.PositionMs(10882), 20u);
 }
 
 TEST(WavePlayerControl, PlayAtTheEndPlaysNothingMore) {
@@ -191,16 +209,21 @@ TEST(WavePlayerThreads, MixFromTheRenderThreadWhileTheControlThreadPlaysAndStops
   ASSERT_EQ(p.Parse(Wave(Fmt(1, 2, 22050, 16), Pcm16(std::vector<int>(2 * 22050, 3000)))),
             WaveStatus::Ok);
   std::atomic<bool> done{false};
+  std::atomic<std::uint64_t> counted{0};  // as the card counts frames: after each period
   std::thread render([&] {
     std::vector<float> l(256), r(256);
-    for (std::uint64_t f = 0; !done; f += 256) p.Mix(f, l.data(), r.data(), 256);
+    for (std::uint64_t f = 0; !done; f += 256) {
+      p.Mix(f, l.data(), r.data(), 256);
+      counted = f + 256;
+    }
   });
   std::uint32_t last = 0;
-  for (int i = 0; i < 20000 && p.PositionMs() < p.LengthMs(); ++i) {
+  for (int i = 0; i < 20000 && p.PositionMs(counted) < p.LengthMs(); ++i) {
     if (i % 2 == 0) p.Play();
     if (i % 5 == 0) p.Stop();
-    const std::uint32_t now = p.PositionMs();
+    const std::uint32_t now = p.PositionMs(counted);
     EXPECT_GE(now, last);
+    EXPECT_LE(now, counted * 1000 / kCardRate);  // never ahead of the card
     last = now;
     std::this_thread::yield();
   }
@@ -208,7 +231,7 @@ TEST(WavePlayerThreads, MixFromTheRenderThreadWhileTheControlThreadPlaysAndStops
   while (p.Playing()) std::this_thread::yield();
   done = true;
   render.join();
-  EXPECT_EQ(p.PositionMs(), 1000u);
+  EXPECT_EQ(p.PositionMs(counted), 1000u);
 }
 
 TEST(WavePlayerFiles, MissingAndHugeFilesAreRefused) {
