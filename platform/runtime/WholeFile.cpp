@@ -35,7 +35,9 @@ class Fd {
 template <class Bytes>
 WholeFileRead Read(const std::string& path, std::uint64_t maxBytes, Bytes& bytes) {
   bytes.clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO waits for a writer, for ever if none comes. A regular file
+  // reads the same either way, and nothing else is read.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return WholeFileRead::CannotOpen;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return WholeFileRead::CannotOpen;

@@ -21,8 +21,9 @@ namespace {
 
 thread_local std::uint32_t lastError = 0;
 
-std::mutex hookMutex;  // guards shellHook
+std::mutex hookMutex;  // guards shellHook and beforeStart
 std::function<std::intptr_t(const ShellRequest&)> shellHook;
+void (*beforeStart)() = nullptr;
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -155,11 +156,15 @@ std::intptr_t ShellExecuteA(std::uint32_t hwnd, const char* /*lpOperation*/, con
   std::intptr_t error = file.empty() ? SE_ERR_FNF : Resolve(file, params, directory, request);
 
   std::function<std::intptr_t(const ShellRequest&)> hook;
+  void (*flush)() = nullptr;
   {
     std::lock_guard lock(hookMutex);
     hook = shellHook;
+    flush = beforeStart;
   }
   if (error == 0) {
+    // The program started may read at once what this one has just changed.
+    if (flush) flush();
     if (hook) {
       const std::intptr_t result = hook(request);
       lastError = result > 32 ? 0 : static_cast<std::uint32_t>(result);
@@ -200,6 +205,11 @@ std::string ShellErrorText(std::uint32_t code) {
     default:
       return "The program could not be started (error " + std::to_string(code) + ").";
   }
+}
+
+void SetBeforeStartHook(void (*flush)()) {
+  std::lock_guard lock(hookMutex);
+  beforeStart = flush;
 }
 
 void SetShellHook(std::function<std::intptr_t(const ShellRequest&)> hook) {

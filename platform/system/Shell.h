@@ -48,6 +48,10 @@ struct ShellRequest {
   std::uint32_t window = 0;  // the window that asked
 };
 
+// `flush` runs before every program or document is started: it writes out what another program
+// may read at once (the card's mixer state is written a moment after each change). Null removes it.
+void SetBeforeStartHook(void (*flush)());
+
 // Tests install a hook to see what would be started without starting it; the hook's result is
 // ShellExecuteA's. An empty function removes the hook.
 void SetShellHook(std::function<std::intptr_t(const ShellRequest&)> hook);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +16,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/runtime/WholeFile.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mixer/MixerState.h"
+#include "platform/system/Shell.h"
 
 namespace platform {
 namespace {
@@ -29,10 +33,18 @@ using mixerstate::LineDef;
 using mixerstate::Values;
 
 constexpr std::size_t kMaxStateFileSize = 1 << 20;
+// A change reaches the state file this long after it was made, together with every change made in
+// the meantime: applying a settings file of thousands of lines then costs a few writes, not one per
+// line.
+constexpr auto kWriteDelay = std::chrono::milliseconds(100);
+// How long a write waits for another process's hold on the state folder's lock before it gives up
+// and leaves the changes for the next write.
+constexpr auto kLockWait = std::chrono::seconds(2);
 
 // What stat says about the state file, to notice cheaply that another process replaced it.
 struct FileId {
   bool exists = false;
+  bool regular = false;
   dev_t dev = 0;
   ino_t ino = 0;
   off_t size = 0;
@@ -40,9 +52,14 @@ struct FileId {
   timespec ctime{};
 
   bool operator==(const FileId& o) const {
-    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+    return exists == o.exists && regular == o.regular && dev == o.dev && ino == o.ino &&
+           size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
            ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+  // Something is there that the card neither reads nor replaces: a FIFO, a device or a folder
+  // (opening one could block for ever), or a file too big to be a state file.
+  bool Foreign() const {
+    return exists && (!regular || size > static_cast<off_t>(kMaxStateFileSize));
   }
 };
 
@@ -51,6 +68,7 @@ FileId Identify(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return id;
   id.exists = true;
+  id.regular = S_ISREG(st.st_mode);
   id.dev = st.st_dev;
   id.ino = st.st_ino;
   id.size = st.st_size;
@@ -59,19 +77,12 @@ FileId Identify(const std::string& path) {
   return id;
 }
 
-// The whole file, or nothing when it cannot be read. A file too big to be ours reads as empty,
-// so the factory values apply.
-std::optional<std::string> ReadFile(const std::string& path) {
+// The whole state file; nothing when it cannot be read or is not a regular file of at most
+// kMaxStateFileSize bytes (the file could have been replaced since it was looked at).
+std::optional<std::string> ReadStateFile(const std::string& path) {
   std::string text;
-  switch (ReadWholeFile(path, kMaxStateFileSize, text)) {
-    case WholeFileRead::Ok:
-    case WholeFileRead::TooLarge:
-      return text;
-    case WholeFileRead::CannotOpen:
-    case WholeFileRead::NotAFile:
-      break;
-  }
-  return std::nullopt;
+  if (ReadWholeFile(path, kMaxStateFileSize, text) != WholeFileRead::Ok) return std::nullopt;
+  return text;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -94,15 +105,34 @@ bool MakeDirectories(const std::string& dir) {
   return true;
 }
 
-// Holds the cross-process write lock of the state folder while it lives (if it could be taken).
+// The cross-process write lock of the state folder, held while the object lives. Waits at most
+// `wait` for another process to let go of it.
 class FolderLock {
  public:
-  explicit FolderLock(const std::string& dir) {
+  enum class State { Held, Busy, Unusable };
+
+  FolderLock(const std::string& dir, std::chrono::milliseconds wait) {
+    // Without its folder there is nothing to lock; the write that follows fails and says why.
     if (dir.empty() || !MakeDirectories(dir)) return;
     fd_ = ::open((dir + "/mixer.state.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    if (fd_ < 0) {
+      error_ = errno;
+      state_ = State::Unusable;
+      return;
+    }
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error_ = errno;
+        state_ = State::Unusable;
+        return;
       }
+      if (std::chrono::steady_clock::now() >= until) {
+        state_ = State::Busy;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
   ~FolderLock() {
@@ -111,8 +141,13 @@ class FolderLock {
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
+  State state() const { return state_; }
+  int error() const { return error_; }  // why the lock is unusable
+
  private:
   int fd_ = -1;
+  State state_ = State::Held;
+  int error_ = 0;
 };
 
 struct OpenHandle {
@@ -283,8 +318,11 @@ class MixerService {
     return levels;
   }
 
+  // Writes what is pending, as the end of a process does, and forgets the rest.
   void Reset() {
+    Flush(false);
     std::lock_guard lock(mutex_);
+    pending_.clear();
     initialised_ = false;
     cardPolling_ = false;  // a running card sets it again at its next poll
     handles_.clear();
@@ -301,8 +339,53 @@ class MixerService {
     Deliver(notices);
   }
 
+  // Writes the changes that are not in the state file yet. True when none is left pending.
+  // Waits for the folder lock without holding mutex_, which the card's render thread needs.
+  bool Flush(bool notify = true) {
+    std::string dir;
+    {
+      std::lock_guard lock(mutex_);
+      if (pending_.empty()) return true;
+      dir = dir_;
+    }
+    std::vector<Notice> notices;
+    bool done = false;
+    {
+      FolderLock folder(dir, kLockWait);
+      std::lock_guard lock(mutex_);
+      if (folder.state() == FolderLock::State::Busy) {
+        Warn(kLocked, "cannot save the mixer state in " + path_ +
+                          " now: another program holds its lock; changes are kept and saved with "
+                          "the next change");
+      } else {
+        if (folder.state() == FolderLock::State::Unusable) {
+          Warn(kNoLock, "cannot lock the mixer state in " + path_ + " (" +
+                            std::strerror(folder.error()) + "); it is saved without the lock");
+        }
+        // Other processes' changes first, then ours over them: nobody's change is lost.
+        Refresh(true, notices);
+        done = Save();
+      }
+    }
+    if (notify) Deliver(notices);
+    return done;
+  }
+
+  ~MixerService() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (writer_.joinable()) writer_.join();
+    // The end of the program: what is pending is written now. Nobody is left to notify.
+    Flush(false);
+  }
+
  private:
   MixerService() = default;
+
+  enum Warning : unsigned { kCannotSave = 1, kLocked = 2, kForeign = 4, kNoLock = 8 };
 
   template <std::size_t N>
   static void CopyName(char (&out)[N], const std::string& name) {
@@ -325,8 +408,9 @@ class MixerService {
     dir_ = mixerstate::StateDirectory();
     path_ = dir_.empty() ? "" : dir_ + "/mixer.state";
     seen_ = FileId{};
-    warned_ = false;
+    warned_ = 0;
     values_ = mixerstate::FactoryValues(known_);
+    SetBeforeStartHook([] { MixerService::Get().Flush(); });
     Refresh(true, ignored_);
     ignored_.clear();
   }
@@ -338,22 +422,31 @@ class MixerService {
   }
 
   // Takes in another process's changes when the file is not the one last seen (or always, when
-  // `force`), queueing a notification for every control whose values changed. Caller holds mutex_.
+  // `force`), keeping this process's pending changes over them, and queues a notification for every
+  // control whose values changed. Caller holds mutex_.
   void Refresh(bool force, std::vector<Notice>& notices) {
     if (path_.empty()) return;
     FileId id = Identify(path_);
     if (!force && id == seen_) return;
     Values stored;
-    if (id.exists) {
-      auto text = ReadFile(path_);
+    if (id.Foreign()) {
+      Warn(kForeign, path_ + (id.regular ? " is larger than 1 MiB" : " is not a regular file") +
+                         ": it is not a mixer state, so the mixer starts from its factory state "
+                         "and the file is kept as it is; changes are kept until the program ends");
+    } else if (id.exists) {
+      auto text = ReadStateFile(path_);
       if (!text) {
         seen_ = id;  // unreadable: keep what we have, and do not retry until it changes
         return;
       }
       stored = mixerstate::ParseState(*text);
     }
-    // A file that has gone (deleted by hand) resets the mixer to its factory values.
+    // A file that has gone (deleted by hand) or that is not ours resets the mixer to its factory
+    // values.
     Values fresh = mixerstate::Resolve(known_, stored);
+    for (const auto& [key, controls] : pending_) {
+      for (const auto& [control, numbers] : controls) fresh[key][control] = numbers;
+    }
     for (UINT d = 0; d < devices_.size(); ++d) {
       const auto& before = values_[devices_[d].key];
       const auto& after = fresh[devices_[d].key];
@@ -456,24 +549,49 @@ class MixerService {
     // A single-select list must keep exactly one item selected, as on real hardware.
     if (!mixerstate::ValidValues(*control, values)) return MIXERR_INVALVALUE;
 
-    {
-      FolderLock folder(dir_);
-      Refresh(true, notices);
-      values_[device.key][control->id] = std::move(values);
-      Save();
-    }
+    Refresh(false, notices);
+    pending_[device.key][control->id] = values;
+    values_[device.key][control->id] = std::move(values);
+    ScheduleWrite();
     Notify(deviceId, MM_MIXM_CONTROL_CHANGE, control->id, notices);
     levelsChanged = device.key == "standard" && cardPolling_;
     return MMSYSERR_NOERROR;
   }
 
-  // Replaces the state file by one holding values_. On failure the file stays as it was and the
-  // values live on in memory. Caller holds mutex_ and the folder lock.
-  void Save() {
-    if (path_.empty()) return Warn("no state folder (HOME is not set)");
+  // Has the writer thread write the pending changes kWriteDelay from now, unless a write is due
+  // already. Caller holds mutex_.
+  void ScheduleWrite() {
+    if (writeDue_) return;
+    writeDue_ = std::chrono::steady_clock::now() + kWriteDelay;
+    if (!writer_.joinable()) writer_ = std::thread([this] { WriteLoop(); });
+    wake_.notify_all();
+  }
+
+  void WriteLoop() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      if (!writeDue_) {
+        wake_.wait(lock);
+        continue;
+      }
+      if (wake_.wait_until(lock, *writeDue_, [this] { return stopping_; })) break;
+      writeDue_.reset();
+      lock.unlock();
+      // A write that fails keeps the changes pending: the next change schedules another one.
+      Flush();
+      lock.lock();
+    }
+  }
+
+  // Replaces the state file by one holding values_ and forgets the pending changes. On failure,
+  // and when the file there is not one the card may replace, the file stays as it was and the
+  // changes stay pending. Caller holds mutex_ and the folder lock.
+  bool Save() {
+    if (path_.empty()) return CannotSave("no state folder (HOME is not set)");
+    if (seen_.Foreign()) return false;  // Refresh has said why
     std::string temp = path_ + ".tmp." + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return Warn(std::strerror(errno));
+    if (fd < 0) return CannotSave(std::strerror(errno));
     bool ok = WriteAll(fd, mixerstate::FormatState(values_));
     int error = errno;
     if (::close(fd) != 0 && ok) {
@@ -486,18 +604,25 @@ class MixerService {
     }
     if (!ok) {
       ::unlink(temp.c_str());
-      return Warn(std::strerror(error));
+      return CannotSave(std::strerror(error));
     }
     seen_ = Identify(path_);
+    pending_.clear();
+    return true;
   }
 
-  void Warn(const char* why) {
-    if (warned_) return;
-    warned_ = true;
-    std::fprintf(stderr,
-                 "softcard: cannot save the mixer state in %s (%s); changes are kept until "
-                 "the program ends\n",
-                 path_.empty() ? "(none)" : path_.c_str(), why);
+  bool CannotSave(const std::string& why) {
+    return Warn(kCannotSave, "cannot save the mixer state in " +
+                                 (path_.empty() ? std::string("(none)") : path_) + " (" + why +
+                                 "); changes are kept until the program ends");
+  }
+
+  // Says `message` on stderr, once per kind of trouble; false.
+  bool Warn(Warning kind, const std::string& message) {
+    if (warned_ & kind) return false;
+    warned_ |= kind;
+    std::fprintf(stderr, "softcard: %s\n", message.c_str());
+    return false;
   }
 
   // Hands the card the levels of the current state. Pushes are serialised and each one takes the
@@ -521,8 +646,13 @@ class MixerService {
   Values values_;
   std::string dir_;
   std::string path_;
-  FileId seen_;  // the state file as last read or written
-  bool warned_ = false;
+  FileId seen_;     // the state file as last read or written
+  Values pending_;  // changes made here that the state file does not hold yet
+  std::optional<std::chrono::steady_clock::time_point> writeDue_;  // when the writer writes them
+  std::thread writer_;                                             // started with the first change
+  std::condition_variable wake_;  // wakes the writer: a write was scheduled, or the end
+  bool stopping_ = false;
+  unsigned warned_ = 0;  // the Warning kinds already said
   std::map<HMIXER, OpenHandle> handles_;
   HMIXER nextHandle_ = 1;
   std::map<UINT, unsigned> notifyAttempts_;
@@ -561,6 +691,8 @@ MMRESULT mixerGetControlDetailsA(HMIXER mixer, MIXERCONTROLDETAILS* details, DWO
 MMRESULT mixerSetControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* details, DWORD flags) {
   return MixerService::Get().SetDetails(mixer, details, flags);
 }
+
+bool mixerFlushState() { return MixerService::Get().Flush(); }
 
 void mixerResetForTesting() { MixerService::Get().Reset(); }
 

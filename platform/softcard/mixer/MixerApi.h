@@ -8,11 +8,14 @@
 // listed per line and read and written by control id as arrays of 32-bit values.
 //
 // The values are system-wide: they live in a state file shared by every process (see
-// MixerState.h), so what one program sets, every other one reads. A handle opened with
-// CALLBACK_WINDOW has MM_MIXM_CONTROL_CHANGE posted to its window, on the GUI thread, for every
-// accepted write to one of the device's controls, by any handle of this process; changes another
-// process made are noticed (and notified the same way) the next time this process looks at the
-// mixer or the card polls its levels.
+// MixerState.h), so what one program sets, every other one reads. A change reaches the file within
+// 200 ms, in one write with the changes made meanwhile; what is pending is written before
+// ShellExecuteA starts another program and when the program ends. A state file that is not a
+// regular file, or larger than 1 MiB, is neither read (the factory values apply) nor replaced. A
+// handle opened with CALLBACK_WINDOW has MM_MIXM_CONTROL_CHANGE posted to its window, on the GUI
+// thread, for every accepted write to one of the device's controls, by any handle of this process;
+// changes another process made are noticed (and notified the same way) the next time this process
+// looks at the mixer or the card polls its levels.
 //
 // Every call is thread-safe and returns MMSYSERR_NOERROR or an error code (MmSystem.h and below).
 
@@ -122,8 +125,13 @@ MMRESULT mixerSetControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* details, DWOR
 // card to push its changes to). For tests and tools that only look.
 softcard::Levels mixerGetLevels();
 
-// For tests: forgets every handle and the in-memory state, and reads SOFTCARD_TOPOLOGY and
-// SOFTCARD_STATE_DIR again, as at the first use in a process.
+// Writes the changes the state file does not hold yet, now. Waits at most two seconds for another
+// process's hold on the state folder's lock; false when changes are left pending (they are written
+// with the next change), or when the file cannot be written (said once on stderr).
+bool mixerFlushState();
+
+// For tests: writes what is pending, then forgets every handle and the in-memory state, and reads
+// SOFTCARD_TOPOLOGY and SOFTCARD_STATE_DIR again, as at the first use in a process.
 void mixerResetForTesting();
 // For tests: posts MM_MIXM_LINE_CHANGE for `lineId` to every notifying handle of the device.
 void mixerRaiseLineChangeForTesting(UINT deviceId, DWORD lineId);

@@ -1,6 +1,7 @@
 // Reading whole files: content kept byte for byte, limits and failures told apart.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <fstream>
@@ -47,6 +48,9 @@ TEST(WholeFile, TellsMissingFilesFromFolders) {
   EXPECT_EQ(errno, ENOENT);
   EXPECT_TRUE(text.empty());
   EXPECT_EQ(ReadWholeFile(dir.Path().string(), 100, text), WholeFileRead::NotAFile);
+  // A FIFO without a writer is refused at once, not waited on.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  EXPECT_EQ(ReadWholeFile(dir / "fifo", 100, text), WholeFileRead::NotAFile);
 }
 
 }  // namespace

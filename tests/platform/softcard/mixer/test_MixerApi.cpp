@@ -1,17 +1,27 @@
 // The card's mixer devices through the mixer calls: topology, values, the recording-source rule,
 // the state file and the levels the card takes from it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/runtime/GuiThread.h"
-#include "platform/softcard/mixer/MixerApi.h"
-#include "platform/softcard/mixer/MixerState.h"
 #include "platform/runtime/NotifyWindow.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/softcard/mixer/MixerApi.h"
+#include "platform/softcard/mixer/MixerState.h"
+#include "platform/system/Shell.h"
 #include "tests/platform/softcard/mixer/MixerTestEnv.h"
 
 using namespace platform;
@@ -304,11 +314,13 @@ TEST(MixerValues, RecordingListKeepsExactlyOneSelection) {
   ASSERT_EQ(SelectRecording(h, 3), MMSYSERR_NOERROR);
   EXPECT_EQ(Read(h, mux.dwControlID, 1, n), (std::vector<std::int32_t>{0, 0, 0, 1, 0}));
 
+  ASSERT_TRUE(mixerFlushState());
   std::string before = ReadText(env.file());
   EXPECT_EQ(Write(h, mux.dwControlID, 1, {0, 0, 0, 0, 0}, n), MIXERR_INVALVALUE);
   EXPECT_EQ(Write(h, mux.dwControlID, 1, {1, 0, 0, 0, 1}, n), MIXERR_INVALVALUE);
   EXPECT_EQ(Write(h, mux.dwControlID, 1, {0, 0, 0, 0}, n - 1), MMSYSERR_INVALPARAM);
   EXPECT_EQ(Read(h, mux.dwControlID, 1, n), (std::vector<std::int32_t>{0, 0, 0, 1, 0}));
+  EXPECT_TRUE(mixerFlushState());
   EXPECT_EQ(ReadText(env.file()), before);  // a refused write changes nothing, on disk either
 
   // Any non-zero value selects.
@@ -379,6 +391,7 @@ TEST(MixerStateFile, ValuesSurviveARestart) {
   MIXERCONTROL volume = ControlOfType(h, Source(h, 0, 2), MIXERCONTROL_CONTROLTYPE_VOLUME);
   ASSERT_EQ(Write(h, volume.dwControlID, 2, {123, 456}), MMSYSERR_NOERROR);
   ASSERT_EQ(SelectRecording(h, 4), MMSYSERR_NOERROR);
+  ASSERT_TRUE(mixerFlushState());
   std::string text = ReadText(env.file());
   EXPECT_EQ(text.rfind("softcard-mixer-state 1\n", 0), 0u);
   EXPECT_NE(text.find("standard " + std::to_string(volume.dwControlID) + " 123 456\n"),
@@ -487,7 +500,9 @@ TEST(MixerStateFile, UnwritableFolderKeepsValuesInMemory) {
   DWORD volume = ControlOfType(h, Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
   testing::internal::CaptureStderr();
   EXPECT_EQ(Write(h, volume, 2, {11, 22}), MMSYSERR_NOERROR);
+  EXPECT_FALSE(mixerFlushState());
   EXPECT_EQ(Write(h, volume, 2, {33, 44}), MMSYSERR_NOERROR);
+  EXPECT_FALSE(mixerFlushState());
   std::string warning = testing::internal::GetCapturedStderr();
   EXPECT_NE(warning.find("cannot save the mixer state"), std::string::npos);
   EXPECT_EQ(warning.find("cannot save", warning.find("cannot save") + 1), std::string::npos)
@@ -505,6 +520,7 @@ TEST(MixerStateFile, ChangesOfAnotherProcessAreSeenAndNotified) {
   ASSERT_EQ(mixerOpen(&h, 0, wnd, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
   DWORD synth = ControlOfType(h, Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
   ASSERT_EQ(Write(h, synth, 2, {1, 2}), MMSYSERR_NOERROR);
+  ASSERT_TRUE(mixerFlushState());
   ProcessMessages();
   got.clear();
 
@@ -539,6 +555,7 @@ TEST(MixerStateFile, ValueWrittenByOneProcessIsReadByAnother) {
   EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{2024, 4048}));
 
   ASSERT_EQ(Write(h, wave, 2, {77, 88}), MMSYSERR_NOERROR);
+  ASSERT_TRUE(mixerFlushState());
   EXPECT_EQ(RunChild({"expect", std::to_string(wave), "77", "88"}), 0);
   EXPECT_EQ(RunChild({"expect", std::to_string(wave), "1", "2"}), 1);  // the check can fail
   mixerClose(h);
@@ -558,6 +575,186 @@ TEST(MixerStateFile, WritersInTwoProcessesLoseNoChange) {
   h = OpenPlain(0);
   EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{200, 200}));
   EXPECT_EQ(Read(h, cd, 2), (std::vector<std::int32_t>{200, 200}));
+  mixerClose(h);
+}
+
+// Counts the state files put in place in `dir` (each write renames a new file over the old one).
+class StateWrites {
+ public:
+  explicit StateWrites(const std::string& dir)
+      : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+        watch_(inotify_add_watch(fd_, dir.c_str(), IN_MOVED_TO)) {}
+  ~StateWrites() { ::close(fd_); }
+  StateWrites(const StateWrites&) = delete;
+  StateWrites& operator=(const StateWrites&) = delete;
+
+  bool ok() const { return fd_ >= 0 && watch_ >= 0; }
+  // The writes seen so far, waiting up to `wait` for the first one when none came yet.
+  int Count(std::chrono::milliseconds wait = std::chrono::milliseconds(0)) {
+    pollfd p{fd_, POLLIN, 0};
+    if (count_ == 0) ::poll(&p, 1, static_cast<int>(wait.count()));
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (e->len && std::string(e->name) == "mixer.state") ++count_;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+    }
+    return count_;
+  }
+
+ private:
+  int fd_;
+  int watch_;
+  int count_ = 0;
+};
+
+TEST(MixerStateFile, ChangesAreWrittenTogetherAndSoon) {
+  ScopedMixerEnv env;
+  std::filesystem::create_directories(env.dir());
+  StateWrites writes(env.dir());
+  ASSERT_TRUE(writes.ok());
+  HMIXER h = OpenPlain(0);
+  DWORD wave = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
+  // As a settings file of thousands of lines applies them.
+  for (int i = 1; i <= 2000; ++i) ASSERT_EQ(Write(h, wave, 1, {i}), MMSYSERR_NOERROR);
+  ASSERT_TRUE(mixerFlushState());
+  EXPECT_LE(writes.Count(), 25);
+  EXPECT_NE(ReadText(env.file()).find(" " + std::to_string(wave) + " 2000 2000\n"),
+            std::string::npos);
+
+  // A single change reaches the file by itself.
+  StateWrites later(env.dir());
+  ASSERT_EQ(Write(h, wave, 1, {7}), MMSYSERR_NOERROR);
+  EXPECT_EQ(later.Count(std::chrono::seconds(20)), 1);
+  EXPECT_NE(ReadText(env.file()).find(" " + std::to_string(wave) + " 7 7\n"), std::string::npos);
+  mixerClose(h);
+}
+
+TEST(MixerStateFile, PendingChangesAreWrittenBeforeAnotherProgramStarts) {
+  ScopedMixerEnv env;
+  HMIXER h = OpenPlain(0);
+  DWORD cd = ControlOfType(h, Source(h, 0, 2), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
+  std::string seen;
+  SetShellHook([&](const ShellRequest&) -> std::intptr_t {
+    seen = ReadText(env.file());
+    return 42;
+  });
+  ASSERT_EQ(Write(h, cd, 2, {321, 654}), MMSYSERR_NOERROR);
+  EXPECT_GT(ShellExecuteA(0, nullptr, "/bin/true", nullptr, nullptr, SW_SHOWNORMAL), 32);
+  SetShellHook({});
+  EXPECT_NE(seen.find(" " + std::to_string(cd) + " 321 654\n"), std::string::npos);
+  mixerClose(h);
+}
+
+TEST(MixerStateFile, FilesThatAreNotStateFilesAreNeitherReadNorReplaced) {
+  ScopedMixerEnv env;
+  HMIXER h = OpenPlain(0);
+  DWORD wave = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
+  mixerClose(h);
+  std::filesystem::create_directories(env.dir());
+  const std::string line = "standard " + std::to_string(wave) + " 5 5\n";
+
+  // Opening a FIFO to read it would wait for a writer for ever. Any reader that does so is seen
+  // here, and set free.
+  ASSERT_EQ(::mkfifo(env.file().c_str(), 0644), 0);
+  std::atomic<bool> done{false}, blockedReader{false};
+  std::thread watcher([&] {
+    while (!done) {
+      const int fd = ::open(env.file().c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        blockedReader = true;
+        ::close(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  const std::string big = "softcard-mixer-state 1\n" + line + std::string(1100000, '#') + "\n";
+  for (const bool fifo : {true, false}) {
+    if (!fifo) {
+      done = true;
+      watcher.join();
+      std::filesystem::remove(env.file());
+      WriteText(env.file(), big);
+    }
+    testing::internal::CaptureStderr();
+    env.Restart();
+    h = OpenPlain(0);
+    EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{49152, 49152})) << fifo;
+    ASSERT_EQ(Write(h, wave, 2, {9, 9}), MMSYSERR_NOERROR);
+    EXPECT_FALSE(mixerFlushState());
+    EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{9, 9}));  // kept in memory
+    ASSERT_EQ(Write(h, wave, 2, {10, 10}), MMSYSERR_NOERROR);
+    EXPECT_FALSE(mixerFlushState());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(env.file()), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "said once: " << said;
+    EXPECT_EQ(std::filesystem::is_fifo(env.file()), fifo);
+    if (!fifo) {
+      EXPECT_EQ(ReadText(env.file()), big);
+    }
+    mixerClose(h);
+  }
+  EXPECT_FALSE(blockedReader);
+}
+
+TEST(MixerStateFile, ALockHeldElsewhereDelaysTheWriteButNeverTheMixer) {
+  ScopedMixerEnv env;
+  HMIXER h = OpenPlain(0);
+  DWORD wave = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
+  DWORD mute = ControlOfType(h, Destination(h, 0), MIXERCONTROL_CONTROLTYPE_MUTE).dwControlID;
+  const std::string held = env.root() + "/held";
+  const pid_t holder = StartChild({"hold", env.dir(), held});
+  ASSERT_GT(holder, 0);
+  for (int i = 0; i < 2000 && !std::filesystem::exists(held); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(std::filesystem::exists(held));
+
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(Write(h, wave, 2, {1234, 1234}), MMSYSERR_NOERROR);
+  // The holder lets go only when it ends (after half a minute): the write did not wait for it.
+  EXPECT_EQ(::waitpid(holder, nullptr, WNOHANG), 0);
+
+  // While a write waits for the lock, the mixer and the card's levels stay at hand.
+  std::atomic<bool> flushing{true};
+  bool flushed = true;
+  std::thread writer([&] {
+    flushed = mixerFlushState();
+    flushing = false;
+  });
+  int answered = 0;
+  for (int i = 0; flushing; ++i) {
+    ASSERT_EQ(Write(h, mute, 1, {i % 2}), MMSYSERR_NOERROR);
+    EXPECT_EQ(mixerGetLevels().speakerMaster, i % 2 ? 0.0f : 0.75f);
+    if (flushing) ++answered;
+  }
+  writer.join();
+  EXPECT_FALSE(flushed);
+  EXPECT_GT(answered, 10);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("holds its lock"), std::string::npos);
+  EXPECT_EQ(ReadText(env.file()).find(" 1234 1234\n"), std::string::npos);
+
+  ::kill(holder, SIGKILL);
+  WaitChild(holder);
+  EXPECT_TRUE(mixerFlushState());
+  EXPECT_NE(ReadText(env.file()).find(" " + std::to_string(wave) + " 1234 1234\n"),
+            std::string::npos);
+  mixerClose(h);
+}
+
+TEST(MixerStateFile, ALockThatIsAFolderIsReportedAndTheStateStillSaved) {
+  ScopedMixerEnv env;
+  std::filesystem::create_directories(env.dir() + "/mixer.state.lock");
+  HMIXER h = OpenPlain(0);
+  DWORD wave = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(Write(h, wave, 2, {4321, 4321}), MMSYSERR_NOERROR);
+  EXPECT_TRUE(mixerFlushState());
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("cannot lock the mixer state"), std::string::npos) << said;
+  EXPECT_NE(ReadText(env.file()).find(" 4321 4321\n"), std::string::npos);
   mixerClose(h);
 }
 
@@ -618,9 +815,19 @@ TEST(MixerNotify, LineChangesReachTheWindow) {
 }
 
 // The second process of the cross-process tests: "write ID L R" sets a stereo volume, "expect ID
-// L R" exits 0 when it reads those values and 1 otherwise, "count ID N" writes 1..N.
+// L R" exits 0 when it reads those values and 1 otherwise, "count ID N" writes 1..N, "hold DIR
+// MARK" holds the lock of state folder DIR for half a minute, making file MARK once it has it.
 static int ChildMain(int argc, char** argv) {
   if (argc < 5) return 3;
+  if (std::string(argv[2]) == "hold") {
+    std::filesystem::create_directories(argv[3]);
+    const int fd =
+        ::open((std::string(argv[3]) + "/mixer.state.lock").c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) return 4;
+    WriteText(argv[4], "held");
+    ::sleep(30);
+    return 0;
+  }
   std::string what = argv[2];
   DWORD id = static_cast<DWORD>(std::stoul(argv[3]));
   HMIXER h = 0;
