@@ -35,15 +35,17 @@ int ClampToInt(std::int64_t v) {
 }
 
 // Samples per channel in one IMA ADPCM block, computed in 16 bits as the format defines it.
-std::uint16_t ImaSamplesPerBlock(int channels, int blockSize) {
-  return static_cast<std::uint16_t>((2 / channels) * (blockSize - 4 * channels) + 1);
+int ImaSamplesPerBlock(int channels, int blockSize) {
+  return (2 / channels) * (blockSize - 4 * channels) + 1;
 }
 
-// Whether IMA ADPCM blocks of this size fit the block layout for this channel count.
+// Whether IMA ADPCM blocks of this size fit the block layout for this channel count, and their
+// samples per block the 16-bit field of the header (mono blocks above 32 KB do not).
 bool ImaLayoutFits(int channels, int blockSize) {
-  if (channels == 1) return blockSize >= 4 && blockSize % 4 == 0;
-  if (channels == 2) return blockSize >= 8 && blockSize % 8 == 0;
-  return false;
+  const bool layout = channels == 1   ? blockSize >= 4 && blockSize % 4 == 0
+                      : channels == 2 ? blockSize >= 8 && blockSize % 8 == 0
+                                      : false;
+  return layout && ImaSamplesPerBlock(channels, blockSize) <= 0xFFFF;
 }
 
 // One IMA ADPCM expansion step: the code applied to predictor and step index.
@@ -114,8 +116,17 @@ class HeaderWalk {
  public:
   HeaderWalk(platform::TStream& s, std::int64_t size) : s_(s), size_(size) {}
 
+  // Leaves the stream just behind the last byte the walk looked at.
   WalkResult Run(const std::function<WalkState(const std::uint8_t*, std::uint32_t)>& onFmt,
                  const std::function<void(std::uint32_t, std::int64_t)>& onFact) {
+    const WalkResult r = Walk(onFmt, onFact);
+    if (len_ > pos_) s_.Seek(pos_ - len_, platform::soCurrent);
+    return r;
+  }
+
+ private:
+  WalkResult Walk(const std::function<WalkState(const std::uint8_t*, std::uint32_t)>& onFmt,
+                  const std::function<void(std::uint32_t, std::int64_t)>& onFact) {
     WalkResult r;
     if (!Read(4)) return r;
     WalkState state = kRiff;
@@ -169,13 +180,12 @@ class HeaderWalk {
     }
   }
 
- private:
   const char* Id() const { return reinterpret_cast<const char*>(window_); }
 
   // Reads n bytes; the window then holds the last four bytes read.
   bool Read(int n) {
     std::uint8_t b[4];
-    if (s_.Read(b, n) != n) return false;
+    if (Fetch(b, n) != n) return false;
     count_ += n;
     if (n >= 4) {
       std::memcpy(window_, b + n - 4, 4);
@@ -203,8 +213,8 @@ class HeaderWalk {
     if (count_ + length > size_) return false;
     const std::int64_t kept = std::min<std::int64_t>(length, kWalkWindow);
     body_.assign(static_cast<std::size_t>(std::max<std::int64_t>(kept, 4)), 0);
-    if (kept > 0 && s_.Read(body_.data(), kept) != kept) return false;
-    if (length > kept) s_.Seek(length - kept, platform::soCurrent);
+    if (kept > 0 && Fetch(body_.data(), kept) != kept) return false;
+    if (length > kept) Skip(length - kept);
     count_ += length;
     return true;
   }
@@ -214,9 +224,33 @@ class HeaderWalk {
     if (!Read(4)) return false;
     const std::uint32_t length = GetLE32(window_);
     if (count_ + length > size_) return false;
-    if (length) s_.Seek(length, platform::soCurrent);
+    if (length) Skip(length);
     count_ += length;
     return Read(4);
+  }
+
+  // The walk looks at the file a few bytes at a time (one at a time while it slides): it reads
+  // through a buffer of its own, so that a file stream is not asked for every byte.
+  std::int64_t Fetch(std::uint8_t* to, std::int64_t n) {
+    std::int64_t got = 0;
+    while (got < n) {
+      if (pos_ == len_) {
+        pos_ = 0;
+        len_ = std::max<std::int64_t>(s_.Read(buffer_, sizeof buffer_), 0);
+        if (len_ == 0) break;
+      }
+      const std::int64_t take = std::min(n - got, len_ - pos_);
+      std::memcpy(to + got, buffer_ + pos_, static_cast<std::size_t>(take));
+      pos_ += take;
+      got += take;
+    }
+    return got;
+  }
+
+  void Skip(std::int64_t n) {
+    const std::int64_t buffered = std::min(n, len_ - pos_);
+    pos_ += buffered;
+    if (n > buffered) s_.Seek(n - buffered, platform::soCurrent);
   }
 
   platform::TStream& s_;
@@ -224,6 +258,9 @@ class HeaderWalk {
   std::int64_t count_ = 0;
   std::uint8_t window_[4] = {};
   std::vector<std::uint8_t> body_;
+  std::uint8_t buffer_[4096];
+  std::int64_t pos_ = 0;  // next byte of buffer_ to hand out
+  std::int64_t len_ = 0;  // bytes in buffer_
 };
 
 }  // namespace
@@ -365,7 +402,7 @@ void TWaveOut::WriteDviWaveHeader(TDVIADPCMHeader& Header) {
   const int channels = in->GetChannels();
   const int rate = in->GetSampleRate();
   const int bytesPerSample = in->GetBitsPerSample() / 8;
-  const std::uint16_t spb = ImaSamplesPerBlock(channels, FBlockSize);
+  const auto spb = static_cast<std::uint16_t>(ImaSamplesPerBlock(channels, FBlockSize));
   const std::int64_t n = static_cast<std::int64_t>(in->Size()) / bytesPerSample / channels;
   const std::int64_t blocks =
       static_cast<std::int64_t>(std::nearbyint(static_cast<double>(n) / static_cast<double>(spb)));

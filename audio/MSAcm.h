@@ -1,8 +1,8 @@
 #pragma once
 // The audio compression manager as the audio components see it.
 //
-// The calls themselves are the platform's (platform/system/Acm.h). What this unit adds is the format
-// record the components keep: a WAVEFORMATEX laid out as a WAV file's fmt chunk stores it
+// The calls themselves are the platform's (platform/system/Acm.h). What this unit adds is the
+// format record the components keep: a WAVEFORMATEX laid out as a WAV file's fmt chunk stores it
 // (little-endian wFormatTag, nChannels, nSamplesPerSec, nAvgBytesPerSec, nBlockAlign,
 // wBitsPerSample, cbSize) followed by the format's extra bytes, in a record of fixed size. A fmt
 // chunk body can be copied into such a record as it stands, and its first 16 bytes written out as a
@@ -32,6 +32,7 @@ using platform::acmStreamUnprepareHeader;
 using platform::ACM_FORMATSUGGESTF_WFORMATTAG;
 using platform::ACM_METRIC_MAX_SIZE_FORMAT;
 using platform::ACM_STREAMCONVERTF_BLOCKALIGN;
+using platform::ACM_STREAMCONVERTF_START;
 using platform::ACM_STREAMOPENF_NONREALTIME;
 using platform::ACM_STREAMSIZEF_SOURCE;
 using platform::ACMERR_NOTPOSSIBLE;

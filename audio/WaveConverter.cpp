@@ -13,6 +13,12 @@ namespace {
 using platform::GetLE32;
 using platform::IsChunkId;
 
+// Source bytes handed to the compression manager at a time, and room for what one call decodes.
+constexpr std::uint32_t kSourcePiece = 65536;
+constexpr std::uint32_t kDestinationPiece = 65536;
+// The most samples a compressed frame decodes to (an MPEG-1 layer-3 frame).
+constexpr std::uint32_t kLongestFrameSamples = 1152;
+
 void putId(platform::TStream& s, const char* id) { s.WriteBuffer(id, 4); }
 
 void put32(platform::TStream& s, std::uint32_t v) {
@@ -60,7 +66,8 @@ class ScanReader {
 
   platform::TStream& stream_;
   const std::int64_t length_;
-  std::vector<std::uint8_t> window_ = std::vector<std::uint8_t>(kWindow);
+  std::vector<std::uint8_t> window_ = std::vector<std::uint8_t>(
+      static_cast<std::size_t>(std::clamp<std::int64_t>(length_, 0, kWindow)));
   std::int64_t start_ = 0;
   std::int64_t filled_ = 0;
 };
@@ -139,31 +146,61 @@ int TWaveConverter::Convert() {
   std::uint32_t dstLength = 0;
   r = acmStreamSize(has, srcLength, dstLength, ACM_STREAMSIZEF_SOURCE);
   if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
-  std::vector<std::uint8_t> converted(dstLength, 0);
-  SetPosition(0);
 
-  ACMSTREAMHEADER header;
-  header.cbStruct = sizeof(ACMSTREAMHEADER);
-  header.pbSrc = Memory();
-  header.cbSrcLength = srcLength;
-  header.pbDst = converted.data();
-  header.cbDstLength = dstLength;
-  r = acmStreamPrepareHeader(has, header, 0);
-  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
-  HeaderUnpreparer unpreparer{has, &header};
-
-  r = acmStreamConvert(has, header, ACM_STREAMCONVERTF_BLOCKALIGN);
-  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+  // The estimate comes from the byte rate the file declares, which nothing checks against the
+  // data: random bytes declaring a low rate would "need" a hundred times their size. So the data
+  // is converted in pieces, what it decodes to is all that is held, and data that does not decode
+  // is refused at its first piece.
+  const std::uint32_t align = std::max<std::uint32_t>(FormatOf(CurrentFormat).nBlockAlign, 1);
+  const std::uint32_t srcPiece = align < kSourcePiece ? kSourcePiece - kSourcePiece % align : align;
+  std::vector<std::uint8_t> converted;
+  std::vector<std::uint8_t> piece(std::clamp<std::uint32_t>(dstLength, 1, kDestinationPiece));
+  std::uint32_t offset = 0;
+  bool first = true;
+  while (converted.size() < dstLength) {
+    ACMSTREAMHEADER header;
+    header.cbStruct = sizeof(ACMSTREAMHEADER);
+    header.pbSrc = Memory() + offset;
+    header.cbSrcLength = std::min(srcPiece, srcLength - offset);
+    header.pbDst = piece.data();
+    header.cbDstLength = static_cast<std::uint32_t>(piece.size());
+    const bool last = header.cbSrcLength == srcLength - offset;
+    const std::uint32_t from = offset;
+    r = acmStreamPrepareHeader(has, header, 0);
+    if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+    HeaderUnpreparer unpreparer{has, &header};
+    // The decoder keeps what does not fit for the next call: it is asked again, without more
+    // source, until it has given everything.
+    do {
+      r = acmStreamConvert(has, header,
+                           ACM_STREAMCONVERTF_BLOCKALIGN | (first ? ACM_STREAMCONVERTF_START : 0));
+      if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+      first = false;
+      offset += header.cbSrcLengthUsed;
+      const std::uint32_t room = dstLength - static_cast<std::uint32_t>(converted.size());
+      converted.insert(converted.end(), piece.begin(),
+                       piece.begin() + std::min(header.cbDstLengthUsed, room));
+      header.cbSrcLength = 0;
+    } while (header.cbDstLengthUsed == header.cbDstLength && converted.size() < dstLength);
+    unpreparer.header = nullptr;
+    r = acmStreamUnprepareHeader(has, header, 0);
+    if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
+    if (last || offset == from) break;  // a tail shorter than a block is not converted
+  }
 
   std::copy_n(NewFormat.begin(), FMaxFmtSize, CurrentFormat.begin());
-  // The whole destination buffer as estimated, not only the bytes converted: the rest is silence.
-  SetSize(dstLength);
+  // The estimate, as the manager gives it, when the data decodes to about that much: the part of
+  // the last frame the decoder did not fill is silence. Never more than one frame beyond what the
+  // data decoded to.
+  const std::uint64_t frameBytes = std::uint64_t{kLongestFrameSamples} *
+                                   std::max<std::uint32_t>(FormatOf(NewFormat).nBlockAlign, 1);
+  const auto size =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(dstLength, converted.size() + frameBytes));
+  converted.resize(size, 0);
+  SetSize(size);
   SetPosition(0);
-  if (dstLength > 0) WriteBuffer(converted.data(), dstLength);
+  if (size > 0) WriteBuffer(converted.data(), size);
 
-  unpreparer.header = nullptr;
-  r = acmStreamUnprepareHeader(has, header, 0);
-  if (r != MMSYSERR_NOERROR) return static_cast<int>(r);
   closer.has = nullptr;
   r = acmStreamClose(has, 0);
   return static_cast<int>(r);

@@ -29,10 +29,12 @@ class TWaveConverter : public platform::TMemoryStream {
   // are taken as far as they go; a data chunk of length 0 is passed over.
   void LoadFromWave(platform::TStream& Stream);
 
-  // Converts the whole content from CurrentFormat to NewFormat. 0 on success, else the result of
-  // the first compression-manager call that failed, with the content and CurrentFormat unchanged.
-  // After a success the content is as long as the manager estimated; what the conversion did not
-  // fill is zero (silence for PCM).
+  // Converts the whole content from CurrentFormat to NewFormat, a piece at a time. 0 on success,
+  // else the result of the first compression-manager call that failed, with the content and
+  // CurrentFormat unchanged; data that does not decode fails at its first piece. After a success
+  // the content is what the data decoded to, made up with zeros (silence for PCM) to the length the
+  // manager estimated, but to at most one frame more than was decoded: the estimate rests on the
+  // byte rate the file declares, which may be false.
   int Convert();
 
   // Writes "RIFF", "WAVE", a 16-byte fmt chunk (the first 16 bytes of CurrentFormat) and the data

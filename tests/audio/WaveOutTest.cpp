@@ -467,7 +467,18 @@ TEST_F(WaveOut, AppendRefusesOtherFormatsAndLeavesTheFileAsItWas) {
   c.SetInput(&Source(Ramp(100)));
   c.Run();
   EXPECT_EQ(Failure(), "Cannot append data to this .wav file.");
-  EXPECT_EQ(outcome.failures, 3);
+
+  // Mono IMA blocks of 64 KB hold more samples than a block's header can count.
+  Bytes huge = Riff({Chunk("fmt ", Fmt(17, 1, 8000, 65532, 4, Bytes{2, 0, 0xF1, 0xFF})),
+                     Chunk("fact", Count(0)), Chunk("data", {})});
+  WriteFile(dir / "huge.wav", huge);
+  auto& d = Writer("huge.wav");
+  d.SetFileMode(foAppend);
+  d.SetInput(&Source(Ramp(100), 16, 1, 8000));
+  d.Run();
+  EXPECT_EQ(Failure(), "Cannot append data to this .wav file.");
+  EXPECT_EQ(Read("huge.wav"), huge);
+  EXPECT_EQ(outcome.failures, 4);
 }
 
 TEST_F(WaveOut, AppendTakesTheFormatOfTheFileItContinues) {

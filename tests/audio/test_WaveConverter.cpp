@@ -245,6 +245,30 @@ TEST(WaveConverterConvert, Mp3BecomesPcmOfTheSuggestedFormat) {
   EXPECT_NEAR(testsupport::ToneAmplitude(pcm, 2, 1, 44100, 3000, 5000, 4410), 9000, 900);
 }
 
+TEST(WaveConverterConvert, AFalseByteRateGivesWhatTheDataDecodesTo) {
+  // One second at 32 kbit/s, declared once truly and once as 8 kbit/s: the estimate from the false
+  // rate is four seconds, but the data holds one.
+  const auto mp3 =
+      testsupport::EncodeMp3(testsupport::Sine(22050, 1, 22050, {500}, 9000), 22050, 1, 32);
+  auto convert = [&](int kbps) {
+    auto in = streamOf(testsupport::Mp3Wave(mp3, 22050, 1, kbps));
+    auto c = std::make_unique<TWaveConverter>();
+    c->LoadFromWave(*in);
+    c->NewFormat[0] = 1;
+    EXPECT_EQ(MSAcm::acmFormatSuggest(nullptr, c->CurrentFormat, c->NewFormat, 129,
+                                      MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG),
+              MSAcm::MMSYSERR_NOERROR);
+    EXPECT_EQ(c->Convert(), 0) << kbps;
+    return contentOf(*c);
+  };
+  const auto truly = convert(32);
+  const auto falsely = convert(8);
+  ASSERT_GE(truly.size(), 22050u * 2);
+  EXPECT_LE(falsely.size(), truly.size() + 1152 * 2);
+  ASSERT_GE(falsely.size(), truly.size());
+  EXPECT_TRUE(std::equal(truly.begin(), truly.end(), falsely.begin()));
+}
+
 TEST(WaveConverterConvert, FailureChangesNothing) {
   // Garbage where the mp3 frames should be.
   std::vector<std::uint8_t> garbage(5000);
