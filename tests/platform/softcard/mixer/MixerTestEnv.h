@@ -151,8 +151,10 @@ inline platform::MMRESULT Write(platform::HMIXER h, platform::DWORD id, platform
 // cross-process test.
 inline constexpr char kChildFlag[] = "--mixer-child";
 
-// Starts this test binary again with kChildFlag and `args`; the new process's id, or -1.
+// Starts this test binary again with kChildFlag and `args`; the new process's id, or -1. Mixer
+// changes still pending are written out first, as ShellExecuteA does before it starts a program.
 inline pid_t StartChild(const std::vector<std::string>& args) {
+  platform::mixerFlushState();
   std::vector<std::string> all = {"/proc/self/exe", kChildFlag};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;

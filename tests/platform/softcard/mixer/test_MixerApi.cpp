@@ -555,7 +555,6 @@ TEST(MixerStateFile, ValueWrittenByOneProcessIsReadByAnother) {
   EXPECT_EQ(Read(h, wave, 2), (std::vector<std::int32_t>{2024, 4048}));
 
   ASSERT_EQ(Write(h, wave, 2, {77, 88}), MMSYSERR_NOERROR);
-  ASSERT_TRUE(mixerFlushState());
   EXPECT_EQ(RunChild({"expect", std::to_string(wave), "77", "88"}), 0);
   EXPECT_EQ(RunChild({"expect", std::to_string(wave), "1", "2"}), 1);  // the check can fail
   mixerClose(h);
