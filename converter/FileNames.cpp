@@ -1,5 +1,6 @@
 #include "converter/FileNames.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -18,6 +19,27 @@ std::string WithExtension(const std::string& name, const std::string& extension)
     if (!alnum) return name + extension;
   }
   return name.substr(0, dot) + extension;
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+std::string DroppedOutputName(const std::string& directory, const std::string& droppedPath,
+                              const std::string& extension, const std::string& programFolder) {
+  const std::string folder = directory.empty() ? programFolder : directory;
+  return folder + "/" + WithExtension(FileNameOf(droppedPath), extension);
+}
+
+int CompareBytes(const std::string& a, const std::string& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -90,6 +90,7 @@ enum class TextId : int {
   Mp3No144 = 81,
   SettingsFileUnreadable = 82,  // "%1" is the file
   SettingsLineUnreadable = 83,  // "%1" is the file, "%2" the line
+  ListSkipped = 84,             // before the rows a list run could not convert
 };
 
 struct LanguageRow {

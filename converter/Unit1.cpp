@@ -1,6 +1,8 @@
 #include "converter/Unit1.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPointer>
@@ -23,12 +25,14 @@
 #include "converter/MixerSettings.h"
 #include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
+#include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
 #include "platform/runtime/GuiThread.h"
 #include "platform/softcard/mci/Mci.h"
 #include "platform/system/Files.h"
 #include "platform/system/Shell.h"
+#include "widgets/Controls.h"
 #include "widgets/Toolkit.h"
 #include "widgets/WholeControls.h"
 
@@ -122,6 +126,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.ComboBox1->OnChange = [this] { Guard([this] { hange(); }); };
   ui.ComboBox2->OnChange = [this] { Guard([this] { ComboBox2Change(); }); };
   Bind(ui.JvXPButton13, &TForm1::JvXPButton13Click);
+  Bind(ui.JvXPButton12, &TForm1::JvXPButton12Click);
+  Bind(ui.JvXPButton1, &TForm1::JvXPButton1Click);
+  Bind(ui.JvXPButton2, &TForm1::JvXPButton2Click);
+  // Names are typed or chosen; a file dropped on an edit is a list row, not text.
+  ui.Edit1->setAcceptDrops(false);
+  ui.Edit2->setAcceptDrops(false);
   Bind(ui.JvXPButton8, &TForm1::JvXPButton8Click);
   Bind(ui.JvXPButton11, &TForm1::JvXPButton11Click);
   Bind(ui.Button1, &TForm1::Button1Click);
@@ -458,6 +468,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // has recorded so far (which is still encoded) rather than running on behind a closed window.
   if (phase_ == Phase::Playing) Guard([this] { JvXPButton6Click(); });
   if (phase_ == Phase::Recording) Guard([this] { StopRecording(); });
+  // A list run takes no more rows once its window is gone.
+  closing_ = true;
   Guard([this] { FormClose(); });
   event->accept();
   if (OnClosed) OnClosed();
@@ -489,6 +501,20 @@ void TForm1::tolang() {
   ui.JvXPButton11->setText(Text(TextId::OnlineHelpButton));
   ui.JvXPButton8->setText(Text(TextId::WebsiteButton));
   setWindowTitle(Text(TextId::MainTitle));
+  if (Form4) {
+    Form4->ui.GroupBox1->setTitle(Text(TextId::OutputFolderGroup));
+    Form4->setWindowTitle(Text(TextId::ListTitle));
+    Form4->ui.Remove1->setText(Text(TextId::ListRemoveItem));
+    Form4->ui.Useascurrent1->setText(Text(TextId::ListUseItem));
+    Form4->ui.Copy1->setText(Text(TextId::ListCopyItem));
+    Form4->ui.Paste1->setText(Text(TextId::ListPasteItem));
+    static constexpr TextId kColumns[] = {TextId::ListMidiColumn,     TextId::ListFormatColumn,
+                                          TextId::ListBitrateColumn,  TextId::ListRateColumn,
+                                          TextId::ListChannelsColumn, TextId::ListInputColumn,
+                                          TextId::ListOutputColumn};
+    for (int column = 0; column < 7; ++column)
+      Form4->ui.ListView1->headerItem()->setText(column, Text(kColumns[column]));
+  }
   if (Form7) Form7->ui.Label1->setText(Text(TextId::RecordTimeLabel));
   // The status and the buttons that carry a phase: the table's captions at rest, the running
   // operation's captions while one runs.
@@ -516,6 +542,7 @@ void TForm1::ComboBox3Change() {
 QWidget* TForm1::LayoutWindow(const char* name) {
   const QString window = QString::fromLatin1(name);
   if (window == "Form1") return this;
+  if (window == "Form4") return Form4;
   if (window == "Form7") return Form7;
   return nullptr;  // a window this program does not have
 }
@@ -914,7 +941,14 @@ void TForm1::AbortStart(const QString& message, bool presetsApplied) {
   restCaptions_ = RestCaptions::AfterRun;
   if (presetsApplied) Guard([this] { RevertPresets(); });
   Stabilize();
-  ShowMessage(message);
+  ReportProblem(message);
+}
+
+void TForm1::ReportProblem(const QString& text) {
+  if (listRunning_)
+    rowProblems_ << text;
+  else
+    ShowMessage(text);
 }
 
 void TForm1::trucc() {
@@ -945,25 +979,25 @@ void TForm1::trucc() {
   const bool encoded = !ui.Wav->Checked();
   if (tw::SameFile(Std(output), Std(midi)) ||
       (encoded && tw::SameFile(Std(output), Std(TempWavPath())))) {
-    ShowMessage(TextOr(tw::TextId::OutputIsInput,
-                       "The output file %1 is the input MIDI file or the program's temporary "
-                       "recording \"temp.wav\": the conversion would destroy it. Choose another "
-                       "output file.")
-                    .arg(Quoted(output)));
+    ReportProblem(TextOr(tw::TextId::OutputIsInput,
+                         "The output file %1 is the input MIDI file or the program's temporary "
+                         "recording \"temp.wav\": the conversion would destroy it. Choose another "
+                         "output file.")
+                      .arg(Quoted(output)));
     return;
   }
   int seconds = 0;
   try {
     seconds = GetRecordTime(midi);
   } catch (const ERecordTimeRefused& e) {
-    ShowMessage(QString::fromStdString(e.what()));
+    ReportProblem(QString::fromStdString(e.what()));
     return;
   } catch (const std::exception& e) {
-    ShowMessage(MidiMessage(e));
+    ReportProblem(MidiMessage(e));
     return;
   }
   if (seconds > LongestRecordTime()) {
-    ShowMessage(TForm7::RefusalText());
+    ReportProblem(TForm7::RefusalText());
     return;
   }
 
@@ -1009,7 +1043,7 @@ void TForm1::trucc() {
   restCaptions_ = RestCaptions::AfterRun;
   Stabilize();
   const QStringList failures = std::exchange(failures_, {});
-  for (const QString& failure : failures) ShowMessage(failure);
+  for (const QString& failure : failures) ReportProblem(failure);
 }
 
 void TForm1::StopRecording() {
@@ -1122,7 +1156,7 @@ void TForm1::ConversionFailed(const QString& message) {
     return;
   }
   // The conversion has already ended (the failure arrived after its wait): say why.
-  ShowMessage(text);
+  ReportProblem(text);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1168,4 +1202,231 @@ void TForm1::RevertPresets() { restoresound(); }
 void TForm1::restoresound() {
   // The volume snapshot is taken and kept by the mixer settings window; until that window is part
   // of the program there is no snapshot to write back.
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversion list
+
+namespace {
+
+// The rate texts of the three rate positions under each output type.
+const char* const kWavRates[] = {"11025", "22050", "44100"};
+const char* const kMp3Rates[] = {"22050", "32000", "44100"};
+const char* const kOggRates[] = {"11025", "32000", "44100"};
+
+}  // namespace
+
+void TForm1::JvXPButton12Click() {
+  if (!Form4) return;
+  Form4->show();
+  Form4->raise();
+  Form4->activateWindow();
+}
+
+void TForm1::JvXPButton1Click() {
+  const QString input = ui.Edit1->text();
+  if (!tw::FileExists(Std(input))) {
+    ShowMessage(Text(tw::TextId::ListInputMissing) + "\n" + input);
+    return;
+  }
+  if (ui.Edit2->text().size() < 2) {
+    ShowMessage(Text(tw::TextId::ListOutputTooShort));
+    return;
+  }
+  AddCurrentToList();
+}
+
+void TForm1::AddListColumns(QStringList& row) const {
+  if (ui.Wav->Checked())
+    AddWavColumns(row);
+  else if (ui.Mp3->Checked())
+    AddMp3Columns(row);
+  else if (ui.Ogg->Checked())
+    AddOggColumns(row);
+}
+
+namespace {
+
+void AddRateAndChannels(const Ui::TForm1& ui, const char* const (&rates)[3], QStringList& row) {
+  if (ui.RadioButton4->Checked()) row << rates[0];
+  if (ui.RadioButton5->Checked()) row << rates[1];
+  if (ui.RadioButton6->Checked()) row << rates[2];
+  if (ui.RadioButton3->Checked()) row << "Mono";
+  if (ui.RadioButton7->Checked()) row << "Stereo";
+}
+
+}  // namespace
+
+void TForm1::AddWavColumns(QStringList& row) const {
+  row << "Wav"
+      << "-";
+  AddRateAndChannels(ui, kWavRates, row);
+}
+
+void TForm1::AddMp3Columns(QStringList& row) const {
+  row << "Mp3" << ui.ComboBox1->currentText();
+  AddRateAndChannels(ui, kMp3Rates, row);
+}
+
+void TForm1::AddOggColumns(QStringList& row) const {
+  row << "Ogg" << ui.ComboBox2->currentText();
+  AddRateAndChannels(ui, kOggRates, row);
+}
+
+void TForm1::AddListRow(const QString& input, const QString& output) {
+  if (!Form4) return;
+  QStringList subItems;
+  AddListColumns(subItems);
+  subItems << input << output;
+  Form4->ui.ListView1->AddRow(QString::fromStdString(tw::FileNameOf(Std(input))), subItems);
+  ResizeListColumns();
+}
+
+void TForm1::AddCurrentToList() { AddListRow(ui.Edit1->text(), ui.Edit2->text()); }
+
+void TForm1::ResizeListColumns() {
+  for (int a = 0; a <= 5; ++a) adresizescroll(a);
+}
+
+void TForm1::adresizescroll(int a) {
+  if (!Form4) return;
+  TListView* list = Form4->ui.ListView1;
+  const int row = list->RowCount() - 1;
+  if (row < 0) return;
+  if (a == 0) {
+    const int width = list->TextWidth(list->Caption(row));
+    if (list->columnWidth(0) < width) list->setColumnWidth(0, width);
+    return;
+  }
+  // Sub-item a is shown in column a + 1. Texts of a middling width leave their column alone.
+  const int width = list->TextWidth(list->SubItem(row, a));
+  if ((width > 150 || width <= 30) && list->columnWidth(a + 1) < width + 30)
+    list->setColumnWidth(a + 1, width + 30);
+}
+
+void TForm1::WMDropFiles(const QStringList& paths) {
+  if (!Form4) return;
+  const char* extension = ui.Wav->Checked()   ? ".wav"
+                          : ui.Mp3->Checked() ? ".mp3"
+                          : ui.Ogg->Checked() ? ".ogg"
+                                              : "";
+  const std::string directory = Std(Form4->ui.Edit1->text());
+  for (const QString& path : paths)
+    AddListRow(path, QString::fromStdString(tw::DroppedOutputName(directory, Std(path), extension,
+                                                                  tw::ProgramFolder())));
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) { TakeDroppedFiles(event); }
+
+void TForm1::dragMoveEvent(QDragMoveEvent* event) { TakeDroppedFiles(event); }
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QStringList paths = TakeDroppedFiles(event);
+  if (!paths.isEmpty()) WMDropFiles(paths);
+}
+
+void TForm1::UseListRow(int row) {
+  if (!Form4 || row < 0 || row >= Form4->ui.ListView1->RowCount()) return;
+  QStringList subItems;
+  for (int k = 0; k < 6; ++k) subItems << Form4->ui.ListView1->SubItem(row, k);
+  LoadListRow(subItems, RowLoad::ForUse);
+}
+
+namespace {
+
+// Checks the rate position whose text under the row's type is the row's rate.
+void CheckRate(const Ui::TForm1& ui, const char* const (&rates)[3], const QString& rate) {
+  TRadioButton* const buttons[] = {ui.RadioButton4, ui.RadioButton5, ui.RadioButton6};
+  for (int position = 0; position < 3; ++position)
+    if (rate == rates[position]) buttons[position]->SetChecked(true);
+}
+
+// Moves a bit-rate list from its current item, one item at a time, to the item showing `text`; it
+// stops at the last item when none does.
+void SeekItem(TComboBox* combo, const QString& text) {
+  int index = std::max(combo->ItemIndex(), 0);
+  while (combo->itemText(index) != text && index + 1 < combo->count()) ++index;
+  combo->SetItemIndex(index);
+}
+
+}  // namespace
+
+void TForm1::CheckChannels(const QString& channels) {
+  TRadioButton* button = channels == "Mono"     ? ui.RadioButton3
+                         : channels == "Stereo" ? ui.RadioButton7
+                                                : nullptr;
+  if (!button) return;
+  // The capture's channel count depends on the type checked when the channel button was clicked
+  // (an MP3 is recorded in stereo even when mono): a row of another type must set it again even
+  // when its channel button is already checked.
+  if (button->Checked())
+    (button == ui.RadioButton3) ? RadioButton3Click() : RadioButton7Click();
+  else
+    button->SetChecked(true);
+}
+
+void TForm1::LoadListRow(const QStringList& subItems, RowLoad how) {
+  const QString type = subItems.value(0), bitRate = subItems.value(1), rate = subItems.value(2),
+                channels = subItems.value(3);
+  ui.Edit1->setText(subItems.value(4));
+  if (type == "Wav") {
+    ui.Wav->SetChecked(true);
+    CheckRate(ui, kWavRates, rate);
+    CheckChannels(channels);
+  } else if (type == "Mp3") {
+    ui.Mp3->SetChecked(true);
+    if (how == RowLoad::ForRun) ui.ComboBox1->SetItemIndex(0);
+    CheckRate(ui, kMp3Rates, rate);
+    CheckChannels(channels);
+    if (how == RowLoad::ForUse) ui.ComboBox1->SetItemIndex(0);
+    SeekItem(ui.ComboBox1, bitRate);
+    MP3Out1->SetBitRate(static_cast<TMP3BitRate>(ui.ComboBox1->ItemIndex()));
+  } else if (type == "Ogg") {
+    ui.Ogg->SetChecked(true);
+    CheckRate(ui, kOggRates, rate);
+    CheckChannels(channels);
+    ui.ComboBox2->SetItemIndex(0);
+    SeekItem(ui.ComboBox2, bitRate);
+    SetOggIndex(ui.ComboBox2->ItemIndex());
+  }
+  // After the type: a change of type swaps the extension of the output name shown, and the row's
+  // own name must not be changed by it.
+  ui.Edit2->setText(subItems.value(5));
+}
+
+void TForm1::JvXPButton2Click() {
+  // One run at a time: a click during a run, or while anything else runs, does nothing.
+  if (listRunning_ || phase_ != Phase::Idle || closing_ || !Form4) return;
+  TListView* list = Form4->ui.ListView1;
+  if (list->RowCount() == 0) return;
+  SetListRuns(true);
+  // Rows that could not be converted, each as "input: why", for the message at the end.
+  QStringList skipped;
+  // The count is read again for every row: rows added or removed during the run count.
+  while (list->RowCount() > 0 && !closing_) {
+    QStringList subItems;
+    for (int k = 0; k < 6; ++k) subItems << list->SubItem(0, k);
+    LoadListRow(subItems, RowLoad::ForRun);
+    list->Delete(0);
+    const QString input = subItems.value(4);
+    // A row whose MIDI file has gone is skipped: nobody is there to answer a file dialog.
+    if (!tw::FileExists(Std(input))) {
+      skipped << input + ": " + Text(tw::TextId::ListInputMissing);
+      continue;
+    }
+    rowProblems_.clear();
+    trucc();
+    // The run waits on the phase: a conversion still winding down (a Stop that is finishing) ends
+    // before the next row starts.
+    while (phase_ != Phase::Idle) tw::pause(1000);
+    for (const QString& problem : std::exchange(rowProblems_, {}))
+      skipped << input + ": " + QString(problem).replace('\n', ' ');
+  }
+  SetListRuns(false);
+  if (closing_) return;
+  QString message = Text(tw::TextId::WavOrListDone);
+  if (!skipped.isEmpty())
+    message += "\n\n" + TextOr(tw::TextId::ListSkipped, "These files were not converted:") + "\n" +
+               skipped.join('\n');
+  ShowMessage(message);
 }

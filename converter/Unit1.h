@@ -28,6 +28,9 @@
 #include "widgets/Toolkit.h"
 
 class QCloseEvent;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QShowEvent;
 class QWindow;
 class TAudioIn;
@@ -162,6 +165,24 @@ class TForm1 : public QWidget {
   // ---- Windows the main window shows
   void JvXPButton13Click();  // "Set timer"
 
+  // ---- Conversion list (its rows are Form4's ListView1)
+  void JvXPButton12Click();  // "List"
+  void JvXPButton1Click();   // "Add to list"
+  void JvXPButton2Click();   // "Convert list"
+  // Append sub-items 0 to 3 of a row (type, bit rate, rate, channels) from the settings shown.
+  void AddWavColumns(QStringList& row) const;
+  void AddMp3Columns(QStringList& row) const;
+  void AddOggColumns(QStringList& row) const;
+  // A row for the input and output names shown.
+  void AddCurrentToList();
+  // Widens the columns that the newest row's texts need.
+  void ResizeListColumns();
+  void adresizescroll(int a);
+  // Files dropped on this window or the list window: one row each, in the drop's order.
+  void WMDropFiles(const QStringList& paths);
+  // "Use this one": list row `row` becomes the settings and names of this window.
+  void UseListRow(int row);
+
   // ---- Web pages
   void JvXPButton8Click();   // "Website"
   void JvXPButton11Click();  // "Online Help"
@@ -198,6 +219,9 @@ class TForm1 : public QWidget {
   // The first showing is the first activation, whether or not the desktop gives the window the
   // focus.
   void showEvent(QShowEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   QWidget* LayoutWindow(const char* name);
@@ -214,12 +238,27 @@ class TForm1 : public QWidget {
   void SetOggIndex(int index);
   // At the third rate in mono, at most "224" ("Auto" stays).
   void LimitOggMono44100();
+  // Sub-items 0 to 3 of a row for the output type that is checked.
+  void AddListColumns(QStringList& row) const;
+  // Appends a row: caption, the settings shown, input and output names.
+  void AddListRow(const QString& input, const QString& output);
+  // Puts a row's sub-items back into the settings controls, through their handlers, and its names
+  // into the two edits. A list run sets the MP3 bit-rate list to its first item before the rate,
+  // "Use this one" after it.
+  enum class RowLoad { ForRun, ForUse };
+  void LoadListRow(const QStringList& subItems, RowLoad how);
+  // Checks the channel button of a row's "Mono" or "Stereo".
+  void CheckChannels(const QString& channels);
   // The second click of "Convert one", nested inside the first one's wait.
   void StopRecording();
   // A start that could not go on (a record time refused, presets that cannot be read): back to
   // rest.
   void AbortStart(const QString& message, bool presetsApplied);
   // A writer's failure, on the GUI thread: kept for the end of the running conversion, or shown
+  // A conversion's failure or refusal: shown now, or kept for the end of a list run.
+  void ReportProblem(const QString& text);
+  QStringList rowProblems_;  // of the list row being converted
+  bool closing_ = false;     // the window is closing: a list run takes no more rows
   // now.
   void ConversionFailed(const QString& message);
 

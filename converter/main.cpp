@@ -7,6 +7,7 @@
 #include "converter/ProgramFolder.h"
 #include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
+#include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "widgets/Toolkit.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   int result = 0;
   try {
     TForm1 form1;
+    TForm4 form4;
     TForm7 form7;
     form1.OnClosed = [] { QCoreApplication::quit(); };
     tw::OnTerminationRequest([&form1] { form1.close(); });

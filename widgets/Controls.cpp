@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <algorithm>
 
 TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
   setTextFormat(Qt::RichText);
@@ -34,6 +35,14 @@ TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
   header()->setStretchLastSection(false);
   // The columns are sized to the list; a horizontal scroll bar would only hide a row.
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  header()->setSectionsClickable(true);
+  connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+    if (OnColumnClick) OnColumnClick(column);
+  });
+}
+
+void TListView::SetMultiSelect(bool on) {
+  setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
 }
 
 void TListView::SetColumns(const QStringList& captions, const QList<int>& widths) {
@@ -46,8 +55,12 @@ void TListView::AddRow(const QString& caption, const QStringList& subItems) {
   auto* item = new QTreeWidgetItem(this, QStringList{caption} + subItems);
   // Checkable display without user toggling: the check state is data the handlers set.
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  item->setCheckState(0, Qt::Unchecked);
+  if (checkboxes_) item->setCheckState(0, Qt::Unchecked);
+  for (int column = 0; column < columnCount(); ++column)
+    item->setData(column, Qt::TextAlignmentRole, headerItem()->data(column, Qt::TextAlignmentRole));
 }
+
+void TListView::Delete(int row) { delete takeTopLevelItem(row); }
 
 QString TListView::Caption(int row) const {
   const QTreeWidgetItem* item = topLevelItem(row);
@@ -92,6 +105,31 @@ void TListView::SetSelected(int row) {
 QPoint TListView::RowCentre(int row) const {
   const QTreeWidgetItem* item = topLevelItem(row);
   return item ? visualItemRect(item).center() : QPoint(-1, -1);
+}
+
+std::vector<int> TListView::SelectedRows() const {
+  std::vector<int> rows;
+  for (int row = 0; row < RowCount(); ++row)
+    if (topLevelItem(row)->isSelected()) rows.push_back(row);
+  return rows;
+}
+
+void TListView::SelectRow(int row, bool selected) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) item->setSelected(selected);
+}
+
+int TListView::TextWidth(const QString& text) const {
+  return fontMetrics().horizontalAdvance(text);
+}
+
+void TListView::SortRows(
+    const std::function<bool(const QTreeWidgetItem*, const QTreeWidgetItem*)>& less) {
+  const QList<QTreeWidgetItem*> selected = selectedItems();
+  std::vector<QTreeWidgetItem*> items;
+  while (RowCount() > 0) items.push_back(takeTopLevelItem(0));
+  std::stable_sort(items.begin(), items.end(), less);
+  for (QTreeWidgetItem* item : items) addTopLevelItem(item);
+  for (QTreeWidgetItem* item : selected) item->setSelected(true);
 }
 
 void TListView::mousePressEvent(QMouseEvent* event) {

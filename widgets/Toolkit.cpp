@@ -1,9 +1,12 @@
 #include "widgets/Toolkit.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 
 #include "platform/runtime/GuiThread.h"
@@ -78,10 +81,18 @@ QString QtFilter(const QString& filter) {
 
 bool TFileDialog::Execute(QWidget* parent) {
   if (DialogHook()) return DialogHook()(*this);
-  const QString chosen =
-      kind_ == Kind::Open
-          ? QFileDialog::getOpenFileName(parent, QString(), FileName, QtFilter(Filter))
-          : QFileDialog::getSaveFileName(parent, QString(), FileName, QtFilter(Filter));
+  QString chosen;
+  switch (kind_) {
+    case Kind::Open:
+      chosen = QFileDialog::getOpenFileName(parent, QString(), FileName, QtFilter(Filter));
+      break;
+    case Kind::Save:
+      chosen = QFileDialog::getSaveFileName(parent, QString(), FileName, QtFilter(Filter));
+      break;
+    case Kind::Folder:
+      chosen = QFileDialog::getExistingDirectory(parent, QString(), FileName);
+      break;
+  }
   if (chosen.isEmpty()) return false;
   FileName = chosen;
   return true;
@@ -89,6 +100,16 @@ bool TFileDialog::Execute(QWidget* parent) {
 
 void TFileDialog::SetHook(std::function<bool(TFileDialog&)> hook) {
   DialogHook() = std::move(hook);
+}
+
+QStringList TakeDroppedFiles(QDropEvent* event) {
+  QStringList paths;
+  const QMimeData* data = event->mimeData();
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  if (!paths.isEmpty()) event->acceptProposedAction();
+  return paths;
 }
 
 void ShowMessage(const QString& text) {

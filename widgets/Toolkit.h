@@ -20,8 +20,10 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
+class QDropEvent;
 class QWidget;
 
 class TRadioButton : public QRadioButton {
@@ -63,10 +65,11 @@ class TLabel : public QLabel {
   void setText(const QString& text);
 };
 
-// A file dialog that keeps the last name chosen: after a cancel, FileName still holds it.
+// A file dialog that keeps the last name chosen: after a cancel, FileName still holds it. A folder
+// dialog keeps the last folder chosen in FileName the same way.
 class TFileDialog {
  public:
-  enum class Kind { Open, Save };
+  enum class Kind { Open, Save, Folder };
   explicit TFileDialog(Kind kind) : kind_(kind) {}
   TFileDialog(const TFileDialog&) = delete;
   TFileDialog& operator=(const TFileDialog&) = delete;
@@ -86,6 +89,11 @@ class TFileDialog {
  private:
   Kind kind_;
 };
+
+// The local files and folders a drag or drop carries, in its order. An event that carries some is
+// accepted; one that carries none is left alone (and the list is empty). Both windows take dropped
+// files through it.
+QStringList TakeDroppedFiles(QDropEvent* event);
 
 // The program's message box: the text, one OK button, the application title as caption; returns
 // when the user has closed it. Tests capture the texts through the hook instead of showing a box.

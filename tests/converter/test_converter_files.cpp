@@ -328,6 +328,29 @@ TEST(FileNames, ExtensionOfTheFileNameIsReplacedOrOneAdded) {
   EXPECT_EQ(WithExtension("song.m-3", ".ogg"), "song.m-3.ogg");
 }
 
+TEST(FileNames, DroppedFilesGoToTheOutputFolderUnderTheirOwnName) {
+  EXPECT_EQ(DroppedOutputName("/out", "/in/song.mid", ".wav", "/prog"), "/out/song.wav");
+  // Names of one or two characters, a folder, a long extension, a Windows-style path.
+  EXPECT_EQ(DroppedOutputName("/out", "/in/a", ".mp3", "/prog"), "/out/a.mp3");
+  EXPECT_EQ(DroppedOutputName("/out", "/in/ab", ".mp3", "/prog"), "/out/ab.mp3");
+  EXPECT_EQ(DroppedOutputName("/out", "/in/songs.d", ".ogg", "/prog"), "/out/songs.ogg");
+  EXPECT_EQ(DroppedOutputName("/out", "/in/song.midi", ".ogg", "/prog"), "/out/song.ogg");
+  EXPECT_EQ(DroppedOutputName("/out", "C:\\in\\x.kar", ".wav", "/prog"), "/out/x.wav");
+  // No output folder: the program folder, never the root.
+  EXPECT_EQ(DroppedOutputName("", "/in/song.mid", ".wav", "/prog"), "/prog/song.wav");
+}
+
+TEST(FileNames, TextsCompareByteByByte) {
+  EXPECT_EQ(CompareBytes("112", "16"), -1);
+  EXPECT_EQ(CompareBytes("16", "8"), -1);
+  EXPECT_EQ(CompareBytes("-", "0"), -1);
+  EXPECT_EQ(CompareBytes("ab", "abc"), -1);
+  EXPECT_EQ(CompareBytes("abc", "abc"), 0);
+  EXPECT_EQ(CompareBytes("b", "B"), 1);
+  // Bytes above 127 sort after every ASCII byte.
+  EXPECT_EQ(CompareBytes("\xC3\xA9", "z"), 1);
+}
+
 TEST(FileNames, SameFileThroughAnySpellingOrLink) {
   TempFolder dir;
   dir.write("song.mid", "x");

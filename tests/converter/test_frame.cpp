@@ -15,6 +15,7 @@
 #include "FormFixture.h"
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
+#include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "platform/system/Shell.h"
 #include "widgets/WholeControls.h"
@@ -23,6 +24,7 @@ namespace {
 
 struct Windows {
   std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
+  std::unique_ptr<TForm4> form4 = std::make_unique<TForm4>();
   std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
 };
 
@@ -487,6 +489,12 @@ void FrameTest::languageSwitchThroughTheCombo() {
   QCOMPARE(ui.JvXPButton7->text(), QString("Converteer"));
   QCOMPARE(ui.Image3->y(), -8);  // Dutch layout
   QCOMPARE(w.form7->ui.Label1->text(), QString("Opnameduur"));
+  QCOMPARE(w.form4->ui.GroupBox1->title(), QString("Uitvoermap"));
+  QCOMPARE(w.form4->ui.Remove1->text(), QString("Verwijderen"));
+  QCOMPARE(w.form4->ui.Paste1->text(), QString("Plakken"));
+  QCOMPARE(w.form4->ui.ListView1->headerItem()->text(0), QString("Midi-bestand"));
+  QCOMPARE(w.form4->ui.ListView1->headerItem()->text(6), QString("Uitvoerbestand"));
+  QVERIFY(w.form4->windowTitle().startsWith("Conversielijst"));
 
   ui.ComboBox3->Choose(4);
   QCOMPARE(fx.folder.read("lang.ini"), std::string("ru\r\n"));
@@ -540,6 +548,8 @@ void FrameTest::layoutsMoveControls() {
   QCOMPARE(ui.Image3->geometry(), QRect(0, -8, 475, 375));
   w.form1->ApplyLayoutPl();
   QCOMPARE(LayoutGeometry(ui.JvXPButton8), QRect(368, 352, 89, 17));
+  QCOMPARE(LayoutGeometry(w.form4->ui.GroupBox1), QRect(16, 8, 481, 41));
+  QCOMPARE(LayoutGeometry(w.form4->ui.JvXPButton1).x(), 432);
 }
 
 void FrameTest::layoutDump() {
@@ -552,8 +562,11 @@ void FrameTest::layoutDump() {
   const std::string tail = "Form7.Label6.width:=6;\r\n";
   QVERIFY(dump.size() > tail.size() &&
           dump.compare(dump.size() - tail.size(), tail.size(), tail) == 0);
-  // The lines of the windows present: 40 controls of the main window, 8 of the record-time window.
-  QCOMPARE(std::count(dump.begin(), dump.end(), '\n'), std::ptrdiff_t{(40 + 8) * 4});
+  // The lines of the windows present: 40 controls of the main window, 4 of the conversion list
+  // window, 8 of the record-time window.
+  QCOMPARE(std::count(dump.begin(), dump.end(), '\n'), std::ptrdiff_t{(40 + 4 + 8) * 4});
+  QVERIFY(dump.find("Form4.ListView1.width:=649;\r\nForm7.Edit1.height:=21;\r\n") !=
+          std::string::npos);
   w.form1->ApplyLayoutNl();
   w.form1->DumpLayout();
   const std::string second = fx.folder.read("turlututu.txt");

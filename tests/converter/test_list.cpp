@@ -1,0 +1,421 @@
+// The conversion list on the virtual card at SOFTCARD_SPEED=max: rows from dropped files and from
+// "Add to list", sorting by a column, "Use this one", and list runs that convert every row with its
+// own settings, skip what cannot be converted, take rows added and removed while they run, go on
+// after a Stop, and stop taking rows when the main window closes.
+
+#include <QHeaderView>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTest>
+#include <QUrl>
+#include <filesystem>
+#include <memory>
+
+#include "DecodedAudio.h"
+#include "FormFixture.h"
+#include "MidiFile.h"
+#include "audio/ACS_LAME.h"
+#include "audio/ACS_Vorbis.h"
+#include "converter/Unit1.h"
+#include "converter/Unit4.h"
+#include "converter/Unit7.h"
+#include "tests/audio/EncodedAudio.h"
+
+namespace {
+
+struct Windows {
+  std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
+  std::unique_ptr<TForm4> form4 = std::make_unique<TForm4>();
+  std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
+  Ui::TForm1& ui = form1->ui;
+  TListView* list = form4->ui.ListView1;
+  Windows() { form1->FormActivate(); }
+
+  // Caption and sub-items of a row.
+  QStringList Row(int row) const {
+    QStringList texts{list->Caption(row)};
+    for (int k = 0; k < 6; ++k) texts << list->SubItem(row, k);
+    return texts;
+  }
+  QStringList Column(int column) const {
+    QStringList texts;
+    for (int row = 0; row < list->RowCount(); ++row) texts << Row(row)[column];
+    return texts;
+  }
+  void AddRow(const QString& input, const QString& output) {
+    ui.Edit1->setText(input);
+    ui.Edit2->setText(output);
+    ui.JvXPButton1->click();
+  }
+  // What a user's choice of settings does.
+  void Choose(TRadioButton* type, TRadioButton* rate, TRadioButton* channels,
+              int bitRateItem = -1) {
+    type->click();
+    rate->click();
+    channels->click();
+    if (bitRateItem >= 0) (type == ui.Ogg ? ui.ComboBox2 : ui.ComboBox1)->Choose(bitRateItem);
+  }
+  void ClickColumn(int column) {
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+  }
+};
+
+// Drops local files on a window over one of its controls, through the window system's side of Qt's
+// drag and drop: the window finds the control under the pointer that takes drops.
+void Drop(QWidget* window, QWidget* over, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data.setUrls(urls);
+  const QPoint at = over->mapTo(window, over->rect().center());
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window->windowHandle(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window->windowHandle(), &drop);
+}
+
+void Show(QWidget* window) {
+  window->show();
+  QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+// A user's click arrives from the event loop, inside whatever wait is pumping.
+template <typename Fn>
+void Later(Fn fn) {
+  QMetaObject::invokeMethod(qApp, fn, Qt::QueuedConnection);
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+constexpr int kSongMs = 2000;  // records 3 s
+
+}  // namespace
+
+class ListTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void droppedFilesBecomeRowsOnEitherWindow();
+  void addToListRefusesMissingInputAndShortOutput();
+  void columnClicksSortAsText();
+  void useThisOneLoadsTheRowAndKeepsItsOutputName();
+  void runConvertsEveryRowWithItsOwnSettings();
+  void stopEndsTheRowAndTheRunGoesOn();
+  void closingTheMainWindowTakesNoMoreRows();
+};
+
+void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
+  FormFixture fx;
+  const std::filesystem::path in = fx.folder.file("in é dir");
+  std::filesystem::create_directory(in);
+  QStringList paths;
+  for (const char* name : {"song.mid", "ab", "song.midi"}) {
+    WriteMidiFile((in / name).string(), kSongMs);
+    paths << QString::fromStdString((in / name).string());
+  }
+  Windows w;
+  Show(w.form1.get());
+  w.Choose(w.ui.Ogg, w.ui.RadioButton5, w.ui.RadioButton3, 5);  // 32000 Hz mono "96"
+  w.ui.Edit2->setText("kept");
+  w.form4->ui.Edit1->setText(fx.file("out"));
+  Drop(w.form1.get(), w.ui.Edit2, paths);  // over an edit: still rows, not text
+  QCOMPARE(w.ui.Edit2->text(), QString("kept"));
+  QVERIFY(!w.form4->isVisible());
+  QCOMPARE(w.list->RowCount(), 3);
+  const QString out = fx.file("out") + "/";
+  QCOMPARE(w.Row(0),
+           QStringList({"song.mid", "Ogg", "96", "32000", "Mono", paths[0], out + "song.ogg"}));
+  QCOMPARE(w.Row(1), QStringList({"ab", "Ogg", "96", "32000", "Mono", paths[1], out + "ab.ogg"}));
+  QCOMPARE(w.Row(2),
+           QStringList({"song.midi", "Ogg", "96", "32000", "Mono", paths[2], out + "song.ogg"}));
+
+  // The list window, its output directory emptied (a cancelled first folder dialog): the outputs go
+  // to the program folder.
+  w.ui.JvXPButton12->click();
+  QVERIFY(QTest::qWaitForWindowExposed(w.form4.get()));
+  w.form4->ui.JvXPButton1->click();
+  QCOMPARE(fx.dialogsShown, 1);
+  QCOMPARE(w.form4->ui.Edit1->text(), QString());
+  w.Choose(w.ui.Mp3, w.ui.RadioButton4, w.ui.RadioButton7, 1);  // 22050 Hz stereo "16"
+  Drop(w.form4.get(), w.form4->ui.Edit1, paths);
+  QCOMPARE(w.form4->ui.Edit1->text(), QString());
+  QCOMPARE(w.list->RowCount(), 6);
+  QCOMPARE(w.Row(3), QStringList({"song.mid", "Mp3", "16", "22050", "Stereo", paths[0],
+                                  fx.file("song.mp3")}));
+  QCOMPARE(w.Row(4).last(), fx.file("ab.mp3"));
+  QCOMPARE(w.Row(5).last(), fx.file("song.mp3"));
+  // A drag without local files is not taken.
+  QMimeData text;
+  text.setText("song.mid");
+  QDragEnterEvent enter(QPoint(20, 200), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.form4->windowHandle(), &enter);
+  QVERIFY(!enter.isAccepted());
+}
+
+void ListTest::addToListRefusesMissingInputAndShortOutput() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("song.mid"), kSongMs);
+  Windows w;
+  w.AddRow(fx.file("gone.mid"), "out.wav");
+  w.AddRow(fx.file("song.mid"), "o");
+  QCOMPARE(fx.messages, QStringList({"The input MIDI file does not exist.\n" + fx.file("gone.mid"),
+                                     "Please give a name for the output file."}));
+  QCOMPARE(w.list->RowCount(), 0);
+  w.AddRow(fx.file("song.mid"), "ok");
+  QCOMPARE(w.Row(0),
+           QStringList({"song.mid", "Wav", "-", "44100", "Stereo", fx.file("song.mid"), "ok"}));
+  QCOMPARE(fx.messages.size(), 2);
+}
+
+void ListTest::columnClicksSortAsText() {
+  FormFixture fx;
+  Windows w;
+  Show(w.form4.get());
+  struct {
+    const char* name;
+    TRadioButton* rate;
+    int item;
+  } rows[] = {{"b.mid", w.ui.RadioButton5, 10},  // 32000 "112"
+              {"d.mid", w.ui.RadioButton4, 1},   // 22050 "16"
+              {"a.mid", w.ui.RadioButton4, 0}};  // 22050 "8"
+  for (const auto& row : rows) {
+    WriteMidiFile(fx.folder.file(row.name), kSongMs);
+    w.Choose(w.ui.Mp3, row.rate, w.ui.RadioButton7, row.item);
+    w.AddRow(fx.file(row.name), "o.mp3");
+  }
+  w.Choose(w.ui.Wav, w.ui.RadioButton6, w.ui.RadioButton7);
+  WriteMidiFile(fx.folder.file("c.mid"), kSongMs);
+  w.AddRow(fx.file("c.mid"), "o.wav");
+  fx.messages.clear();
+
+  w.ClickColumn(0);  // the sort starts on this column ascending: its first click turns it round
+  QCOMPARE(w.Column(0), QStringList({"d.mid", "c.mid", "b.mid", "a.mid"}));
+  w.ClickColumn(3);
+  QCOMPARE(w.Column(3), QStringList({"22050", "22050", "32000", "44100"}));
+  w.ClickColumn(3);
+  QCOMPARE(w.Column(3), QStringList({"44100", "32000", "22050", "22050"}));
+  w.ClickColumn(2);
+  QCOMPARE(w.Column(2), QStringList({"-", "112", "16", "8"}));
+  // Rows added later go to the end, whatever the order.
+  w.AddRow(fx.file("a.mid"), "z.wav");
+  QCOMPARE(w.Row(4).last(), QString("z.wav"));
+  QVERIFY(fx.messages.isEmpty());
+}
+
+void ListTest::useThisOneLoadsTheRowAndKeepsItsOutputName() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("a.mid"), kSongMs);
+  WriteMidiFile(fx.folder.file("b.mid"), kSongMs);
+  Windows w;
+  w.Choose(w.ui.Mp3, w.ui.RadioButton4, w.ui.RadioButton3, 1);  // 22050 Hz mono "16"
+  w.AddRow(fx.file("a.mid"), "a.out");
+  w.Choose(w.ui.Ogg, w.ui.RadioButton6, w.ui.RadioButton7, 14);  // 44100 Hz stereo "Auto"
+  w.AddRow(fx.file("b.mid"), "b.out");
+  w.Choose(w.ui.Wav, w.ui.RadioButton5, w.ui.RadioButton7);
+
+  // Nothing selected: nothing happens.
+  w.form4->ui.Useascurrent1->trigger();
+  QCOMPARE(w.ui.Edit1->text(), fx.file("b.mid"));
+  QVERIFY(w.ui.Wav->Checked());
+  // Both selected: the first in list order.
+  w.list->SelectRow(1, true);
+  w.list->SelectRow(0, true);
+  w.form4->ui.Useascurrent1->trigger();
+  QVERIFY(w.ui.Mp3->Checked());
+  QVERIFY(w.ui.RadioButton4->Checked());
+  QVERIFY(w.ui.RadioButton3->Checked());
+  QCOMPARE(w.ui.ComboBox1->currentText(), QString("16"));
+  QCOMPARE(w.form1->MP3Out1->BitRate(), br16);
+  QCOMPARE(w.ui.Edit1->text(), fx.file("a.mid"));
+  QCOMPARE(w.ui.Edit2->text(), QString("a.out"));  // not swapped to ".mp3" by the type change
+  QCOMPARE(w.list->RowCount(), 2);
+
+  w.list->SelectRow(0, false);
+  w.form4->ui.Useascurrent1->trigger();
+  QVERIFY(w.ui.Ogg->Checked());
+  QVERIFY(w.ui.RadioButton6->Checked());
+  QCOMPARE(w.ui.ComboBox2->currentText(), QString("Auto"));
+  QCOMPARE(w.form1->VorbisOut1->DesiredNominalBitrate(), bbrAutoSelect);
+  QCOMPARE(w.ui.Edit2->text(), QString("b.out"));
+
+  // Remove deletes every selected row.
+  w.list->SelectRow(0, true);
+  w.form4->ui.Remove1->trigger();
+  QCOMPARE(w.list->RowCount(), 0);
+}
+
+void ListTest::runConvertsEveryRowWithItsOwnSettings() {
+  FormFixture fx;
+  for (const char* name : {"wav.mid", "mp3.mid", "ogg.mid", "fail.mid", "gone.mid", "drop.mid"})
+    WriteMidiFile(fx.folder.file(name), kSongMs);
+  Windows w;
+  Show(w.form4.get());
+  w.form4->ui.Edit1->setText(QString::fromStdString(fx.folder.path()));
+  w.Choose(w.ui.Wav, w.ui.RadioButton4, w.ui.RadioButton3);  // 11025 Hz mono
+  w.AddRow(fx.file("wav.mid"), fx.file("wav.wav"));
+  w.AddRow(fx.file("gone.mid"), fx.file("gone.wav"));
+  w.Choose(w.ui.Mp3, w.ui.RadioButton5, w.ui.RadioButton7, 7);  // 32000 Hz stereo "64"
+  w.AddRow(fx.file("mp3.mid"), fx.file("mp3.mp3"));
+  w.AddRow(fx.file("fail.mid"), fx.file("no such folder/fail.mp3"));
+  fx.folder.write("bad.mid", "MThd, but not a MIDI file");
+  w.AddRow(fx.file("bad.mid"), fx.file("bad.mp3"));
+  w.Choose(w.ui.Ogg, w.ui.RadioButton6, w.ui.RadioButton7, 14);  // 44100 Hz stereo "Auto"
+  w.AddRow(fx.file("ogg.mid"), fx.file("ogg.ogg"));
+  w.AddRow(fx.file("ogg.mid"), fx.file("removed.ogg"));
+  std::filesystem::remove(fx.folder.file("gone.mid"));
+  // Whatever the main window shows when the run starts.
+  w.Choose(w.ui.Mp3, w.ui.RadioButton4, w.ui.RadioButton3, 13);
+  fx.messages.clear();
+
+  // While the first row records: the list's last row removed, a row dropped, a second click.
+  bool changed = false;
+  QStringList duringRun;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+    if (value < 5 || w.form1->phase() != TForm1::Phase::Recording) return;
+    duringRun << w.ui.JvXPButton2->text() + (w.ui.ComboBox3->isEnabled() ? " enabled" : "");
+    if (changed) return;
+    changed = true;
+    Later([&] {
+      w.list->SelectRow(w.list->RowCount() - 1, true);
+      w.form4->ui.Remove1->trigger();
+      Drop(w.form4.get(), w.list, {fx.file("drop.mid")});
+      w.ui.JvXPButton2->click();
+    });
+  });
+  w.ui.JvXPButton2->click();
+  QVERIFY(changed);
+  for (const QString& state : duringRun) QCOMPARE(state, QString("Please wait"));
+
+  // One message at the end, naming what was skipped and why.
+  QCOMPARE(fx.messages.size(), 1);
+  const QStringList lines = fx.messages[0].split('\n');
+  QCOMPARE(lines.value(0), QString("Conversion finished!"));
+  QCOMPARE(lines.value(2), QString("These files were not converted:"));
+  QCOMPARE(lines.value(3), fx.file("gone.mid") + ": The input MIDI file does not exist.");
+  QVERIFY2(lines.value(4).startsWith(fx.file("fail.mid") + ": The conversion failed:"),
+           qPrintable(fx.messages[0]));
+  QVERIFY2(lines.value(4).contains("fail.mp3"), qPrintable(lines.value(4)));
+  QVERIFY2(lines.value(5).startsWith(fx.file("bad.mid") + ": "), qPrintable(fx.messages[0]));
+  QCOMPARE(lines.size(), 6);
+
+  const DecodedAudio wav = DecodeWav(fx.folder.file("wav.wav"));
+  QVERIFY2(wav.ok, wav.error.c_str());
+  QCOMPARE(wav.rate, 11025);
+  QCOMPARE(wav.channels, 1);
+  QVERIFY(wav.SoundingFraction(kSongMs / 1000.0) > 0.3);
+  const DecodedAudio mp3 = DecodeMp3(fx.folder.file("mp3.mp3"));
+  QVERIFY2(mp3.ok, mp3.error.c_str());
+  QCOMPARE(mp3.rate, 32000);
+  QCOMPARE(mp3.channels, 2);
+  QVERIFY(mp3.SoundingFraction(kSongMs / 1000.0) > 0.3);
+  const auto frames = enctest::Mp3Frames(Bytes(fx.folder.file("mp3.mp3")));
+  QVERIFY(frames.size() > 10);
+  for (const auto& frame : frames) QCOMPARE(frame.bitrateKbps, 64);
+  const DecodedAudio ogg = DecodeOgg(fx.folder.file("ogg.ogg"));
+  QVERIFY2(ogg.ok, ogg.error.c_str());
+  QCOMPARE(ogg.rate, 44100);
+  QCOMPARE(ogg.channels, 2);
+  QVERIFY(ogg.SoundingFraction(kSongMs / 1000.0) > 0.3);
+  const auto streams = enctest::ReadOggStreams(fx.folder.file("ogg.ogg"));
+  QCOMPARE(streams.size(), std::size_t{1});
+  // Chosen by quality, not at a fixed bit rate.
+  QVERIFY(streams[0].bitrateUpper <= 0 && streams[0].bitrateLower <= 0);
+  // The dropped row, with the settings shown when it was dropped (the first row's), converted in
+  // the same run; the removed row not.
+  const DecodedAudio dropped = DecodeWav(fx.folder.file("drop.wav"));
+  QVERIFY2(dropped.ok, dropped.error.c_str());
+  QCOMPARE(dropped.rate, 11025);
+  QVERIFY(!fx.folder.exists("removed.ogg"));
+  QVERIFY(!fx.folder.exists("bad.mp3"));
+
+  // At rest.
+  QCOMPARE(w.list->RowCount(), 0);
+  QVERIFY(!w.form1->ListRuns());
+  QCOMPARE(w.ui.JvXPButton2->text(), QString("Convert list"));
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+  QVERIFY(w.ui.JvXPButton7->isEnabled());
+  QCOMPARE(fx.dialogsShown, 0);
+  // An empty list: nothing at all.
+  w.ui.JvXPButton2->click();
+  QCOMPARE(fx.messages.size(), 1);
+}
+
+void ListTest::stopEndsTheRowAndTheRunGoesOn() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  WriteMidiFile(fx.folder.file("short.mid"), kSongMs);
+  Windows w;
+  w.Choose(w.ui.Mp3, w.ui.RadioButton6, w.ui.RadioButton7, 11);
+  w.AddRow(fx.file("long.mid"), fx.file("long.mp3"));
+  w.Choose(w.ui.Wav, w.ui.RadioButton6, w.ui.RadioButton7);
+  w.AddRow(fx.file("short.mid"), fx.file("short.wav"));
+  fx.messages.clear();
+  bool stopped = false;
+  QStringList afterStop;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+    if (value < 5 || w.form1->phase() != TForm1::Phase::Recording) return;
+    if (stopped) {
+      afterStop << w.ui.JvXPButton2->text() + (w.ui.ComboBox3->isEnabled() ? " enabled" : "");
+      return;
+    }
+    stopped = true;
+    Later([&] {
+      w.ui.JvXPButton7->click();
+      // After the Stop, still one run: a click on "Convert list" starts nothing.
+      w.ui.JvXPButton2->click();
+    });
+  });
+  w.ui.JvXPButton2->click();
+  QVERIFY(stopped);
+  QVERIFY(!afterStop.isEmpty());
+  for (const QString& state : afterStop) QCOMPARE(state, QString("Please wait"));
+  QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
+  const DecodedAudio part = DecodeMp3(fx.folder.file("long.mp3"));
+  QVERIFY2(part.ok, part.error.c_str());
+  QVERIFY2(part.Seconds() > 2.0 && part.Seconds() < 40.0,
+           qPrintable(QString::number(part.Seconds())));
+  const DecodedAudio whole = DecodeWav(fx.folder.file("short.wav"));
+  QVERIFY2(whole.ok, whole.error.c_str());
+  QVERIFY(whole.Seconds() >= kSongMs / 1000 + 1 - 0.001);
+  QCOMPARE(w.ui.JvXPButton2->text(), QString("Convert list"));
+  QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
+  QVERIFY(w.ui.ComboBox3->isEnabled());
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+}
+
+void ListTest::closingTheMainWindowTakesNoMoreRows() {
+  FormFixture fx;
+  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  WriteMidiFile(fx.folder.file("short.mid"), kSongMs);
+  Windows w;
+  Show(w.form1.get());
+  w.AddRow(fx.file("long.mid"), fx.file("long.wav"));
+  w.AddRow(fx.file("short.mid"), fx.file("short.wav"));
+  fx.messages.clear();
+  bool closed = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+    if (value < 5 || closed || w.form1->phase() != TForm1::Phase::Recording) return;
+    closed = true;
+    Later([&] { w.form1->close(); });
+  });
+  w.ui.JvXPButton2->click();
+  QVERIFY(closed);
+  const DecodedAudio part = DecodeWav(fx.folder.file("long.wav"));
+  QVERIFY2(part.ok, part.error.c_str());
+  QVERIFY2(part.Seconds() > 2.0 && part.Seconds() < 40.0,
+           qPrintable(QString::number(part.Seconds())));
+  QCOMPARE(std::size_t(part.headerDataSize), part.samples.size() * 2);
+  QVERIFY(!fx.folder.exists("short.wav"));
+  QCOMPARE(w.list->RowCount(), 1);
+  QVERIFY(!w.form1->ListRuns());
+  QVERIFY(fx.messages.isEmpty());
+}
+
+TW_WINDOW_TEST_MAIN(ListTest)
+#include "test_list.moc"
