@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr int kPeriod = 256;
   std::vector<float> left(kPeriod), right(kPeriod);
   std::uint64_t frame = 0;
-  for (int i = 0; i < 8 && player.Playing(); ++i, frame += kPeriod) {
+  for (int i = 0; i < 2 && player.Playing(); ++i, frame += kPeriod) {
     player.Mix(frame, left.data(), right.data(), kPeriod);
   }
   for (int i = 0; i < kPeriod; ++i) {
