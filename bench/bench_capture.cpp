@@ -22,7 +22,7 @@
 #include "platform/runtime/GuiThread.h"
 #include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/Softcard.h"
-#include "tests/platform/softcard/SongBuilder.h"
+#include "tests/support/SongBuilder.h"
 
 using platform::softcard::Card;
 using platform::softcard::kCardRate;

@@ -19,7 +19,7 @@
 #include "platform/softcard/mci/Smf.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/WaveIn.h"
-#include "tests/platform/softcard/SongBuilder.h"
+#include "tests/support/SongBuilder.h"
 
 using namespace platform;
 using namespace platform::softcard;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "audio/ACS_Classes.h"
-#include "tests/audio/EncodedAudio.h"
+#include "tests/support/EncodedAudio.h"
 #include "tests/audio/TestSupport.h"
 
 namespace enctest {

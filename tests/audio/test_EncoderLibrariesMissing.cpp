@@ -12,7 +12,7 @@
 #include "audio/ACS_Vorbis.h"
 #include "audio/MAD.h"
 #include "audio/VorbisFile.h"
-#include "tests/audio/EncodedAudio.h"
+#include "tests/support/EncodedAudio.h"
 #include "tests/audio/EncoderTestSupport.h"
 #include "tests/audio/TestSupport.h"
 

@@ -10,7 +10,7 @@
 
 #include "audio/ACS_Vorbis.h"
 #include "audio/ACS_Wave.h"
-#include "tests/audio/EncodedAudio.h"
+#include "tests/support/EncodedAudio.h"
 #include "tests/audio/EncoderTestSupport.h"
 #include "tests/audio/TestSupport.h"
 

@@ -14,8 +14,8 @@
 #include <deque>
 #include <memory>
 
-#include "TempFolder.h"
 #include "converter/ProgramFolder.h"
+#include "tests/support/TempDir.h"
 #include "widgets/Toolkit.h"
 
 class FormFixture {
@@ -26,9 +26,9 @@ class FormFixture {
     // there is the user's choice, not part of the program.
     for (const QString& name : bin.entryList({"*.ini", "*.html", "*.mid"}, QDir::Files))
       if (name != "lang.ini")
-        QFile::copy(bin.filePath(name), QString::fromStdString(folder.file(name.toStdString())));
-    if (withDefaultSet) folder.write("default.set", "");
-    tw::SetProgramFolder(folder.path());
+        QFile::copy(bin.filePath(name), QString::fromStdString((folder / name.toStdString())));
+    if (withDefaultSet) folder.Write("default.set", "");
+    tw::SetProgramFolder(folder.Path().string());
     SetMessageHook([this](const QString& text) { messages << text; });
     TFileDialog::SetHook([this](TFileDialog& dialog) {
       ++dialogsShown;
@@ -46,9 +46,9 @@ class FormFixture {
   FormFixture(const FormFixture&) = delete;
   FormFixture& operator=(const FormFixture&) = delete;
 
-  QString file(const char* name) const { return QString::fromStdString(folder.file(name)); }
+  QString file(const char* name) const { return QString::fromStdString((folder / name)); }
 
-  TempFolder folder;
+  tw_test::TempDir folder;
   QStringList messages;
   int dialogsShown = 0;
   std::deque<QString> dialogAnswers;  // names the next dialogs "choose"; none left: cancel
@@ -57,14 +57,14 @@ class FormFixture {
 // The main of a window test: the virtual card's mixer state in a folder of the test's own (so a
 // test never touches the user's mixer), Qt's event processing hooked into the GUI thread's call
 // queue as in the program, then the test class's slots.
-#define TW_WINDOW_TEST_MAIN(TestClass)                       \
-  int main(int argc, char** argv) {                          \
-    TempFolder state;                                        \
-    ::setenv("SOFTCARD_STATE_DIR", state.path().c_str(), 1); \
-    QApplication app(argc, argv);                            \
-    InstallQtHooks();                                        \
-    TestClass test;                                          \
-    const int result = QTest::qExec(&test, argc, argv);      \
-    RemoveQtHooks();                                         \
-    return result;                                           \
+#define TW_WINDOW_TEST_MAIN(TestClass)                                \
+  int main(int argc, char** argv) {                                   \
+    tw_test::TempDir state;                                           \
+    ::setenv("SOFTCARD_STATE_DIR", state.Path().string().c_str(), 1); \
+    QApplication app(argc, argv);                                     \
+    InstallQtHooks();                                                 \
+    TestClass test;                                                   \
+    const int result = QTest::qExec(&test, argc, argv);               \
+    RemoveQtHooks();                                                  \
+    return result;                                                    \
   }

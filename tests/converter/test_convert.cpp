@@ -8,14 +8,14 @@
 #include <functional>
 #include <memory>
 
-#include "DecodedAudio.h"
 #include "FormFixture.h"
-#include "MidiFile.h"
 #include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
 #include "platform/softcard/mci/Mci.h"
+#include "tests/support/DecodedAudio.h"
+#include "tests/support/SmfBuilder.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ void ConvertTest::convertsEveryTypeRateAndChannelSetting() {
   QFETCH(int, position);
   QFETCH(bool, mono);
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), kSongMs);
   Windows w;
   ChooseSettings(w, type, position, mono);
   w.ui.Edit1->setText(fx.file("song.mid"));
@@ -131,7 +131,7 @@ void ConvertTest::convertsEveryTypeRateAndChannelSetting() {
   QVERIFY2(audio.SoundingFraction(kSongSeconds) > kSounding,
            qPrintable(QString::number(audio.SoundingFraction(kSongSeconds))));
   if (type == "Wav") QCOMPARE(std::size_t(audio.headerDataSize), audio.samples.size() * 2);
-  QVERIFY(!fx.folder.exists("temp.wav"));
+  QVERIFY(!fx.folder.Exists("temp.wav"));
   // Back at rest.
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QCOMPARE(w.ui.Label3->text(), QString("Ready"));
@@ -145,14 +145,14 @@ void ConvertTest::convertsEveryTypeRateAndChannelSetting() {
 
 void ConvertTest::outputNameFromInputAndMissingInput() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), 1000);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 1000);
   Windows w;
   w.ui.Mp3->click();
   w.ui.Edit2->clear();
   w.ui.Edit1->setText(fx.file("song.mid"));
   w.ui.JvXPButton7->click();
   QCOMPARE(w.ui.Edit2->text(), fx.file("song.mid.mp3"));
-  QVERIFY(DecodeMp3(fx.folder.file("song.mid.mp3")).ok);
+  QVERIFY(DecodeMp3((fx.folder / "song.mid.mp3")).ok);
 
   // Both names empty: the output becomes the bare extension and the dialog asks for a MIDI file.
   fx.messages.clear();
@@ -165,19 +165,19 @@ void ConvertTest::outputNameFromInputAndMissingInput() {
   QVERIFY(fx.messages.isEmpty());
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QVERIFY(w.ui.ComboBox3->isEnabled());
-  QVERIFY(!fx.folder.exists(".wav"));
+  QVERIFY(!fx.folder.Exists(".wav"));
 }
 
 void ConvertTest::outputOverItsInputOrTemporaryRecordingIsRefused() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), 1000);
-  const std::string midi = fx.folder.read("song.mid");
-  std::filesystem::create_symlink(fx.folder.file("song.mid"), fx.folder.file("link.mid"));
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 1000);
+  const std::string midi = fx.folder.Read("song.mid");
+  std::filesystem::create_symlink((fx.folder / "song.mid"), (fx.folder / "link.mid"));
   Windows w;
   w.ui.Edit1->setText(fx.file("song.mid"));
   const std::pair<const char*, QString> refused[] = {
       {"Wav", fx.file("song.mid")},
-      {"Mp3", fx.folder.path().c_str() + QString("/./song.mid")},
+      {"Mp3", fx.folder.Path().string().c_str() + QString("/./song.mid")},
       {"Ogg", fx.file("link.mid")},
       {"Mp3", fx.file("temp.wav")},  // the recording the encoder would read
       {"Ogg", fx.file("temp.wav")},
@@ -194,8 +194,8 @@ void ConvertTest::outputOverItsInputOrTemporaryRecordingIsRefused() {
     QVERIFY2(fx.messages[0].startsWith("The output file \"" + output + "\" is the input MIDI file"),
              qPrintable(fx.messages[0]));
     QCOMPARE(sent, 0);  // nothing measured or played
-    QCOMPARE(fx.folder.read("song.mid"), midi);
-    QVERIFY(!fx.folder.exists("temp.wav"));
+    QCOMPARE(fx.folder.Read("song.mid"), midi);
+    QVERIFY(!fx.folder.Exists("temp.wav"));
     QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
     QVERIFY(w.ui.ComboBox3->isEnabled());
   }
@@ -205,7 +205,7 @@ void ConvertTest::outputOverItsInputOrTemporaryRecordingIsRefused() {
   w.ui.Edit2->setText(fx.file("temp.wav"));
   w.ui.JvXPButton7->click();
   QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
-  QVERIFY(DecodeWav(fx.folder.file("temp.wav")).ok);
+  QVERIFY(DecodeWav((fx.folder / "temp.wav")).ok);
 }
 
 void ConvertTest::stopDuringRecording_data() {
@@ -218,7 +218,7 @@ void ConvertTest::stopDuringRecording_data() {
 void ConvertTest::stopDuringRecording() {
   QFETCH(QString, type);
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
   Windows w;
   ChooseSettings(w, type, 2, false);
   w.ui.Edit1->setText(fx.file("long.mid"));
@@ -242,7 +242,7 @@ void ConvertTest::stopDuringRecording() {
            qPrintable(QString::number(audio.Seconds())));
   QVERIFY(audio.Rms() > 0.001);
   if (type == "Wav") QCOMPARE(std::size_t(audio.headerDataSize), audio.samples.size() * 2);
-  QVERIFY(!fx.folder.exists("temp.wav"));
+  QVERIFY(!fx.folder.Exists("temp.wav"));
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
   QVERIFY(w.ui.JvXPButton6->isEnabled());
@@ -250,7 +250,7 @@ void ConvertTest::stopDuringRecording() {
 
 void ConvertTest::relabellingKeepsTheRecordingPhase() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
   Windows w;
   w.ui.Edit1->setText(fx.file("long.mid"));
   w.ui.Edit2->setText(fx.file("out.wav"));
@@ -271,14 +271,14 @@ void ConvertTest::relabellingKeepsTheRecordingPhase() {
   QCOMPARE(status, QString("Recording..."));
   QVERIFY(stopped);
   QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
-  const DecodedAudio audio = DecodeWav(fx.folder.file("out.wav"));
+  const DecodedAudio audio = DecodeWav((fx.folder / "out.wav"));
   QVERIFY(audio.ok);
   QVERIFY(audio.Seconds() < 40.0);
 }
 
 void ConvertTest::outputTypeAndNamesHoldWhileConverting() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), kSongMs);
   Windows w;
   ChooseSettings(w, "Mp3", 2, false);
   w.ui.Edit1->setText(fx.file("song.mid"));
@@ -309,14 +309,14 @@ void ConvertTest::outputTypeAndNamesHoldWhileConverting() {
 
 void ConvertTest::recordTimeWindowOverridesTheLength() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), 6000);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 6000);
   Windows w;
   w.form7->ui.Edit1->setText("2");
   w.ui.Edit1->setText(fx.file("song.mid"));
   w.ui.Edit2->setText(fx.file("out.wav"));
   w.ui.JvXPButton7->click();
   QCOMPARE(w.form1->MidiLengthMs, 6000);  // still measured
-  const DecodedAudio audio = DecodeWav(fx.folder.file("out.wav"));
+  const DecodedAudio audio = DecodeWav((fx.folder / "out.wav"));
   QVERIFY(audio.ok);
   QVERIFY2(audio.Seconds() >= 2.0 && audio.Seconds() <= LongestRecording(2.0, 44100, 2),
            qPrintable(QString::number(audio.Seconds())));
@@ -338,7 +338,7 @@ void ConvertTest::recordTimeWindowOverridesTheLength() {
 
   // Longer than the capture can record in the format set: refused before anything starts (no
   // presets, no MIDI, no file), with the true limit. An MP3 is recorded in stereo even for mono.
-  fx.folder.write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
+  fx.folder.Write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
   w.ui.CheckBox1->SetChecked(true);
   const auto synthLeft = [&] {
     std::int32_t left = -1, right = -1, mute = -1;
@@ -374,7 +374,7 @@ void ConvertTest::recordTimeWindowOverridesTheLength() {
     QCOMPARE(opened, 1u);  // the length was measured, nothing was played
     QCOMPARE(synthLeft(), leftBefore);
     QVERIFY(!QFile::exists(out));
-    QVERIFY(!fx.folder.exists("temp.wav"));
+    QVERIFY(!fx.folder.Exists("temp.wav"));
     QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
     QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
     QVERIFY(w.ui.ComboBox3->isEnabled());
@@ -391,7 +391,7 @@ void ConvertTest::missingOutputFolderGivesAMessage_data() {
 void ConvertTest::missingOutputFolderGivesAMessage() {
   QFETCH(QString, type);
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), 1000);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 1000);
   Windows w;
   ChooseSettings(w, type, 2, false);
   w.ui.Edit1->setText(fx.file("song.mid"));
@@ -409,21 +409,21 @@ void ConvertTest::missingOutputFolderGivesAMessage() {
   w.ui.Edit2->setText(fx.file("out.") + type.toLower());
   w.ui.JvXPButton7->click();
   QCOMPARE(fx.messages.size(), 1);
-  QVERIFY(Decode(fx.folder.file("out." + type.toLower().toStdString()), type).ok);
+  QVERIFY(Decode((fx.folder / "out." + type.toLower().toStdString()), type).ok);
 }
 
 void ConvertTest::midiPresetsApplyBeforeTheRecording() {
   FormFixture fx;
   // Default settings that record from "Line In", which is silent on the virtual card.
-  fx.folder.write("default.set", "<A>0</A><B>1</B><C>3</C><L>-1</L><R>-1</R><M>1</M>\r\n");
-  WriteMidiFile(fx.folder.file("song.mid"), kSongMs);
+  fx.folder.Write("default.set", "<A>0</A><B>1</B><C>3</C><L>-1</L><R>-1</R><M>1</M>\r\n");
+  smftest::WriteMidiFile((fx.folder / "song.mid"), kSongMs);
   {
     Windows w;
     QVERIFY(w.ui.CheckBox1->Checked());  // "default.set" has content
     w.ui.Edit1->setText(fx.file("song.mid"));
     w.ui.Edit2->setText(fx.file("presets.wav"));
     w.ui.JvXPButton7->click();
-    const DecodedAudio withPresets = DecodeWav(fx.folder.file("presets.wav"));
+    const DecodedAudio withPresets = DecodeWav((fx.folder / "presets.wav"));
     QVERIFY(withPresets.ok);
     QVERIFY2(withPresets.Rms() < 1e-4, qPrintable(QString::number(withPresets.Rms())));
 
@@ -432,13 +432,13 @@ void ConvertTest::midiPresetsApplyBeforeTheRecording() {
     w.ui.CheckBox1->SetChecked(false);
     w.ui.Edit2->setText(fx.file("plain.wav"));
     w.ui.JvXPButton7->click();
-    const DecodedAudio plain = DecodeWav(fx.folder.file("plain.wav"));
+    const DecodedAudio plain = DecodeWav((fx.folder / "plain.wav"));
     QVERIFY(plain.ok);
     QVERIFY(plain.SoundingFraction(kSongSeconds) > kSounding);
   }
   // An unreadable default settings file stops the start with a message and the controls at rest.
-  std::filesystem::remove(fx.folder.file("default.set"));
-  std::filesystem::create_directory(fx.folder.file("default.set"));
+  std::filesystem::remove((fx.folder / "default.set"));
+  std::filesystem::create_directory((fx.folder / "default.set"));
   Windows w;
   w.ui.CheckBox1->SetChecked(true);
   w.ui.Edit1->setText(fx.file("song.mid"));
@@ -447,7 +447,7 @@ void ConvertTest::midiPresetsApplyBeforeTheRecording() {
   w.ui.JvXPButton7->click();
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY(fx.messages[0].contains("default.set"));
-  QVERIFY(!fx.folder.exists("never.wav"));
+  QVERIFY(!fx.folder.Exists("never.wav"));
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QVERIFY(w.ui.ComboBox3->isEnabled());
   QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
@@ -457,7 +457,7 @@ void ConvertTest::midiPresetsApplyBeforeTheRecording() {
 // 5 % done. Returns whether `end` ran.
 bool EndDuringTheRecording(FormFixture& fx, Windows& w, const QString& type, const char* output,
                            const std::function<void()>& end) {
-  WriteMidiFile(fx.folder.file("long.mid"), 60000);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
   ChooseSettings(w, type, 2, false);
   w.ui.Edit1->setText(fx.file("long.mid"));
   w.ui.Edit2->setText(fx.file(output));
@@ -481,10 +481,10 @@ void ConvertTest::closingTheWindowKeepsWhatWasRecorded() {
   QVERIFY(
       EndDuringTheRecording(fx, w, "Mp3", "closed.mp3", [&] { Later([&] { w.form1->close(); }); }));
   QVERIFY(!w.form1->isVisible());
-  const DecodedAudio audio = DecodeMp3(fx.folder.file("closed.mp3"));
+  const DecodedAudio audio = DecodeMp3((fx.folder / "closed.mp3"));
   QVERIFY2(audio.ok, audio.error.c_str());
   QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);
-  QVERIFY(!fx.folder.exists("temp.wav"));
+  QVERIFY(!fx.folder.Exists("temp.wav"));
 }
 
 void ConvertTest::terminationSignalsEndTheRecordingAsClosingDoes_data() {
@@ -502,8 +502,8 @@ void ConvertTest::terminationSignalsEndTheRecordingAsClosingDoes() {
   QVERIFY(EndDuringTheRecording(fx, w, "Wav", "ended.wav", [&] { ::raise(signalNumber); }));
   QVERIFY(!w.form1->isVisible());
   // Ended as a close ends it: what was recorded is kept, under a header that tells its true size.
-  const std::size_t fileSize = fx.folder.read("ended.wav").size();
-  const DecodedAudio audio = DecodeWav(fx.folder.file("ended.wav"));
+  const std::size_t fileSize = fx.folder.Read("ended.wav").size();
+  const DecodedAudio audio = DecodeWav((fx.folder / "ended.wav"));
   QVERIFY2(audio.ok, audio.error.c_str());
   QCOMPARE(std::size_t{audio.headerDataSize}, fileSize - 44);
   QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);

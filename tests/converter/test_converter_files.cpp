@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
 #include "converter/Errors.h"
 #include "converter/FileNames.h"
 #include "converter/LangTable.h"
@@ -20,6 +19,7 @@
 #include "converter/MixerSettingsFile.h"
 #include "converter/ProgramFolder.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/TempDir.h"
 
 using namespace tw;
 
@@ -33,9 +33,11 @@ std::string Lines(int count, const char* end = "\r\n") {
   return s;
 }
 
-std::size_t FilesIn(const TempFolder& dir) {
+std::size_t FilesIn(const tw_test::TempDir& dir) {
   std::size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++n;
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator(dir.Path().string()))
+    ++n;
   return n;
 }
 
@@ -64,11 +66,11 @@ TEST(StrToInt, RefusesEverythingElseWithTheTextInTheMessage) {
 }
 
 TEST(TextTable, LineKPlusOneIsEntryK) {
-  TempFolder dir;
-  dir.write("t.ini", "zero\r\none\r\n\r\nthree\r\n");
+  tw_test::TempDir dir;
+  dir.Write("t.ini", "zero\r\none\r\n\r\nthree\r\n");
   TLangTexts texts;
   texts.fill("old");
-  LoadTextTable(dir.file("t.ini"), texts);
+  LoadTextTable((dir / "t.ini"), texts);
   EXPECT_EQ(texts[0], "zero");
   EXPECT_EQ(texts[1], "one");
   EXPECT_EQ(texts[2], "");  // an empty line gives an empty entry
@@ -78,37 +80,37 @@ TEST(TextTable, LineKPlusOneIsEntryK) {
 }
 
 TEST(TextTable, LastLineWithOrWithoutLineEndAndLoneLineFeeds) {
-  TempFolder dir;
+  tw_test::TempDir dir;
   TLangTexts texts;
   texts.fill("old");
-  dir.write("a.ini", "a\nb\nc");
-  LoadTextTable(dir.file("a.ini"), texts);
+  dir.Write("a.ini", "a\nb\nc");
+  LoadTextTable((dir / "a.ini"), texts);
   EXPECT_EQ(texts[2], "c");
   EXPECT_EQ(texts[3], "old");
 
   texts.fill("old");
-  dir.write("b.ini", "a\r\nb\r\n");
-  LoadTextTable(dir.file("b.ini"), texts);
+  dir.Write("b.ini", "a\r\nb\r\n");
+  LoadTextTable((dir / "b.ini"), texts);
   EXPECT_EQ(texts[1], "b");
   EXPECT_EQ(texts[2], "old");  // no extra empty entry for the final line end
 }
 
 TEST(TextTable, LoadsAtMostOneHundredLines) {
-  TempFolder dir;
-  dir.write("long.ini", Lines(150));
+  tw_test::TempDir dir;
+  dir.Write("long.ini", Lines(150));
   TLangTexts texts;
-  LoadTextTable(dir.file("long.ini"), texts);
+  LoadTextTable((dir / "long.ini"), texts);
   EXPECT_EQ(texts[0], "line0");
   EXPECT_EQ(texts[99], "line99");
 }
 
 TEST(TextTable, ShorterTableKeepsTheEntriesOfTheLongerOne) {
-  TempFolder dir;
-  dir.write("first.ini", Lines(74));
-  dir.write("second.ini", "x\r\ny\r\n");
+  tw_test::TempDir dir;
+  dir.Write("first.ini", Lines(74));
+  dir.Write("second.ini", "x\r\ny\r\n");
   TLangTexts texts;
-  LoadTextTable(dir.file("first.ini"), texts);
-  LoadTextTable(dir.file("second.ini"), texts);
+  LoadTextTable((dir / "first.ini"), texts);
+  LoadTextTable((dir / "second.ini"), texts);
   EXPECT_EQ(texts[0], "x");
   EXPECT_EQ(texts[1], "y");
   EXPECT_EQ(texts[2], "line2");
@@ -117,10 +119,10 @@ TEST(TextTable, ShorterTableKeepsTheEntriesOfTheLongerOne) {
 }
 
 TEST(TextTable, MissingFileThrowsAndChangesNothing) {
-  TempFolder dir;
+  tw_test::TempDir dir;
   TLangTexts texts;
   texts.fill("kept");
-  EXPECT_THROW(LoadTextTable(dir.file("none.ini"), texts), EInOutError);
+  EXPECT_THROW(LoadTextTable((dir / "none.ini"), texts), EInOutError);
   EXPECT_EQ(texts[0], "kept");
 }
 
@@ -170,39 +172,39 @@ TEST(LanguageFile, CodesCompareExactly) {
 }
 
 TEST(LanguageFile, WritesCodeAndLineEndAndReadsOnlyTheFirstLine) {
-  TempFolder dir;
-  dir.write("lang.ini", "old content\r\nmore\r\n");
-  WriteLanguageFile(dir.file("lang.ini"), "pl");
-  EXPECT_EQ(dir.read("lang.ini"), "pl\r\n");
-  dir.write("lang.ini", "nl\r\nfr\r\n");
-  EXPECT_EQ(ReadLanguageCode(dir.file("lang.ini")), "nl");
-  dir.write("lang.ini", "fr ");
-  EXPECT_EQ(ReadLanguageCode(dir.file("lang.ini")), "fr ");
-  dir.write("lang.ini", "");
-  EXPECT_EQ(ReadLanguageCode(dir.file("lang.ini")), "");
+  tw_test::TempDir dir;
+  dir.Write("lang.ini", "old content\r\nmore\r\n");
+  WriteLanguageFile((dir / "lang.ini"), "pl");
+  EXPECT_EQ(dir.Read("lang.ini"), "pl\r\n");
+  dir.Write("lang.ini", "nl\r\nfr\r\n");
+  EXPECT_EQ(ReadLanguageCode((dir / "lang.ini")), "nl");
+  dir.Write("lang.ini", "fr ");
+  EXPECT_EQ(ReadLanguageCode((dir / "lang.ini")), "fr ");
+  dir.Write("lang.ini", "");
+  EXPECT_EQ(ReadLanguageCode((dir / "lang.ini")), "");
 }
 
 TEST(LanguageFile, UnwritableFileThrows) {
-  TempFolder dir;
-  EXPECT_THROW(WriteLanguageFile(dir.file("missing-folder/lang.ini"), "en"), EInOutError);
+  tw_test::TempDir dir;
+  EXPECT_THROW(WriteLanguageFile((dir / "missing-folder/lang.ini"), "en"), EInOutError);
 }
 
 TEST(FileReplacement, AFailedWriteLeavesTheOldLanguageAndSettingsFiles) {
-  TempFolder dir;
+  tw_test::TempDir dir;
   const std::string settings = "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n";
-  dir.write("lang.ini", "fr\r\n");
-  dir.write("default.set", settings);
+  dir.Write("lang.ini", "fr\r\n");
+  dir.Write("default.set", settings);
   {
     FileSizeLimit full(3);
     ASSERT_TRUE(full.ok());
-    EXPECT_THROW(WriteLanguageFile(dir.file("lang.ini"), "pl"), EInOutError);
-    EXPECT_THROW(WriteSettingsFile(dir.file("default.set"), {{0, 0, 0, 2, 2, 0}}), EInOutError);
+    EXPECT_THROW(WriteLanguageFile((dir / "lang.ini"), "pl"), EInOutError);
+    EXPECT_THROW(WriteSettingsFile((dir / "default.set"), {{0, 0, 0, 2, 2, 0}}), EInOutError);
   }
-  EXPECT_EQ(dir.read("lang.ini"), "fr\r\n");
-  EXPECT_EQ(dir.read("default.set"), settings);
+  EXPECT_EQ(dir.Read("lang.ini"), "fr\r\n");
+  EXPECT_EQ(dir.Read("default.set"), settings);
   EXPECT_EQ(FilesIn(dir), 2u);  // nothing half-written left beside them
-  WriteLanguageFile(dir.file("lang.ini"), "pl");
-  EXPECT_EQ(dir.read("lang.ini"), "pl\r\n");
+  WriteLanguageFile((dir / "lang.ini"), "pl");
+  EXPECT_EQ(dir.Read("lang.ini"), "pl\r\n");
   EXPECT_EQ(FilesIn(dir), 2u);
 }
 
@@ -242,42 +244,41 @@ TEST(SettingsLine, FormatsAndParsesInAnyFieldOrder) {
 }
 
 TEST(SettingsFile, WriterAndReaderRoundTrip) {
-  TempFolder dir;
+  tw_test::TempDir dir;
   const std::vector<MixerSettingsLine> lines = {
       {0, 0, 0, 100, 200, 1}, {0, 0, 1, -1, -1, -1}, {0, 1, 0, 65535, 65535, 0}};
-  WriteSettingsFile(dir.file("p.set"), lines);
-  EXPECT_EQ(dir.read("p.set"),
+  WriteSettingsFile((dir / "p.set"), lines);
+  EXPECT_EQ(dir.Read("p.set"),
             "<A>0</A><B>0</B><C>0</C><L>100</L><R>200</R><M>1</M>\r\n"
             "<A>0</A><B>0</B><C>1</C><L>-1</L><R>-1</R><M>-1</M>\r\n"
             "<A>0</A><B>1</B><C>0</C><L>65535</L><R>65535</R><M>0</M>\r\n");
   std::vector<MixerSettingsLine> read;
-  ApplySettingsFile(dir.file("p.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
+  ApplySettingsFile((dir / "p.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
   EXPECT_EQ(read, lines);
 }
 
 TEST(SettingsFile, EmptyFileAppliesNothing) {
-  TempFolder dir;
-  WriteSettingsFile(dir.file("e.set"), {});
-  EXPECT_EQ(dir.read("e.set"), "");
+  tw_test::TempDir dir;
+  WriteSettingsFile((dir / "e.set"), {});
+  EXPECT_EQ(dir.Read("e.set"), "");
   int calls = 0;
-  ApplySettingsFile(dir.file("e.set"), [&](const MixerSettingsLine&) { ++calls; });
+  ApplySettingsFile((dir / "e.set"), [&](const MixerSettingsLine&) { ++calls; });
   EXPECT_EQ(calls, 0);
 }
 
 TEST(SettingsFile, BlankLineStopsTheReadingThereAndKeepsWhatWasApplied) {
-  TempFolder dir;
-  dir.write("b.set",
+  tw_test::TempDir dir;
+  dir.Write("b.set",
             "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n"
             "\r\n"
             "<A>0</A><B>0</B><C>1</C><L>2</L><R>2</R><M>0</M>\r\n");
   std::vector<int> applied;
   try {
-    ApplySettingsFile(dir.file("b.set"),
-                      [&](const MixerSettingsLine& l) { applied.push_back(l.L); });
+    ApplySettingsFile((dir / "b.set"), [&](const MixerSettingsLine& l) { applied.push_back(l.L); });
     ADD_FAILURE() << "no error";
   } catch (const EConvertError& e) {
     // The file, the line and why, for the window's sentence.
-    EXPECT_EQ(e.Fault().path, dir.file("b.set"));
+    EXPECT_EQ(e.Fault().path, (dir / "b.set"));
     EXPECT_EQ(e.Fault().line, 2);
     EXPECT_EQ(e.Fault().reason, "The <A> field is missing or empty.");
   }
@@ -285,27 +286,26 @@ TEST(SettingsFile, BlankLineStopsTheReadingThereAndKeepsWhatWasApplied) {
 }
 
 TEST(SettingsFile, LineWithoutFinalLineEndIsRead) {
-  TempFolder dir;
-  dir.write("n.set", "<A>1</A><B>2</B><C>3</C><L>4</L><R>5</R><M>6</M>");
+  tw_test::TempDir dir;
+  dir.Write("n.set", "<A>1</A><B>2</B><C>3</C><L>4</L><R>5</R><M>6</M>");
   std::vector<MixerSettingsLine> read;
-  ApplySettingsFile(dir.file("n.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
+  ApplySettingsFile((dir / "n.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
   ASSERT_EQ(read.size(), 1u);
   EXPECT_EQ(read[0], (MixerSettingsLine{1, 2, 3, 4, 5, 6}));
 }
 
 TEST(SettingsFile, MissingFileAndUncreatableFileThrow) {
-  TempFolder dir;
-  EXPECT_THROW(ApplySettingsFile(dir.file("none.set"), [](const MixerSettingsLine&) {}),
-               EInOutError);
+  tw_test::TempDir dir;
+  EXPECT_THROW(ApplySettingsFile((dir / "none.set"), [](const MixerSettingsLine&) {}), EInOutError);
   try {
-    ApplySettingsFile(dir.path(), [](const MixerSettingsLine&) {});
+    ApplySettingsFile(dir.Path().string(), [](const MixerSettingsLine&) {});
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_EQ(e.Fault().path, dir.path());
+    EXPECT_EQ(e.Fault().path, dir.Path().string());
     EXPECT_EQ(e.Fault().line, 0);
     EXPECT_EQ(e.Fault().reason, "It is a folder or a device, not a file.");
   }
-  EXPECT_THROW(WriteSettingsFile(dir.file("no/such/folder.set"), {}), EInOutError);
+  EXPECT_THROW(WriteSettingsFile((dir / "no/such/folder.set"), {}), EInOutError);
 }
 
 TEST(FileNames, ExtensionOfTheFileNameIsReplacedOrOneAdded) {
@@ -352,29 +352,29 @@ TEST(FileNames, TextsCompareByteByByte) {
 }
 
 TEST(FileNames, SameFileThroughAnySpellingOrLink) {
-  TempFolder dir;
-  dir.write("song.mid", "x");
-  const std::string song = dir.file("song.mid");
+  tw_test::TempDir dir;
+  dir.Write("song.mid", "x");
+  const std::string song = (dir / "song.mid");
   EXPECT_TRUE(SameFile(song, song));
-  EXPECT_TRUE(SameFile(song, dir.path() + "/./song.mid"));
-  std::filesystem::create_symlink(song, dir.file("link.mid"));
-  EXPECT_TRUE(SameFile(dir.file("link.mid"), song));
-  std::filesystem::create_hard_link(song, dir.file("hard.mid"));
-  EXPECT_TRUE(SameFile(dir.file("hard.mid"), song));
-  dir.write("other.mid", "x");
-  EXPECT_FALSE(SameFile(dir.file("other.mid"), song));
+  EXPECT_TRUE(SameFile(song, dir.Path().string() + "/./song.mid"));
+  std::filesystem::create_symlink(song, (dir / "link.mid"));
+  EXPECT_TRUE(SameFile((dir / "link.mid"), song));
+  std::filesystem::create_hard_link(song, (dir / "hard.mid"));
+  EXPECT_TRUE(SameFile((dir / "hard.mid"), song));
+  dir.Write("other.mid", "x");
+  EXPECT_FALSE(SameFile((dir / "other.mid"), song));
   // A file still to be written.
-  EXPECT_TRUE(SameFile(dir.file("temp.wav"), dir.path() + "/sub/../temp.wav"));
-  EXPECT_FALSE(SameFile(dir.file("temp.wav"), dir.file("temp.wav.mp3")));
+  EXPECT_TRUE(SameFile((dir / "temp.wav"), dir.Path().string() + "/sub/../temp.wav"));
+  EXPECT_FALSE(SameFile((dir / "temp.wav"), (dir / "temp.wav.mp3")));
   const auto oldFolder = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
+  std::filesystem::current_path(dir.Path().string());
   EXPECT_TRUE(SameFile("song.mid", song));
-  EXPECT_TRUE(SameFile("temp.wav", dir.file("temp.wav")));
+  EXPECT_TRUE(SameFile("temp.wav", (dir / "temp.wav")));
   std::filesystem::current_path(oldFolder);
 }
 
 TEST(ProgramFolderLock, OneProcessAtATimeHoldsAFolder) {
-  TempFolder dir, otherDir;
+  tw_test::TempDir dir, otherDir;
   int fromChild[2], toChild[2];
   ASSERT_EQ(pipe(fromChild), 0);
   ASSERT_EQ(pipe(toChild), 0);
@@ -382,7 +382,7 @@ TEST(ProgramFolderLock, OneProcessAtATimeHoldsAFolder) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     // The first copy: holds the folder until the test lets it end.
-    TProgramFolderLock lock(dir.path());
+    TProgramFolderLock lock(dir.Path().string());
     const char held = lock.Held() ? 'y' : 'n';
     char go = 0;
     if (write(fromChild[1], &held, 1) != 1 || read(toChild[0], &go, 1) != 1) _exit(2);
@@ -392,9 +392,9 @@ TEST(ProgramFolderLock, OneProcessAtATimeHoldsAFolder) {
   ASSERT_EQ(read(fromChild[0], &held, 1), 1);
   EXPECT_EQ(held, 'y');
   {
-    TProgramFolderLock second(dir.path());
+    TProgramFolderLock second(dir.Path().string());
     EXPECT_FALSE(second.Held());
-    TProgramFolderLock elsewhere(otherDir.path());
+    TProgramFolderLock elsewhere(otherDir.Path().string());
     EXPECT_TRUE(elsewhere.Held());
   }
   ASSERT_EQ(write(toChild[1], "x", 1), 1);
@@ -402,16 +402,16 @@ TEST(ProgramFolderLock, OneProcessAtATimeHoldsAFolder) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   // Once the first copy has ended, the folder is free again.
-  TProgramFolderLock after(dir.path());
+  TProgramFolderLock after(dir.Path().string());
   EXPECT_TRUE(after.Held());
   for (int fd : {fromChild[0], fromChild[1], toChild[0], toChild[1]}) close(fd);
 }
 
 TEST(ProgramFolderLock, ProgramsTheHolderStartsDoNotKeepTheFolder) {
-  TempFolder dir;
+  tw_test::TempDir dir;
   pid_t started = 0;
   {
-    TProgramFolderLock lock(dir.path());
+    TProgramFolderLock lock(dir.Path().string());
     ASSERT_TRUE(lock.Held());
     char sleep[] = "sleep", seconds[] = "30";
     char* argv[] = {sleep, seconds, nullptr};
@@ -419,7 +419,7 @@ TEST(ProgramFolderLock, ProgramsTheHolderStartsDoNotKeepTheFolder) {
   }
   // The holder has ended its hold while the program it started still runs (as the wizard does
   // after the hand-over): the next copy gets the folder.
-  TProgramFolderLock next(dir.path());
+  TProgramFolderLock next(dir.Path().string());
   EXPECT_TRUE(next.Held());
   kill(started, SIGKILL);
   waitpid(started, nullptr, 0);

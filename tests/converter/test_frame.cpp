@@ -229,9 +229,9 @@ void FrameTest::comboAndCheckBoxRules() {
 
 void FrameTest::startWithoutLanguageFileCreatesEnglish() {
   FormFixture fx;
-  QVERIFY(!fx.folder.exists("lang.ini"));
+  QVERIFY(!fx.folder.Exists("lang.ini"));
   Windows w;
-  QCOMPARE(fx.folder.read("lang.ini"), std::string("en\r\n"));
+  QCOMPARE(fx.folder.Read("lang.ini"), std::string("en\r\n"));
   QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), 0);
   QCOMPARE(w.form1->PendingLanguage, 1);
   // Before the first activation the designed captions show; the table is still empty.
@@ -246,7 +246,7 @@ void FrameTest::startWithoutLanguageFileCreatesEnglish() {
 
 void FrameTest::startWithPolish() {
   FormFixture fx;
-  fx.folder.write("lang.ini", "pl\r\n");
+  fx.folder.Write("lang.ini", "pl\r\n");
   Windows w;
   QCOMPARE(w.form1->ui.ComboBox3->currentText(), QString("Polski"));
   QCOMPARE(w.form1->PendingLanguage, 4);
@@ -258,7 +258,7 @@ void FrameTest::startWithPolish() {
   // caption needs.
   QCOMPARE(w.form7->ui.Label1->text(), QString::fromUtf8("Ustaw czas nagrania"));
   QVERIFY(Fits(w.form7->ui.Label1));
-  QCOMPARE(fx.folder.read("lang.ini"), std::string("pl\r\n"));  // read, not rewritten
+  QCOMPARE(fx.folder.Read("lang.ini"), std::string("pl\r\n"));  // read, not rewritten
 }
 
 void FrameTest::startWithUnknownCodes_data() {
@@ -271,7 +271,7 @@ void FrameTest::startWithUnknownCodes_data() {
 void FrameTest::startWithUnknownCodes() {
   QFETCH(QString, content);
   FormFixture fx;
-  fx.folder.write("lang.ini", content.toStdString());
+  fx.folder.Write("lang.ini", content.toStdString());
   Windows w;
   QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), -1);
   QCOMPARE(w.form1->PendingLanguage, 0);
@@ -279,14 +279,14 @@ void FrameTest::startWithUnknownCodes() {
   // No language is chosen, but the windows show English instead of empty captions.
   QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), -1);
   QCOMPARE(w.form1->ui.JvXPButton6->text(), QString("Play this midi"));
-  QCOMPARE(fx.folder.read("lang.ini"), content.toStdString());
+  QCOMPARE(fx.folder.Read("lang.ini"), content.toStdString());
   QVERIFY(fx.messages.isEmpty());
 }
 
 void FrameTest::missingTextTableStaysPending() {
   FormFixture fx;
-  fx.folder.write("lang.ini", "nl\r\n");
-  std::filesystem::remove(fx.folder.file("nl.ini"));
+  fx.folder.Write("lang.ini", "nl\r\n");
+  std::filesystem::remove((fx.folder / "nl.ini"));
   Windows w;
   w.form1->ui.JvXPButton7->setText("unchanged");
   w.form1->show();
@@ -297,7 +297,7 @@ void FrameTest::missingTextTableStaysPending() {
   QVERIFY_THROWS_EXCEPTION(tw::EInOutError, w.form1->FormActivate());
   QCOMPARE(w.form1->PendingLanguage, 3);  // tried again at the next activation
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("unchanged"));
-  std::filesystem::copy_file(fx.folder.file("en.ini"), fx.folder.file("nl.ini"));
+  std::filesystem::copy_file((fx.folder / "en.ini"), (fx.folder / "nl.ini"));
   w.form1->FormActivate();
   QCOMPARE(w.form1->PendingLanguage, 0);
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
@@ -306,8 +306,8 @@ void FrameTest::missingTextTableStaysPending() {
 void FrameTest::uncreatableLanguageFileStillGivesEnglish() {
   FormFixture fx;
   // "lang.ini" is missing and cannot be created: the name leads into a folder that does not exist.
-  std::filesystem::create_symlink(fx.folder.file("no-such-folder/lang.ini"),
-                                  fx.folder.file("lang.ini"));
+  std::filesystem::create_symlink((fx.folder / "no-such-folder/lang.ini"),
+                                  (fx.folder / "lang.ini"));
   Windows w;
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY(fx.messages[0].contains("lang.ini"));
@@ -335,7 +335,7 @@ void FrameTest::defaultSetDecidesMidiPresets() {
   }
   {
     FormFixture fx;
-    fx.folder.write("default.set", "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n");
+    fx.folder.Write("default.set", "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n");
     Windows w;
     QVERIFY(w.form1->ui.CheckBox1->Checked());
     QCOMPARE(TForm1::FileSizeOf(fx.file("default.set")), std::uint64_t{50});
@@ -421,7 +421,7 @@ void FrameTest::realWindowsActivateTheMainWindow() {
 
 void FrameTest::firstShowActivatesWithoutTheFocus() {
   FormFixture fx;
-  fx.folder.write("lang.ini", "fr\r\n");
+  fx.folder.Write("lang.ini", "fr\r\n");
   Windows w;
   {
     // Not every desktop gives a new window the focus (no window manager, focus-stealing
@@ -445,8 +445,8 @@ void FrameTest::firstShowActivatesWithoutTheFocus() {
 
 void FrameTest::anActivationFailureIsShownOncePerActivation() {
   FormFixture fx;
-  fx.folder.write("lang.ini", "nl\r\n");
-  std::filesystem::remove(fx.folder.file("nl.ini"));
+  fx.folder.Write("lang.ini", "nl\r\n");
+  std::filesystem::remove((fx.folder / "nl.ini"));
   Windows w;
   w.form1->show();
   QWindow* main = w.form1->windowHandle();
@@ -467,7 +467,7 @@ void FrameTest::anActivationFailureIsShownOncePerActivation() {
   w.form1->ProgramWindowActivated(&other);
   w.form1->ProgramWindowActivated(main);
   QCOMPARE(fx.messages.size(), 2);
-  std::filesystem::copy_file(fx.folder.file("en.ini"), fx.folder.file("nl.ini"));
+  std::filesystem::copy_file((fx.folder / "en.ini"), (fx.folder / "nl.ini"));
   w.form1->ProgramWindowActivated(&other);
   w.form1->ProgramWindowActivated(main);
   QCOMPARE(fx.messages.size(), 2);
@@ -481,11 +481,11 @@ void FrameTest::languageSwitchThroughTheCombo() {
   w.form1->FormActivate();
   auto& ui = w.form1->ui;
   ui.ComboBox3->SetItemIndex(2);  // from code: nothing happens
-  QCOMPARE(fx.folder.read("lang.ini"), std::string("en\r\n"));
+  QCOMPARE(fx.folder.Read("lang.ini"), std::string("en\r\n"));
   QCOMPARE(ui.JvXPButton7->text(), QString("Convert one"));
 
   ui.ComboBox3->Choose(2);  // the user picks "Nederlands"
-  QCOMPARE(fx.folder.read("lang.ini"), std::string("nl\r\n"));
+  QCOMPARE(fx.folder.Read("lang.ini"), std::string("nl\r\n"));
   QCOMPARE(ui.JvXPButton7->text(), QString("Converteer"));
   QCOMPARE(ui.Image3->y(), -8);  // Dutch layout
   QCOMPARE(w.form7->ui.Label1->text(), QString("Opnameduur"));
@@ -497,7 +497,7 @@ void FrameTest::languageSwitchThroughTheCombo() {
   QVERIFY(w.form4->windowTitle().startsWith("Conversielijst"));
 
   ui.ComboBox3->Choose(4);
-  QCOMPARE(fx.folder.read("lang.ini"), std::string("ru\r\n"));
+  QCOMPARE(fx.folder.Read("lang.ini"), std::string("ru\r\n"));
   QCOMPARE(LayoutGeometry(ui.JvXPButton5), QRect(128, 48, 49, 21));
   QCOMPARE(ui.Image3->y(), 0);
 
@@ -514,8 +514,8 @@ void FrameTest::languageSwitchWithUnwritableLanguageFile() {
   Windows w;
   w.form1->FormActivate();
   // A folder in place of the language file makes it unwritable.
-  std::filesystem::remove(fx.folder.file("lang.ini"));
-  std::filesystem::create_directory(fx.folder.file("lang.ini"));
+  std::filesystem::remove((fx.folder / "lang.ini"));
+  std::filesystem::create_directory((fx.folder / "lang.ini"));
   w.form1->ui.ComboBox3->Choose(3);
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY(fx.messages[0].contains("lang.ini"));
@@ -557,7 +557,7 @@ void FrameTest::layoutDump() {
   Windows w;
   w.form1->ApplyLayoutEnFr();
   w.form1->ui.Button1->click();  // hidden, but its click still dumps
-  const std::string dump = fx.folder.read("turlututu.txt");
+  const std::string dump = fx.folder.Read("turlututu.txt");
   QVERIFY(dump.rfind("Form1.Bevel1.height:=137;\r\nForm1.Bevel1.left:=224;\r\n", 0) == 0);
   const std::string tail = "Form7.Label6.width:=6;\r\n";
   QVERIFY(dump.size() > tail.size() &&
@@ -569,7 +569,7 @@ void FrameTest::layoutDump() {
           std::string::npos);
   w.form1->ApplyLayoutNl();
   w.form1->DumpLayout();
-  const std::string second = fx.folder.read("turlututu.txt");
+  const std::string second = fx.folder.Read("turlututu.txt");
   QCOMPARE(second.size(), dump.size() + 1);  // replaced, not appended: "-8" is one byte longer
   QVERIFY(second.find("Form1.Image3.top:=-8;\r\n") != std::string::npos);
 }
@@ -603,7 +603,7 @@ void FrameTest::controlsAreDrawnWholeInEveryLayout() {
     }
     // The layout dump writes the layout's values, not the room the captions took.
     w.form1->DumpLayout();
-    const std::string dump = fx.folder.read("turlututu.txt");
+    const std::string dump = fx.folder.Read("turlututu.txt");
     QVERIFY(dump.find("Form1.RadioButton5.height:=9;") != std::string::npos);
     QVERIFY(dump.find("Form7.Label4.width:=6;") != std::string::npos);
   }
@@ -614,7 +614,7 @@ void FrameTest::controlsAreDrawnWholeInEveryLayout() {
 void FrameTest::handsOverToTheWizardWithoutDefaultSet() {
   FormFixture fx(false);
   // A stand-in wizard that records the folder it was started in.
-  const std::string wizard = fx.folder.file("Knobwarden");
+  const std::string wizard = (fx.folder / "Knobwarden");
   std::ofstream(wizard) << "#!/bin/sh\npwd > started.tmp && mv started.tmp started.txt\n";
   ::chmod(wizard.c_str(), 0755);
   const auto oldFolder = std::filesystem::current_path();
@@ -626,10 +626,10 @@ void FrameTest::handsOverToTheWizardWithoutDefaultSet() {
   w.form1->FormActivate();
   QVERIFY(closed);
   QVERIFY(!w.form1->isVisible());
-  QCOMPARE(std::filesystem::current_path().string(), fx.folder.path());
-  QTRY_VERIFY_WITH_TIMEOUT(fx.folder.exists("started.txt"), 5000);
-  QCOMPARE(fx.folder.read("started.txt"),
-           std::filesystem::canonical(fx.folder.path()).string() + "\n");
+  QCOMPARE(std::filesystem::current_path().string(), fx.folder.Path().string());
+  QTRY_VERIFY_WITH_TIMEOUT(fx.folder.Exists("started.txt"), 5000);
+  QCOMPARE(fx.folder.Read("started.txt"),
+           std::filesystem::canonical(fx.folder.Path().string()).string() + "\n");
   // The activation went on after closing: the pending language was loaded.
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
   std::filesystem::current_path(oldFolder);
@@ -643,7 +643,7 @@ void FrameTest::saysWhyTheWizardCannotStart() {
   w.form1->FormActivate();
   QVERIFY(!w.form1->isVisible());
   QCOMPARE(fx.messages.size(), 1);
-  QVERIFY2(fx.messages[0].contains(QString::fromStdString(fx.folder.file("Knobwarden"))) &&
+  QVERIFY2(fx.messages[0].contains(QString::fromStdString((fx.folder / "Knobwarden"))) &&
                fx.messages[0].contains(QString::fromStdString(
                    platform::ShellErrorText(std::uint32_t(platform::SE_ERR_FNF)))),
            qPrintable(fx.messages[0]));
@@ -675,17 +675,17 @@ void FrameTest::webAndHelpPages() {
   QCOMPARE(askingWindows, QList<std::uint32_t>(3, w.form1->Handle()));
   for (const char* page : {"help-en.html", "help-fr.html", "help-nl.html", "help-pl.html",
                            "help-ru.html", "home.html"})
-    QVERIFY2(fx.folder.exists(page), page);
+    QVERIFY2(fx.folder.Exists(page), page);
 }
 
 void FrameTest::secondCopyMessageInTheChosenLanguage() {
   FormFixture fx;
-  const QString folder = "\"" + QString::fromStdString(fx.folder.path()) + "\"";
+  const QString folder = "\"" + QString::fromStdString(fx.folder.Path().string()) + "\"";
   // No language chosen yet: English.
   QCOMPARE(TForm1::SecondCopyMessage(),
            "Tunewisp is already running from the folder " + folder +
                ". Two copies in one folder would overwrite each other's files, so this copy ends.");
-  fx.folder.write("lang.ini", "fr\r\n");
+  fx.folder.Write("lang.ini", "fr\r\n");
   QVERIFY2(TForm1::SecondCopyMessage().startsWith(
                "Tunewisp fonctionne d\u00e9j\u00e0 depuis le dossier " + folder),
            qPrintable(TForm1::SecondCopyMessage()));

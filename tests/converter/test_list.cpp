@@ -11,15 +11,15 @@
 #include <filesystem>
 #include <memory>
 
-#include "DecodedAudio.h"
 #include "FormFixture.h"
-#include "MidiFile.h"
 #include "audio/ACS_LAME.h"
 #include "audio/ACS_Vorbis.h"
 #include "converter/Unit1.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
-#include "tests/audio/EncodedAudio.h"
+#include "tests/support/DecodedAudio.h"
+#include "tests/support/EncodedAudio.h"
+#include "tests/support/SmfBuilder.h"
 
 namespace {
 
@@ -112,11 +112,11 @@ class ListTest : public QObject {
 
 void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
   FormFixture fx;
-  const std::filesystem::path in = fx.folder.file("in é dir");
+  const std::filesystem::path in = (fx.folder / "in é dir");
   std::filesystem::create_directory(in);
   QStringList paths;
   for (const char* name : {"song.mid", "ab", "song.midi"}) {
-    WriteMidiFile((in / name).string(), kSongMs);
+    smftest::WriteMidiFile((in / name).string(), kSongMs);
     paths << QString::fromStdString((in / name).string());
   }
   Windows w;
@@ -160,7 +160,7 @@ void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
 
 void ListTest::addToListRefusesMissingInputAndShortOutput() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), kSongMs);
   Windows w;
   w.AddRow(fx.file("gone.mid"), "out.wav");
   w.AddRow(fx.file("song.mid"), "o");
@@ -185,12 +185,12 @@ void ListTest::columnClicksSortAsText() {
               {"d.mid", w.ui.RadioButton4, 1},   // 22050 "16"
               {"a.mid", w.ui.RadioButton4, 0}};  // 22050 "8"
   for (const auto& row : rows) {
-    WriteMidiFile(fx.folder.file(row.name), kSongMs);
+    smftest::WriteMidiFile((fx.folder / row.name), kSongMs);
     w.Choose(w.ui.Mp3, row.rate, w.ui.RadioButton7, row.item);
     w.AddRow(fx.file(row.name), "o.mp3");
   }
   w.Choose(w.ui.Wav, w.ui.RadioButton6, w.ui.RadioButton7);
-  WriteMidiFile(fx.folder.file("c.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "c.mid"), kSongMs);
   w.AddRow(fx.file("c.mid"), "o.wav");
   fx.messages.clear();
 
@@ -210,8 +210,8 @@ void ListTest::columnClicksSortAsText() {
 
 void ListTest::useThisOneLoadsTheRowAndKeepsItsOutputName() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("a.mid"), kSongMs);
-  WriteMidiFile(fx.folder.file("b.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "a.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "b.mid"), kSongMs);
   Windows w;
   w.Choose(w.ui.Mp3, w.ui.RadioButton4, w.ui.RadioButton3, 1);  // 22050 Hz mono "16"
   w.AddRow(fx.file("a.mid"), "a.out");
@@ -253,22 +253,22 @@ void ListTest::useThisOneLoadsTheRowAndKeepsItsOutputName() {
 void ListTest::runConvertsEveryRowWithItsOwnSettings() {
   FormFixture fx;
   for (const char* name : {"wav.mid", "mp3.mid", "ogg.mid", "fail.mid", "gone.mid", "drop.mid"})
-    WriteMidiFile(fx.folder.file(name), kSongMs);
+    smftest::WriteMidiFile((fx.folder / name), kSongMs);
   Windows w;
   Show(w.form4.get());
-  w.form4->ui.Edit1->setText(QString::fromStdString(fx.folder.path()));
+  w.form4->ui.Edit1->setText(QString::fromStdString(fx.folder.Path().string()));
   w.Choose(w.ui.Wav, w.ui.RadioButton4, w.ui.RadioButton3);  // 11025 Hz mono
   w.AddRow(fx.file("wav.mid"), fx.file("wav.wav"));
   w.AddRow(fx.file("gone.mid"), fx.file("gone.wav"));
   w.Choose(w.ui.Mp3, w.ui.RadioButton5, w.ui.RadioButton7, 7);  // 32000 Hz stereo "64"
   w.AddRow(fx.file("mp3.mid"), fx.file("mp3.mp3"));
   w.AddRow(fx.file("fail.mid"), fx.file("no such folder/fail.mp3"));
-  fx.folder.write("bad.mid", "MThd, but not a MIDI file");
+  fx.folder.Write("bad.mid", "MThd, but not a MIDI file");
   w.AddRow(fx.file("bad.mid"), fx.file("bad.mp3"));
   w.Choose(w.ui.Ogg, w.ui.RadioButton6, w.ui.RadioButton7, 14);  // 44100 Hz stereo "Auto"
   w.AddRow(fx.file("ogg.mid"), fx.file("ogg.ogg"));
   w.AddRow(fx.file("ogg.mid"), fx.file("removed.ogg"));
-  std::filesystem::remove(fx.folder.file("gone.mid"));
+  std::filesystem::remove((fx.folder / "gone.mid"));
   // Whatever the main window shows when the run starts.
   w.Choose(w.ui.Mp3, w.ui.RadioButton4, w.ui.RadioButton3, 13);
   fx.messages.clear();
@@ -304,35 +304,35 @@ void ListTest::runConvertsEveryRowWithItsOwnSettings() {
   QVERIFY2(lines.value(5).startsWith(fx.file("bad.mid") + ": "), qPrintable(fx.messages[0]));
   QCOMPARE(lines.size(), 6);
 
-  const DecodedAudio wav = DecodeWav(fx.folder.file("wav.wav"));
+  const DecodedAudio wav = DecodeWav((fx.folder / "wav.wav"));
   QVERIFY2(wav.ok, wav.error.c_str());
   QCOMPARE(wav.rate, 11025);
   QCOMPARE(wav.channels, 1);
   QVERIFY(wav.SoundingFraction(kSongMs / 1000.0) > 0.3);
-  const DecodedAudio mp3 = DecodeMp3(fx.folder.file("mp3.mp3"));
+  const DecodedAudio mp3 = DecodeMp3((fx.folder / "mp3.mp3"));
   QVERIFY2(mp3.ok, mp3.error.c_str());
   QCOMPARE(mp3.rate, 32000);
   QCOMPARE(mp3.channels, 2);
   QVERIFY(mp3.SoundingFraction(kSongMs / 1000.0) > 0.3);
-  const auto frames = enctest::Mp3Frames(Bytes(fx.folder.file("mp3.mp3")));
+  const auto frames = enctest::Mp3Frames(Bytes((fx.folder / "mp3.mp3")));
   QVERIFY(frames.size() > 10);
   for (const auto& frame : frames) QCOMPARE(frame.bitrateKbps, 64);
-  const DecodedAudio ogg = DecodeOgg(fx.folder.file("ogg.ogg"));
+  const DecodedAudio ogg = DecodeOgg((fx.folder / "ogg.ogg"));
   QVERIFY2(ogg.ok, ogg.error.c_str());
   QCOMPARE(ogg.rate, 44100);
   QCOMPARE(ogg.channels, 2);
   QVERIFY(ogg.SoundingFraction(kSongMs / 1000.0) > 0.3);
-  const auto streams = enctest::ReadOggStreams(fx.folder.file("ogg.ogg"));
+  const auto streams = enctest::ReadOggStreams((fx.folder / "ogg.ogg"));
   QCOMPARE(streams.size(), std::size_t{1});
   // Chosen by quality, not at a fixed bit rate.
   QVERIFY(streams[0].bitrateUpper <= 0 && streams[0].bitrateLower <= 0);
   // The dropped row, with the settings shown when it was dropped (the first row's), converted in
   // the same run; the removed row not.
-  const DecodedAudio dropped = DecodeWav(fx.folder.file("drop.wav"));
+  const DecodedAudio dropped = DecodeWav((fx.folder / "drop.wav"));
   QVERIFY2(dropped.ok, dropped.error.c_str());
   QCOMPARE(dropped.rate, 11025);
-  QVERIFY(!fx.folder.exists("removed.ogg"));
-  QVERIFY(!fx.folder.exists("bad.mp3"));
+  QVERIFY(!fx.folder.Exists("removed.ogg"));
+  QVERIFY(!fx.folder.Exists("bad.mp3"));
 
   // At rest.
   QCOMPARE(w.list->RowCount(), 0);
@@ -348,8 +348,8 @@ void ListTest::runConvertsEveryRowWithItsOwnSettings() {
 
 void ListTest::stopEndsTheRowAndTheRunGoesOn() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 60000);
-  WriteMidiFile(fx.folder.file("short.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
+  smftest::WriteMidiFile((fx.folder / "short.mid"), kSongMs);
   Windows w;
   w.Choose(w.ui.Mp3, w.ui.RadioButton6, w.ui.RadioButton7, 11);
   w.AddRow(fx.file("long.mid"), fx.file("long.mp3"));
@@ -376,11 +376,11 @@ void ListTest::stopEndsTheRowAndTheRunGoesOn() {
   QVERIFY(!afterStop.isEmpty());
   for (const QString& state : afterStop) QCOMPARE(state, QString("Please wait"));
   QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
-  const DecodedAudio part = DecodeMp3(fx.folder.file("long.mp3"));
+  const DecodedAudio part = DecodeMp3((fx.folder / "long.mp3"));
   QVERIFY2(part.ok, part.error.c_str());
   QVERIFY2(part.Seconds() > 2.0 && part.Seconds() < 40.0,
            qPrintable(QString::number(part.Seconds())));
-  const DecodedAudio whole = DecodeWav(fx.folder.file("short.wav"));
+  const DecodedAudio whole = DecodeWav((fx.folder / "short.wav"));
   QVERIFY2(whole.ok, whole.error.c_str());
   QVERIFY(whole.Seconds() >= kSongMs / 1000 + 1 - 0.001);
   QCOMPARE(w.ui.JvXPButton2->text(), QString("Convert list"));
@@ -391,8 +391,8 @@ void ListTest::stopEndsTheRowAndTheRunGoesOn() {
 
 void ListTest::closingTheMainWindowTakesNoMoreRows() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 60000);
-  WriteMidiFile(fx.folder.file("short.mid"), kSongMs);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
+  smftest::WriteMidiFile((fx.folder / "short.mid"), kSongMs);
   Windows w;
   Show(w.form1.get());
   w.AddRow(fx.file("long.mid"), fx.file("long.wav"));
@@ -406,12 +406,12 @@ void ListTest::closingTheMainWindowTakesNoMoreRows() {
   });
   w.ui.JvXPButton2->click();
   QVERIFY(closed);
-  const DecodedAudio part = DecodeWav(fx.folder.file("long.wav"));
+  const DecodedAudio part = DecodeWav((fx.folder / "long.wav"));
   QVERIFY2(part.ok, part.error.c_str());
   QVERIFY2(part.Seconds() > 2.0 && part.Seconds() < 40.0,
            qPrintable(QString::number(part.Seconds())));
   QCOMPARE(std::size_t(part.headerDataSize), part.samples.size() * 2);
-  QVERIFY(!fx.folder.exists("short.wav"));
+  QVERIFY(!fx.folder.Exists("short.wav"));
   QCOMPARE(w.list->RowCount(), 1);
   QVERIFY(!w.form1->ListRuns());
   QVERIFY(fx.messages.isEmpty());

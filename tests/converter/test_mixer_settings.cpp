@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
 #include "converter/Errors.h"
 #include "converter/MixerSettings.h"
 #include "converter/ProgramFolder.h"
 #include "mixer/AMixer.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -29,9 +29,9 @@ LineState Read(TAudioMixer& mixer, int dest, int conn) {
 
 class MixerSettingsTest : public testing::Test {
  protected:
-  void SetUp() override { tw::SetProgramFolder(folder.path()); }
+  void SetUp() override { tw::SetProgramFolder(folder.Path().string()); }
   void TearDown() override { tw::SetProgramFolder(""); }
-  TempFolder folder;
+  tw_test::TempDir folder;
 };
 
 }  // namespace
@@ -39,7 +39,7 @@ class MixerSettingsTest : public testing::Test {
 TEST_F(MixerSettingsTest, WriterListsEverySourceLineInOrder) {
   tw::savmixsettoxml("all.set");
   std::vector<tw::MixerSettingsLine> lines;
-  tw::ApplySettingsFile(folder.file("all.set"),
+  tw::ApplySettingsFile((folder / "all.set"),
                         [&](const tw::MixerSettingsLine& l) { lines.push_back(l); });
   TAudioMixer mixer(nullptr);
   std::size_t expected = 0;
@@ -61,7 +61,7 @@ TEST_F(MixerSettingsTest, WriterListsEverySourceLineInOrder) {
     }
   }
   // The file ends every line with CR LF.
-  const std::string text = folder.read("all.set");
+  const std::string text = folder.Read("all.set");
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
@@ -77,7 +77,7 @@ TEST_F(MixerSettingsTest, ApplyingAFileBringsTheSavedStateBack) {
   ASSERT_NE(Read(mixer, 0, 0), synthBefore);
 
   std::vector<int> applied;
-  tw::ApplySettingsFileToMixer(folder.file("saved.set"), mixer,
+  tw::ApplySettingsFileToMixer((folder / "saved.set"), mixer,
                                [&](const tw::MixerSettingsLine& l) { applied.push_back(l.C); });
   EXPECT_FALSE(applied.empty());
   EXPECT_EQ(Read(mixer, 0, 0), synthBefore);
@@ -90,10 +90,10 @@ TEST_F(MixerSettingsTest, ApplyingAFileBringsTheSavedStateBack) {
 TEST_F(MixerSettingsTest, LinesBeforeAMalformedLineStayApplied) {
   TAudioMixer mixer(nullptr);
   const LineState original = Read(mixer, 0, 1);
-  folder.write("bad.set",
+  folder.Write("bad.set",
                "<A>0</A><B>0</B><C>1</C><L>1234</L><R>1234</R><M>0</M>\r\n"
                "<A>0</A><B>0</B><C>2</C><L>oops</L><R>1</R><M>0</M>\r\n");
-  EXPECT_THROW(tw::ApplySettingsFileToMixer(folder.file("bad.set"), mixer), tw::EConvertError);
+  EXPECT_THROW(tw::ApplySettingsFileToMixer((folder / "bad.set"), mixer), tw::EConvertError);
   EXPECT_EQ(Read(mixer, 0, 1).left, 1234);
   mixer.SetVolume(0, 1, original.left, original.right, original.mute);
 }
@@ -102,12 +102,12 @@ TEST_F(MixerSettingsTest, LineOfADeviceThatDoesNotExistIsSkipped) {
   TAudioMixer mixer(nullptr);
   ASSERT_EQ(mixer.MixerCount, 1);
   const LineState before = Read(mixer, 0, 1);
-  folder.write("other.set",
+  folder.Write("other.set",
                "<A>1</A><B>0</B><C>1</C><L>111</L><R>111</R><M>0</M>\r\n"
                "<A>-1</A><B>0</B><C>1</C><L>222</L><R>222</R><M>0</M>\r\n"
                "<A>0</A><B>0</B><C>2</C><L>333</L><R>333</R><M>0</M>\r\n");
   std::vector<int> applied;
-  tw::ApplySettingsFileToMixer(folder.file("other.set"), mixer,
+  tw::ApplySettingsFileToMixer((folder / "other.set"), mixer,
                                [&](const tw::MixerSettingsLine& l) { applied.push_back(l.L); });
   EXPECT_EQ(applied, std::vector<int>{333});
   EXPECT_EQ(Read(mixer, 0, 1), before);
@@ -115,13 +115,13 @@ TEST_F(MixerSettingsTest, LineOfADeviceThatDoesNotExistIsSkipped) {
 }
 
 TEST_F(MixerSettingsTest, UnwritableFileThrows) {
-  tw::SetProgramFolder(folder.file("missing"));
+  tw::SetProgramFolder((folder / "missing"));
   EXPECT_THROW(tw::savmixsettoxml("x.set"), tw::EInOutError);
 }
 
 int main(int argc, char** argv) {
-  TempFolder state;
-  ::setenv("SOFTCARD_STATE_DIR", state.path().c_str(), 1);
+  tw_test::TempDir state;
+  ::setenv("SOFTCARD_STATE_DIR", state.Path().string().c_str(), 1);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -9,12 +9,12 @@
 #include <memory>
 
 #include "FormFixture.h"
-#include "MidiFile.h"
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
 #include "platform/softcard/mci/Mci.h"
+#include "tests/support/SmfBuilder.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ class PlaybackTest : public QObject {
 
 void PlaybackTest::playsToItsEnd() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), 10000);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 10000);
   Windows w;
   auto& ui = w.form1->ui;
   ui.Edit1->setText(fx.file("song.mid"));
@@ -109,7 +109,7 @@ void PlaybackTest::playsToItsEnd() {
 
 void PlaybackTest::secondClickStops() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
   Windows w;
   auto& ui = w.form1->ui;
   ui.Edit1->setText(fx.file("long.mid"));
@@ -134,7 +134,7 @@ void PlaybackTest::secondClickStops() {
 
 void PlaybackTest::relabellingKeepsThePlayingPhase() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
   Windows w;
   auto& ui = w.form1->ui;
   ui.Edit1->setText(fx.file("long.mid"));
@@ -160,7 +160,7 @@ void PlaybackTest::relabellingKeepsThePlayingPhase() {
 
 void PlaybackTest::closingTheWindowStopsThePlayback() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
   Windows w;
   auto& ui = w.form1->ui;
   ui.Edit1->setText(fx.file("long.mid"));
@@ -203,10 +203,10 @@ void PlaybackTest::missingMidiAsksForOne() {
 
 void PlaybackTest::unreadableMidiGivesAMessage() {
   FormFixture fx;
-  fx.folder.write("bad.mid", "this is not a MIDI file");
-  fx.folder.write("empty.mid", "");
-  fx.folder.write("header.mid", std::string("MThd\0\0\0\6\0\1\0\1\0\x60", 14));
-  std::filesystem::create_directory(fx.folder.file("folder.mid"));
+  fx.folder.Write("bad.mid", "this is not a MIDI file");
+  fx.folder.Write("empty.mid", "");
+  fx.folder.Write("header.mid", std::string("MThd\0\0\0\6\0\1\0\1\0\x60", 14));
+  std::filesystem::create_directory((fx.folder / "folder.mid"));
   Windows w;
   auto& ui = w.form1->ui;
   // Each says which file and why, for playing and for converting alike.
@@ -248,8 +248,8 @@ void PlaybackTest::unreadableMidiGivesAMessage() {
 
 void PlaybackTest::lengthAndRecordTime() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("a.mid"), 2500);
-  WriteMidiFile(fx.folder.file("b.mid"), 60000);
+  smftest::WriteMidiFile((fx.folder / "a.mid"), 2500);
+  smftest::WriteMidiFile((fx.folder / "b.mid"), 60000);
   Windows w;
   QCOMPARE(w.form1->GetMidiLength(fx.file("a.mid")), 2500);
   QCOMPARE(w.form1->MidiLengthMs, 2500);
@@ -259,7 +259,7 @@ void PlaybackTest::lengthAndRecordTime() {
 
   // Whole seconds plus one: 2.5 s records 3 s; just under a minute 60 s, a minute 61 s.
   QCOMPARE(w.form1->GetRecordTime(fx.file("a.mid")), 3);
-  WriteMidiFile(fx.folder.file("c.mid"), 59500);
+  smftest::WriteMidiFile((fx.folder / "c.mid"), 59500);
   QCOMPARE(w.form1->GetRecordTime(fx.file("c.mid")), 60);
   QCOMPARE(w.form1->GetRecordTime(fx.file("b.mid")), 61);
   // A typed time wins, and the length is still measured.
@@ -275,8 +275,8 @@ void PlaybackTest::lengthAndRecordTime() {
 void PlaybackTest::midiPresetsApplyBeforeThePlayback() {
   FormFixture fx;
   // Default settings that put the synthesiser's playback line at 1234 on both channels.
-  fx.folder.write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
-  WriteMidiFile(fx.folder.file("long.mid"), 120000);
+  fx.folder.Write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
   Windows w;
   auto& ui = w.form1->ui;
   QVERIFY(ui.CheckBox1->Checked());
@@ -309,8 +309,8 @@ void PlaybackTest::midiPresetsApplyBeforeThePlayback() {
       {"", "The mixer settings file " + file + " could not be read.\nNo such file or directory."},
   };
   for (const auto& [content, message] : broken) {
-    std::filesystem::remove(fx.folder.file("default.set"));
-    if (!content.empty()) fx.folder.write("default.set", content);
+    std::filesystem::remove((fx.folder / "default.set"));
+    if (!content.empty()) fx.folder.Write("default.set", content);
     fx.messages.clear();
     ui.JvXPButton6->click();
     QCOMPARE(fx.messages, QStringList({message}));

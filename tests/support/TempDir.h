@@ -1,25 +1,26 @@
 #pragma once
-// A folder of the running test's own below the system's temporary folder.
+// A folder of the running test's own below the system's temporary folder, for the GoogleTest and
+// the Qt Test programs alike.
 
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 namespace tw_test {
 
-// Made empty on construction and removed with everything in it on destruction. Its name is
-// `prefix`, the process id, the test suite's and the test's names: a prefix with a blank and
-// non-ASCII letters puts them into every path below the folder.
+// Created empty, with a name of its own, and removed with everything in it on destruction. Its name
+// starts with `prefix`: a prefix with a blank and non-ASCII letters puts them into every path below
+// the folder.
 class TempDir {
  public:
   explicit TempDir(const std::string& prefix = "tw_") {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() / (prefix + std::to_string(::getpid()) + "_" +
-                                                      info->test_suite_name() + "_" + info->name());
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a folder " + pattern);
+    path_ = pattern;
   }
   ~TempDir() {
     std::error_code ec;
@@ -28,8 +29,19 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
+  // The path of `name` in the folder.
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& Path() const { return path_; }
+
+  void Write(const std::string& name, const std::string& content) const {
+    std::ofstream(*this / name, std::ios::binary | std::ios::trunc) << content;
+  }
+  // The whole content of `name`; empty when it cannot be read.
+  std::string Read(const std::string& name) const {
+    std::ifstream in(*this / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(path_ / name); }
 
  private:
   std::filesystem::path path_;

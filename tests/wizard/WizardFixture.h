@@ -98,7 +98,7 @@ class WizardFixture : public FormFixture {
   }
   std::vector<tw::MixerSettingsLine> fileState(const char* name) const {
     std::vector<tw::MixerSettingsLine> lines;
-    tw::ApplySettingsFile(folder.file(name),
+    tw::ApplySettingsFile((folder / name),
                           [&](const tw::MixerSettingsLine& l) { lines.push_back(l); });
     return lines;
   }

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "HandoverSupport.h"
-#include "MidiFile.h"
-#include "TempDir.h"
+#include "tests/support/SmfBuilder.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 
@@ -63,7 +63,7 @@ TEST(Handover, FirstStartRunsTheWizardThenTunewispConvertsWithItsDefault) {
     if ((entry.path().extension() == ".ini" && name != "lang.ini") || name == "tesr.mid")
       fs::copy_file(entry.path(), folder / name);
   }
-  WriteMidiFile((folder / "song.mid").string(), 3000);
+  smftest::WriteMidiFile((folder / "song.mid").string(), 3000);
   ASSERT_FALSE(fs::exists(folder / "default.set"));
 
   tw::SetProgramFolder(folder.string());

@@ -7,12 +7,12 @@
 #include <cmath>
 #include <filesystem>
 
-#include "DecodedAudio.h"
 #include "WizardFixture.h"
 #include "audio/ACS_Wave.h"
 #include "converter/Pause.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
+#include "tests/support/DecodedAudio.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void WizardTest::languageChoiceWritesLangIniAndSetsTexts() {
     QCOMPARE(WizardLanguage, 0);
     fx.clickLink(french ? ui.JvLinkLabel1 : ui.JvLinkLabel2);
     QCOMPARE(WizardLanguage, french ? 1 : 2);
-    QCOMPARE(QString::fromStdString(fx.folder.read("lang.ini")),
+    QCOMPARE(QString::fromStdString(fx.folder.Read("lang.ini")),
              QString(french ? "fr\r\n" : "en\r\n"));
     QVERIFY(fx.wizard().isVisibleTo(fx.form.get()));
     QVERIFY(!ui.JvLinkLabel1->isVisibleTo(fx.form.get()));
@@ -104,7 +104,7 @@ void WizardTest::languageChoiceWritesLangIniAndSetsTexts() {
 
 void WizardTest::languageFileThatCannotBeWrittenLeavesTheOwnTexts() {
   WizardFixture fx;
-  std::filesystem::create_directory(fx.folder.file("lang.ini"));
+  std::filesystem::create_directory((fx.folder / "lang.ini"));
   fx.clickLink(fx.form->ui.JvLinkLabel2);
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY2(fx.messages[0].contains("lang.ini"), qPrintable(fx.messages[0]));
@@ -177,9 +177,9 @@ void WizardTest::finishOnTheOsPageEmptiesTheSettingsFiles() {
   WizardFixture fx;
   auto& ui = fx.form->ui;
   for (const char* name : {"default.set", "lod.set", "sav.set"})
-    fx.folder.write(name, "<A>0</A><B>0</B><C>1</C><L>9</L><R>9</R><M>0</M>\r\n");
-  fx.folder.write("Tunewisp", "#!/bin/sh\n");
-  std::filesystem::permissions(fx.folder.file("Tunewisp"), std::filesystem::perms::owner_exec,
+    fx.folder.Write(name, "<A>0</A><B>0</B><C>1</C><L>9</L><R>9</R><M>0</M>\r\n");
+  fx.folder.Write("Tunewisp", "#!/bin/sh\n");
+  std::filesystem::permissions((fx.folder / "Tunewisp"), std::filesystem::perms::owner_exec,
                                std::filesystem::perm_options::add);
   const auto before = tw::CurrentMixerSettings();
   fx.clickLink(ui.JvLinkLabel2);
@@ -189,13 +189,13 @@ void WizardTest::finishOnTheOsPageEmptiesTheSettingsFiles() {
   fx.click(ui.Button8);
   fx.wizard().Click(wbFinish);
   for (const char* name : {"default.set", "lod.set", "sav.set"}) {
-    QVERIFY2(fx.folder.exists(name), name);
-    QCOMPARE(fx.folder.read(name), std::string());
+    QVERIFY2(fx.folder.Exists(name), name);
+    QCOMPARE(fx.folder.Read(name), std::string());
   }
   // The empty "sav.set" changed nothing; Tunewisp was started from the program folder.
   QVERIFY(tw::CurrentMixerSettings() == before);
   QVERIFY(fx.closed);
-  QCOMPARE(fx.started.back().target, fx.folder.file("Tunewisp"));
+  QCOMPARE(fx.started.back().target, (fx.folder / "Tunewisp"));
 }
 
 void WizardTest::saveAndZeroPages() {
@@ -239,7 +239,7 @@ void WizardTest::playbackLineAndReset() {
   fx.clickRow(list, wave, Qt::RightButton);
   QCOMPARE(WizardFixture::line(0, "Wave").left, 0);
   QVERIFY(!list->Checked(wave));
-  QVERIFY(!fx.folder.exists("lod.set"));
+  QVERIFY(!fx.folder.Exists("lod.set"));
 
   fx.clickRow(list, synth);
   QVERIFY(list->Checked(synth));
@@ -325,8 +325,8 @@ void WizardTest::testRecordsKeepsAndDrops() {
     QVERIFY(shown->isVisibleTo(fx.form.get()));
 
   // Six seconds at 44000 Hz, 16-bit stereo, loud enough to be heard.
-  QVERIFY(std::filesystem::file_size(fx.folder.file("t.wav")) >= std::uintmax_t(kTestBytes + 44));
-  const DecodedAudio wav = DecodeWav(fx.folder.file("t.wav"));
+  QVERIFY(std::filesystem::file_size((fx.folder / "t.wav")) >= std::uintmax_t(kTestBytes + 44));
+  const DecodedAudio wav = DecodeWav((fx.folder / "t.wav"));
   QVERIFY2(wav.ok, wav.error.c_str());
   QCOMPARE(wav.rate, 44000);
   QCOMPARE(wav.channels, 2);
@@ -335,7 +335,7 @@ void WizardTest::testRecordsKeepsAndDrops() {
 
   // Another test answered No: the default is dropped, and so are Next and the test texts.
   fx.click(ui.Button4);
-  QVERIFY(!fx.folder.exists("default.set"));
+  QVERIFY(!fx.folder.Exists("default.set"));
   QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
   QVERIFY(!ui.Button4->isVisibleTo(fx.form.get()));
   QVERIFY(!ui.Label9->isVisibleTo(fx.form.get()));
@@ -354,14 +354,14 @@ void WizardTest::finishRestoresTheUserStateAndStartsTunewisp() {
   QCOMPARE(fx.buttons(), unsigned(wbBack | wbFinish));
   QCOMPARE(fx.wizard().DefaultButton(), fx.wizard().FinishButton());
   WizardFixture::setLine(0, "Wave", 1111, 1);  // changed behind the wizard's back
-  fx.folder.write("Tunewisp", "");
-  std::filesystem::permissions(fx.folder.file("Tunewisp"), std::filesystem::perms::owner_all);
+  fx.folder.Write("Tunewisp", "");
+  std::filesystem::permissions((fx.folder / "Tunewisp"), std::filesystem::perms::owner_all);
   fx.click(fx.wizard().FinishButton());
   QVERIFY(tw::CurrentMixerSettings() == fx.fileState("sav.set"));
   QVERIFY(fx.closed);
   QCOMPARE(int(fx.started.size()), 1);
-  QCOMPARE(fx.started[0].target, fx.folder.file("Tunewisp"));
-  QVERIFY(fx.folder.exists("default.set"));
+  QCOMPARE(fx.started[0].target, (fx.folder / "Tunewisp"));
+  QVERIFY(fx.folder.Exists("default.set"));
 }
 
 void WizardTest::cancelAppliesSavedSettings() {
@@ -370,13 +370,13 @@ void WizardTest::cancelAppliesSavedSettings() {
     WizardFixture fx;
     auto lines = tw::CurrentMixerSettings();
     for (auto& l : lines) l.L = l.R = (l.L >= 0 ? 4321 : l.L);
-    tw::WriteSettingsFile(fx.folder.file("sav.set"), lines);
+    tw::WriteSettingsFile((fx.folder / "sav.set"), lines);
     fx.clickLink(fx.form->ui.JvLinkLabel2);
     fx.wizard().Click(wbCancel);
     QCOMPARE(WizardFixture::line(0, "Wave").left, 4321);
     QVERIFY(fx.closed);
     QVERIFY(fx.started.empty());
-    QCOMPARE(QString::fromStdString(fx.folder.read("lang.ini")), QString("en\r\n"));
+    QCOMPARE(QString::fromStdString(fx.folder.Read("lang.ini")), QString("en\r\n"));
   }
   {
     // No "sav.set": nothing to apply and nothing to complain about.
@@ -423,11 +423,11 @@ void WizardTest::clicksDuringTheTest() {
   // asks.
   const bool ends = click == "cancel" || click == "close";
   QCOMPARE(fx.questions.size(), ends ? 1 : 2);
-  QCOMPARE(fx.folder.exists("default.set"), !ends);
+  QCOMPARE(fx.folder.Exists("default.set"), !ends);
   if (!ends) QVERIFY(fx.fileState("default.set") == chosen);
   QCOMPARE(fx.closed, ends);
   QVERIFY(tw::CurrentMixerSettings() == fx.fileState("sav.set"));
-  QCOMPARE(std::filesystem::file_size(fx.folder.file("t.wav")) < std::uintmax_t(kTestBytes),
+  QCOMPARE(std::filesystem::file_size((fx.folder / "t.wav")) < std::uintmax_t(kTestBytes),
            click != "test");
   if (click == "back") {
     // The answer gives the record page its Next although the playback page is shown.
@@ -453,7 +453,7 @@ void WizardTest::closeByFrameGivesBackOnlyThisRunsState() {
     WizardFixture fx;
     auto lines = tw::CurrentMixerSettings();
     for (auto& l : lines) l.L = l.R = (l.L >= 0 ? 4321 : l.L);
-    tw::WriteSettingsFile(fx.folder.file("sav.set"), lines);
+    tw::WriteSettingsFile((fx.folder / "sav.set"), lines);
     WizardFixture::setLine(0, "Wave", 777, 0);
     fx.clickLink(fx.form->ui.JvLinkLabel2);
     fx.form->close();
@@ -478,8 +478,8 @@ void WizardTest::noSoundFontIsSaid() {
   QCOMPARE(fx.messages.size(), 2);
   QVERIFY(fx.messages[1].contains("SoundFont"));
   QCOMPARE(fx.questions.size(), 1);
-  QVERIFY(!fx.folder.exists("default.set"));
-  QVERIFY(!fx.folder.exists("t.wav"));
+  QVERIFY(!fx.folder.Exists("default.set"));
+  QVERIFY(!fx.folder.Exists("t.wav"));
   QCOMPARE(WizardFixture::line(1, "Stereo Mix").left, 12800);
 }
 

@@ -9,7 +9,7 @@
 
 #include "CardTestSupport.h"
 #include "platform/softcard/mci/Mci.h"
-#include "tests/platform/softcard/SongBuilder.h"
+#include "tests/support/SongBuilder.h"
 
 using namespace platform;
 using namespace platform::softcard;

@@ -10,7 +10,7 @@
 
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
-#include "tests/platform/softcard/mci/SmfBuilder.h"
+#include "tests/support/SmfBuilder.h"
 #include "tests/support/TempDir.h"
 
 using namespace platform;

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "platform/softcard/mci/Sequencer.h"
-#include "tests/platform/softcard/mci/SmfBuilder.h"
+#include "tests/support/SmfBuilder.h"
 
 using platform::FluidMidiSink;
 using platform::MidiSink;

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "platform/softcard/mci/Smf.h"
-#include "tests/platform/softcard/mci/SmfBuilder.h"
+#include "tests/support/SmfBuilder.h"
 #include "tests/support/TempDir.h"
 
 using platform::SmfEvent;

@@ -2,15 +2,15 @@
 // Reads back what a conversion wrote: the format and the samples of a WAV, MP3 or Ogg Vorbis file
 // (16-bit, interleaved), decoded with the same libraries a player would use.
 
-#include <mpg123.h>
-#include <vorbis/vorbisfile.h>
-
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/EncodedAudio.h"
+#include "tests/support/WavFiles.h"
 
 struct DecodedAudio {
   bool ok = false;
@@ -47,32 +47,24 @@ struct DecodedAudio {
   }
 };
 
-inline std::uint32_t Le32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
-}
-inline std::uint16_t Le16(const unsigned char* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
 inline DecodedAudio DecodeWav(const std::string& path) {
   DecodedAudio a;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> f((std::istreambuf_iterator<char>(in)), {});
+  const tw_test::Bytes f = tw_test::ReadFile(path);
   if (f.size() < 44 || std::memcmp(f.data(), "RIFF", 4) || std::memcmp(f.data() + 8, "WAVE", 4)) {
     a.error = "not a WAV file";
     return a;
   }
   std::size_t pos = 12;
   while (pos + 8 <= f.size()) {
-    const std::uint32_t size = Le32(&f[pos + 4]);
+    const std::uint32_t size = tw_test::Le32(&f[pos + 4]);
     if (!std::memcmp(&f[pos], "fmt ", 4) && pos + 24 <= f.size()) {
-      if (Le16(&f[pos + 8]) != 1) {
+      if (tw_test::Le16(&f[pos + 8]) != 1) {
         a.error = "not PCM";
         return a;
       }
-      a.channels = Le16(&f[pos + 10]);
-      a.rate = static_cast<int>(Le32(&f[pos + 12]));
-      a.bits = Le16(&f[pos + 22]);
+      a.channels = tw_test::Le16(&f[pos + 10]);
+      a.rate = static_cast<int>(tw_test::Le32(&f[pos + 12]));
+      a.bits = tw_test::Le16(&f[pos + 22]);
     } else if (!std::memcmp(&f[pos], "data", 4)) {
       a.headerDataSize = size;
       const std::size_t available = std::min<std::size_t>(size, f.size() - pos - 8);
@@ -92,74 +84,25 @@ inline DecodedAudio DecodeWav(const std::string& path) {
   return a;
 }
 
-inline DecodedAudio DecodeMp3(const std::string& path) {
+// MP3 and Ogg Vorbis files are decoded by the encoder tests' decoders, in 16-bit samples.
+inline DecodedAudio FromPcm(const enctest::Pcm& pcm, const char* failure) {
   DecodedAudio a;
-  mpg123_init();
-  int err = 0;
-  mpg123_handle* h = mpg123_new(nullptr, &err);
-  if (!h) {
-    a.error = "mpg123_new failed";
-    return a;
-  }
-  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-  mpg123_format_none(h);
-  for (long r : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L})
-    mpg123_format(h, r, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(h, path.c_str()) != MPG123_OK) {
-    a.error = "cannot open MP3";
-    mpg123_delete(h);
-    return a;
-  }
-  long rate = 0;
-  int channels = 0, encoding = 0;
-  std::vector<unsigned char> buf(65536);
-  for (;;) {
-    std::size_t done = 0;
-    const int rc = mpg123_read(h, buf.data(), buf.size(), &done);
-    if (rc == MPG123_NEW_FORMAT) mpg123_getformat(h, &rate, &channels, &encoding);
-    const std::size_t old = a.samples.size();
-    a.samples.resize(old + done / 2);
-    if (done >= 2) std::memcpy(a.samples.data() + old, buf.data(), done / 2 * 2);
-    if (rc == MPG123_DONE) break;
-    if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) {
-      a.error = mpg123_plain_strerror(rc);
-      break;
-    }
-  }
-  mpg123_close(h);
-  mpg123_delete(h);
-  a.rate = static_cast<int>(rate);
-  a.channels = channels;
+  a.rate = pcm.rate;
+  a.channels = pcm.channels;
   a.bits = 16;
-  a.ok = a.error.empty() && rate > 0;
+  a.samples.reserve(pcm.samples.size());
+  for (const float s : pcm.samples)
+    a.samples.push_back(
+        static_cast<std::int16_t>(std::clamp(std::lround(s * 32768.0f), -32768L, 32767L)));
+  a.ok = pcm.rate > 0 && pcm.channels > 0;
+  if (!a.ok) a.error = failure;
   return a;
 }
 
+inline DecodedAudio DecodeMp3(const std::string& path) {
+  return FromPcm(enctest::DecodeMp3(path), "cannot decode the MP3 file");
+}
+
 inline DecodedAudio DecodeOgg(const std::string& path) {
-  DecodedAudio a;
-  OggVorbis_File vf;
-  if (ov_fopen(path.c_str(), &vf) != 0) {
-    a.error = "cannot open Ogg Vorbis";
-    return a;
-  }
-  const vorbis_info* info = ov_info(&vf, -1);
-  a.rate = static_cast<int>(info->rate);
-  a.channels = info->channels;
-  a.bits = 16;
-  std::vector<char> buf(65536);
-  int section = 0;
-  for (;;) {
-    const long n = ov_read(&vf, buf.data(), static_cast<int>(buf.size()), 0, 2, 1, &section);
-    if (n == 0) break;
-    if (n < 0) {
-      a.error = "decoding error";
-      break;
-    }
-    const std::size_t old = a.samples.size();
-    a.samples.resize(old + static_cast<std::size_t>(n) / 2);
-    std::memcpy(a.samples.data() + old, buf.data(), static_cast<std::size_t>(n) / 2 * 2);
-  }
-  ov_clear(&vf);
-  a.ok = a.error.empty();
-  return a;
+  return FromPcm(enctest::DecodeOgg(path), "cannot decode the Ogg Vorbis file");
 }

@@ -1,4 +1,4 @@
-#include "tests/audio/EncodedAudio.h"
+#include "tests/support/EncodedAudio.h"
 
 #include <mpg123.h>
 #include <vorbis/vorbisfile.h>
@@ -90,16 +90,16 @@ Pcm DecodeOgg(const std::string& path) {
   Pcm pcm;
   OggVorbis_File vf;
   if (ov_fopen(path.c_str(), &vf) != 0) return pcm;
+  // The first stream's format, also when it holds no audio.
+  if (const vorbis_info* vi = ov_info(&vf, 0)) {
+    pcm.rate = static_cast<int>(vi->rate);
+    pcm.channels = vi->channels;
+  }
   std::vector<char> buffer(16384);
   int link = 0;
   for (;;) {
     const long n = ov_read(&vf, buffer.data(), static_cast<int>(buffer.size()), 0, 2, 1, &link);
     if (n <= 0) break;
-    if (pcm.rate == 0) {
-      const vorbis_info* vi = ov_info(&vf, link);
-      pcm.rate = static_cast<int>(vi->rate);
-      pcm.channels = vi->channels;
-    }
     const auto* samples = reinterpret_cast<const short*>(buffer.data());
     for (long i = 0; i < n / 2; ++i) pcm.samples.push_back(samples[i] / 32768.0f);
   }

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "tests/platform/softcard/mci/SmfBuilder.h"
+#include "tests/support/SmfBuilder.h"
 
 namespace smftest {
 

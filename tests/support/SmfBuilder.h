@@ -93,4 +93,24 @@ inline Bytes Rmid(const Bytes& smf) {
   return tw_test::Chunk("RIFF", body);
 }
 
+// A melody of `lengthMs`: format 0, 120 beats a minute, 480 ticks a beat (so 500 ms is 480
+// ticks), a piano note every half second, the end of the track at `lengthMs`.
+inline Bytes Melody(int lengthMs) {
+  auto ticks = [](int ms) { return static_cast<std::uint32_t>(std::int64_t{ms} * 480 / 500); };
+  static const int notes[] = {60, 64, 67, 72, 67, 64};
+  Track track;
+  track.Tempo(0, 500000).Ev(0, {0xC0, 0x00});
+  std::uint32_t now = 0;
+  for (int on = 0, i = 0; on + 400 <= lengthMs; on += 500, ++i) {
+    track.On(ticks(on) - now, 0, notes[i % 6]).Off(ticks(on + 400) - ticks(on), 0, notes[i % 6]);
+    now = ticks(on + 400);
+  }
+  track.End(ticks(lengthMs) - now);
+  return File(0, 480, {track});
+}
+
+inline void WriteMidiFile(const std::string& path, int lengthMs) {
+  tw_test::WriteFile(path, Melody(lengthMs));
+}
+
 }  // namespace smftest
