@@ -25,6 +25,7 @@
 #include "converter/MixerSettings.h"
 #include "converter/Pause.h"
 #include "converter/ProgramFolder.h"
+#include "converter/Unit3.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
@@ -132,6 +133,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   // Names are typed or chosen; a file dropped on an edit is a list row, not text.
   ui.Edit1->setAcceptDrops(false);
   ui.Edit2->setAcceptDrops(false);
+  Bind(ui.JvXPButton3, &TForm1::JvXPButton3Click);
+  ui.CheckBox4->OnClick = [this] { Guard([this] { JvXPCheckbox1Click(); }); };
   Bind(ui.JvXPButton8, &TForm1::JvXPButton8Click);
   Bind(ui.JvXPButton11, &TForm1::JvXPButton11Click);
   Bind(ui.Button1, &TForm1::Button1Click);
@@ -501,6 +504,19 @@ void TForm1::tolang() {
   ui.JvXPButton11->setText(Text(TextId::OnlineHelpButton));
   ui.JvXPButton8->setText(Text(TextId::WebsiteButton));
   setWindowTitle(Text(TextId::MainTitle));
+  if (Form3) {
+    Form3->setWindowTitle(Text(TextId::MixerTitle));
+    Form3->ui.GroupBox5->setTitle(Text(TextId::MixerGroup));
+    Form3->ui.GroupBox1->setTitle(Text(TextId::PresetsGroup));
+    Form3->ui.JvXPButton1->setText(Text(TextId::PresetSaveButton));
+    Form3->ui.JvXPButton2->setText(Text(TextId::PresetLoadButton));
+    Form3->ui.JvXPButton3->setText(Text(TextId::MixerResetButton));
+    Form3->ui.JvXPButton4->setText(Text(TextId::PresetDeleteButton));
+    Form3->ui.JvXPButton5->setText(Text(TextId::VolumeControlButton));
+    Form3->ui.Label2->setText(Text(TextId::MuteSelectLabel));
+    Form3->ui.Label4->setText(Text(TextId::NoMuteSelectLabel));
+    Form3->ui.Label5->setText(Text(TextId::NoVolumeLabel));
+  }
   if (Form4) {
     Form4->ui.GroupBox1->setTitle(Text(TextId::OutputFolderGroup));
     Form4->setWindowTitle(Text(TextId::ListTitle));
@@ -543,6 +559,7 @@ QWidget* TForm1::LayoutWindow(const char* name) {
   const QString window = QString::fromLatin1(name);
   if (window == "Form1") return this;
   if (window == "Form4") return Form4;
+  if (window == "Form3") return Form3;
   if (window == "Form7") return Form7;
   return nullptr;  // a window this program does not have
 }
@@ -1162,6 +1179,13 @@ void TForm1::ConversionFailed(const QString& message) {
 // ---------------------------------------------------------------------------------------------
 // Windows, pages
 
+void TForm1::JvXPButton3Click() {
+  if (!Form3) return;
+  Form3->show();
+  Form3->raise();
+  Form3->activateWindow();
+}
+
 void TForm1::JvXPButton13Click() {
   if (!Form7) return;
   Form7->show();
@@ -1193,15 +1217,42 @@ void TForm1::JvXPButton11Click() {
 // ---------------------------------------------------------------------------------------------
 // Mixer presets
 
-void TForm1::pdefsav() { tw::ApplySettingsFileToMixer(tw::ProgramFile("default.set"), *Mixer); }
+void TForm1::pdefsav() {
+  const int device = Mixer->MixerId();
+  try {
+    tw::ApplySettingsFileToMixer(tw::ProgramFile("default.set"), *Mixer);
+  } catch (...) {
+    ReturnMixer(device);
+    throw;
+  }
+  ReturnMixer(device);
+}
+
+void TForm1::ReturnMixer(int device) {
+  // The walk over the devices leaves Mixer on the last one it wrote; the mixer settings window
+  // writes to the device it shows.
+  if (Form3) {
+    Form3->ReturnMixerToShownDevice();
+  } else if (device >= 0 && Mixer->MixerId() != device) {
+    Mixer->SetMixerId(device);
+  }
+}
 
 void TForm1::ApplyPresets() { pdefsav(); }
 
 void TForm1::RevertPresets() { restoresound(); }
 
 void TForm1::restoresound() {
-  // The volume snapshot is taken and kept by the mixer settings window; until that window is part
-  // of the program there is no snapshot to write back.
+  const int device = Mixer->MixerId();
+  Snapshot.Restore(*Mixer);
+  ReturnMixer(device);
+}
+
+void TForm1::JvXPCheckbox1Click() {
+  if (!ui.CheckBox4->Checked()) return;
+  const int device = Mixer->MixerId();
+  Snapshot.Capture(*Mixer);
+  ReturnMixer(device);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
+#include "converter/VolumeSnapshot.h"
 #include "platform/runtime/Component.h"
 #include "ui_Unit1.h"
 #include "widgets/Toolkit.h"
@@ -164,6 +165,7 @@ class TForm1 : public QWidget {
 
   // ---- Windows the main window shows
   void JvXPButton13Click();  // "Set timer"
+  void JvXPButton3Click();   // "Mixer's settings"
 
   // ---- Conversion list (its rows are Form4's ListView1)
   void JvXPButton12Click();  // "List"
@@ -193,7 +195,14 @@ class TForm1 : public QWidget {
   void pdefsav();        // applies "default.set" to Mixer
   void ApplyPresets();   // before a playback or recording when "Use Midi presets" is checked
   void RevertPresets();  // after it: the volumes recorded at start-up come back
+  // Writes the volume snapshot back to every mixer line; the mixer settings window then shows its
+  // line as it now is.
   void restoresound();
+  // Click of "restore sound settings at exit": checking it takes the snapshot again.
+  void JvXPCheckbox1Click();
+  // The user's mixer state, taken by the mixer settings window at its creation and on its "R",
+  // and when "restore sound settings at exit" is checked.
+  tw::TVolumeSnapshot Snapshot;
 
   // ---- State of the window
   // Idle: at rest. Playing: "Play this midi" plays. Recording: a conversion records (a click on
@@ -227,6 +236,9 @@ class TForm1 : public QWidget {
   QWidget* LayoutWindow(const char* name);
   // Draws every window that a layout places with its controls whole (widgets/WholeControls.h).
   void DrawWindowsWhole();
+  // Mixer back on the device the mixer settings window shows (or on `device` without that window)
+  // after a walk over several devices.
+  void ReturnMixer(int device);
   // Back to rest after a playback that was stopped or failed.
   void EndPlayback(bool revertPresets);
   void CreateComponents();

@@ -7,6 +7,7 @@
 #include "converter/ProgramFolder.h"
 #include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
+#include "converter/Unit3.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "widgets/Toolkit.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   int result = 0;
   try {
     TForm1 form1;
+    TForm3 form3;
     TForm4 form4;
     TForm7 form7;
     form1.OnClosed = [] { QCoreApplication::quit(); };

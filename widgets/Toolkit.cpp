@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFocusEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStringList>
@@ -24,6 +25,19 @@ TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) {
   // `activated` is raised only by the user's choice, never by setCurrentIndex.
   connect(this, &QComboBox::activated, this, [this](int) {
     if (OnClick) OnClick();
+    if (OnChange) OnChange();
+  });
+}
+
+void TComboBox::focusInEvent(QFocusEvent* event) {
+  QComboBox::focusInEvent(event);
+  if (OnEnter) OnEnter();
+}
+
+TTrackBar::TTrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+  // valueChanged is raised for every change of the position, whoever makes it, and never when the
+  // position stays the same.
+  connect(this, &QSlider::valueChanged, this, [this](int) {
     if (OnChange) OnChange();
   });
 }

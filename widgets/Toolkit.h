@@ -9,7 +9,10 @@
 //   it was not checked before. Checking the button that is already checked does nothing.
 // - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
 //   then OnChange.
+// - TComboBox: OnEnter runs when the list gets the keyboard focus.
 // - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
+// - TTrackBar: OnChange runs whenever the position changes, from code as well as by the user; a
+//   position outside the range is kept within it.
 // - TLabel: a new caption is drawn whole. Once its window has been drawn whole (WholeControls.h),
 //   each new text draws the window whole again, so a status text longer than the label's layout
 //   width is never cut and the captions beside it move along.
@@ -19,6 +22,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <QSlider>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -45,6 +49,10 @@ class TComboBox : public QComboBox {
   void Choose(int index);
   std::function<void()> OnClick;
   std::function<void()> OnChange;
+  std::function<void()> OnEnter;
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override;
 };
 
 class TCheckBox : public QCheckBox {
@@ -54,6 +62,15 @@ class TCheckBox : public QCheckBox {
   bool Checked() const { return isChecked(); }
   void SetChecked(bool checked) { setChecked(checked); }
   std::function<void()> OnClick;
+};
+
+class TTrackBar : public QSlider {
+  Q_OBJECT
+ public:
+  explicit TTrackBar(QWidget* parent = nullptr);
+  int Position() const { return value(); }
+  void SetPosition(int position) { setValue(position); }
+  std::function<void()> OnChange;
 };
 
 class TLabel : public QLabel {

@@ -20,7 +20,7 @@
 
 class FormFixture {
  public:
-  explicit FormFixture(bool withDefaultSet = true) {
+  explicit FormFixture(bool withDefaultSet = true) : startFolder_(QDir::currentPath()) {
     const QDir bin(QCoreApplication::applicationDirPath());
     // The program's data files only: a "lang.ini" left in the build folder by running Tunewisp
     // there is the user's choice, not part of the program.
@@ -39,6 +39,8 @@ class FormFixture {
     });
   }
   ~FormFixture() {
+    // The windows make the program folder current; it goes away with the test.
+    QDir::setCurrent(startFolder_);
     SetMessageHook({});
     TFileDialog::SetHook({});
     tw::SetProgramFolder("");
@@ -48,6 +50,10 @@ class FormFixture {
 
   QString file(const char* name) const { return QString::fromStdString((folder / name)); }
 
+ private:
+  QString startFolder_;
+
+ public:
   tw_test::TempDir folder;
   QStringList messages;
   int dialogsShown = 0;

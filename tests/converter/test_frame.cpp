@@ -15,6 +15,7 @@
 #include "FormFixture.h"
 #include "converter/Errors.h"
 #include "converter/Unit1.h"
+#include "converter/Unit3.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "platform/system/Shell.h"
@@ -555,6 +556,7 @@ void FrameTest::layoutsMoveControls() {
 void FrameTest::layoutDump() {
   FormFixture fx;
   Windows w;
+  TForm3 form3;
   w.form1->ApplyLayoutEnFr();
   w.form1->ui.Button1->click();  // hidden, but its click still dumps
   const std::string dump = fx.folder.Read("turlututu.txt");
@@ -562,9 +564,11 @@ void FrameTest::layoutDump() {
   const std::string tail = "Form7.Label6.width:=6;\r\n";
   QVERIFY(dump.size() > tail.size() &&
           dump.compare(dump.size() - tail.size(), tail.size(), tail) == 0);
-  // The lines of the windows present: 40 controls of the main window, 4 of the conversion list
-  // window, 8 of the record-time window.
-  QCOMPARE(std::count(dump.begin(), dump.end(), '\n'), std::ptrdiff_t{(40 + 4 + 8) * 4});
+  // The lines of the windows present: all 73 controls, 40 of the main window, 21 of the mixer
+  // settings window, 4 of the conversion list window and 8 of the record-time window.
+  QCOMPARE(std::count(dump.begin(), dump.end(), '\n'), std::ptrdiff_t{(40 + 21 + 4 + 8) * 4});
+  QVERIFY(dump.find("Form3.GroupBox1.height:=153;\r\nForm3.GroupBox1.left:=216;\r\n") !=
+          std::string::npos);
   QVERIFY(dump.find("Form4.ListView1.width:=649;\r\nForm7.Edit1.height:=21;\r\n") !=
           std::string::npos);
   w.form1->ApplyLayoutNl();
