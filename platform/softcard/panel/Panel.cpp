@@ -205,14 +205,20 @@ void TPanelWindow::AddLine(HMIXER mixer, const MIXERLINE& line, const QString& p
   }
 }
 
-std::vector<std::int32_t> TPanelWindow::Read(const Binding& b) const {
-  std::vector<std::int32_t> values(b.channels * (b.items ? b.items : 1), 0);
+MIXERCONTROLDETAILS TPanelWindow::Details(const Binding& b, std::vector<std::int32_t>& values) {
+  values.resize(b.channels * (b.items ? b.items : 1));
   MIXERCONTROLDETAILS details;
   details.dwControlID = b.control;
   details.cChannels = b.channels;
   details.cMultipleItems = b.items;
   details.cbDetails = sizeof(std::int32_t);
   details.paDetails = values.data();
+  return details;
+}
+
+std::vector<std::int32_t> TPanelWindow::Read(const Binding& b) const {
+  std::vector<std::int32_t> values;
+  MIXERCONTROLDETAILS details = Details(b, values);
   if (mixerGetControlDetailsA(b.mixer, &details, MIXER_GETCONTROLDETAILSF_VALUE) !=
       MMSYSERR_NOERROR)
     values.clear();
@@ -220,12 +226,7 @@ std::vector<std::int32_t> TPanelWindow::Read(const Binding& b) const {
 }
 
 void TPanelWindow::Write(const Binding& b, std::vector<std::int32_t> values) {
-  MIXERCONTROLDETAILS details;
-  details.dwControlID = b.control;
-  details.cChannels = b.channels;
-  details.cMultipleItems = b.items;
-  details.cbDetails = sizeof(std::int32_t);
-  details.paDetails = values.data();
+  MIXERCONTROLDETAILS details = Details(b, values);
   mixerSetControlDetails(b.mixer, &details, MIXER_SETCONTROLDETAILSF_VALUE);
   // A refused value (a list must keep one item selected) shows what the control still holds.
   Refresh();

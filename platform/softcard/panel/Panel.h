@@ -59,6 +59,8 @@ class TPanelWindow : public QWidget {
   // The controls of `line` in column `column` of `grid`, named after `prefix`.
   void AddLine(platform::HMIXER mixer, const platform::MIXERLINE& line, const QString& prefix,
                QGridLayout* grid, int column);
+  // The detail record for the values of b's control, in `values` (sized to them).
+  static platform::MIXERCONTROLDETAILS Details(const Binding& b, std::vector<std::int32_t>& values);
   std::vector<std::int32_t> Read(const Binding& b) const;
   void Write(const Binding& b, std::vector<std::int32_t> values);
   void SliderMoved(std::size_t binding, std::size_t channel, int value);
