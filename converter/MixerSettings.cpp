@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "converter/Errors.h"
 #include "converter/ProgramFolder.h"
 #include "mixer/AMixer.h"
 
@@ -39,24 +38,14 @@ void savmixsettoxml(const std::string& FileName) {
 
 void ApplySettingsFileToMixer(const std::string& path, TAudioMixer& mixer,
                               const std::function<void(const MixerSettingsLine&)>& afterLine) {
-  int read = 0;
-  try {
-    ApplySettingsFile(path, [&](const MixerSettingsLine& line) {
-      ++read;
-      // A line of a device this machine does not have (a file from another machine, or a device
-      // that is gone) would otherwise apply to whichever device is open.
-      if (line.A < 0 || line.A >= mixer.MixerCount) return;
-      mixer.SetMixerId(line.A);
-      mixer.SetVolume(line.B, line.C, line.L, line.R, line.M);
-      if (afterLine) afterLine(line);
-    });
-  } catch (const EConvertError& e) {
-    // The reader stops at the first line it cannot read: the user needs to know which file and
-    // which line to mend.
-    throw EConvertError("The mixer settings file \"" + path + "\" could not be applied: line " +
-                        std::to_string(read + 1) + " is not a valid settings line (" + e.what() +
-                        ").");
-  }
+  ApplySettingsFile(path, [&](const MixerSettingsLine& line) {
+    // A line of a device this machine does not have (a file from another machine, or a device
+    // that is gone) would otherwise apply to whichever device is open.
+    if (line.A < 0 || line.A >= mixer.MixerCount) return;
+    mixer.SetMixerId(line.A);
+    mixer.SetVolume(line.B, line.C, line.L, line.R, line.M);
+    if (afterLine) afterLine(line);
+  });
 }
 
 }  // namespace tw

@@ -30,8 +30,8 @@ void savmixsettoxml(const std::string& FileName);
 
 // The reading rule applied to `mixer`: for each line, SetMixerId(A) and SetVolume(B, C, L, R, M),
 // then `afterLine` (when given) with the line. A line whose device A does not exist is skipped.
-// Throws as ApplySettingsFile does, a malformed line with a message naming the file and the line's
-// number; the lines before it stay applied. The mixer stays on the device of the last line.
+// Throws as ApplySettingsFile does; the lines before a malformed one stay applied. The mixer stays
+// on the device of the last line.
 void ApplySettingsFileToMixer(const std::string& path, TAudioMixer& mixer,
                               const std::function<void(const MixerSettingsLine&)>& afterLine = {});
 
