@@ -28,13 +28,13 @@ class FreshCard {
  public:
   explicit FreshCard(const char* topology = "standard,quirks") {
     ::setenv("SOFTCARD_TOPOLOGY", topology, 1);
-    ::setenv("SOFTCARD_STATE_DIR", state_.path().c_str(), 1);
+    ::setenv("SOFTCARD_STATE_DIR", state_.Path().c_str(), 1);
     platform::mixerResetForTesting();
   }
   ~FreshCard() { platform::mixerResetForTesting(); }
 
  private:
-  TempFolder state_;
+  tw_test::TempDir state_;
 };
 
 struct Line {
@@ -186,7 +186,7 @@ void MixerWindowTest::linesWithoutControls() {
 void MixerWindowTest::noMixerDevice() {
   FreshCard card("none");
   FormFixture fx;
-  fx.folder.write("mine.set", "");
+  fx.folder.Write("mine.set", "");
   Windows w;
   QCOMPARE(fx.messages, QStringList{"No mixer present in the system !"});
   QCOMPARE(w.ui().ComboBox3->count(), 0);
@@ -207,11 +207,11 @@ void MixerWindowTest::presetsSaveLoadDel() {
   ui.JvXPButton2->click();
   ui.JvXPButton4->click();
   QCOMPARE(Everything(), before);
-  QVERIFY(fx.folder.exists("default.set"));
+  QVERIFY(fx.folder.Exists("default.set"));
 
   ui.Edit1->setText("quiet");
   ui.JvXPButton1->click();
-  QVERIFY(fx.folder.exists("quiet.set"));
+  QVERIFY(fx.folder.Exists("quiet.set"));
   QCOMPARE(ui.ComboBox4->currentText(), QString("quiet.set"));
 
   SetLine(0, kSpeakers, kSynth, 60000, 60000, 1);
@@ -222,7 +222,7 @@ void MixerWindowTest::presetsSaveLoadDel() {
   QCOMPARE(ui.TrackBar->Position(), 5000);
 
   // A file that went away behind the window's back is gone from the list after "R".
-  fx.folder.write("other.set", "");
+  fx.folder.Write("other.set", "");
   ui.JvXPButton6->click();
   QVERIFY(w.PresetIndex("other.set") > 0);
   QFile::remove(fx.file("other.set"));
@@ -232,7 +232,7 @@ void MixerWindowTest::presetsSaveLoadDel() {
 
   ui.ComboBox4->Choose(w.PresetIndex("quiet.set"));
   ui.JvXPButton4->click();
-  QVERIFY(!fx.folder.exists("quiet.set"));
+  QVERIFY(!fx.folder.Exists("quiet.set"));
   QCOMPARE(ui.ComboBox4->ItemIndex(), 0);
   QCOMPARE(w.PresetIndex("quiet.set"), -1);
   QVERIFY(fx.messages.isEmpty());
@@ -252,31 +252,31 @@ void MixerWindowTest::saveRefusesTakenAndForeignNames() {
     QVERIFY(!texts.contains(fx.messages.last()));
     texts << fx.messages.last();
   }
-  QVERIFY(fx.folder.read("default.set").empty());
+  QVERIFY(fx.folder.Read("default.set").empty());
   w.form1->ui.ComboBox3->SetItemIndex(0);
   for (const char* name : {"", "../escape", "sub\\name"}) {
     ui.Edit1->setText(name);
     ui.JvXPButton1->click();
     QCOMPARE(fx.messages.last(), QString("Choose an other name"));
   }
-  QVERIFY(!std::filesystem::exists(fx.folder.path() + "/../escape.set"));
+  QVERIFY(!std::filesystem::exists(fx.folder.Path() / "../escape.set"));
 
   // Another current folder holding the name does not matter: the preset goes to the program
   // folder, where the name is free.
-  TempFolder elsewhere;
-  elsewhere.write("mine.set", "");
-  platform::SetCurrentDirectoryA(elsewhere.path().c_str());
+  tw_test::TempDir elsewhere;
+  elsewhere.Write("mine.set", "");
+  platform::SetCurrentDirectoryA(elsewhere.Path().c_str());
   ui.Edit1->setText("mine");
   const int shown = static_cast<int>(fx.messages.size());
   ui.JvXPButton1->click();
   QCOMPARE(static_cast<int>(fx.messages.size()), shown);
-  QVERIFY(!fx.folder.read("mine.set").empty());
+  QVERIFY(!fx.folder.Read("mine.set").empty());
 }
 
 void MixerWindowTest::deletingDefaultSetStartsTheWizard() {
   FreshCard card;
   FormFixture fx;
-  const std::string wizard = fx.folder.file("Knobwarden");
+  const std::string wizard = (fx.folder / "Knobwarden");
   std::ofstream(wizard) << "#!/bin/sh\n";
   ::chmod(wizard.c_str(), 0755);
   std::vector<std::string> started;
@@ -287,7 +287,7 @@ void MixerWindowTest::deletingDefaultSetStartsTheWizard() {
   Windows w;
   w.ui().ComboBox4->Choose(w.PresetIndex("default.set"));
   w.ui().JvXPButton4->click();
-  QVERIFY(!fx.folder.exists("default.set"));
+  QVERIFY(!fx.folder.Exists("default.set"));
   w.form1->FormActivate();
   platform::SetShellHook({});
   QVERIFY(started == std::vector<std::string>{wizard});
@@ -353,7 +353,7 @@ void MixerWindowTest::readBacksDoNotWrite() {
   QCOMPARE(ui.TrackBar->Position(), 20000);
   QVERIFY(ui.CheckBox3->Checked());
 
-  fx.folder.write("balance.set", "<A>0</A><B>0</B><C>0</C><L>12000</L><R>40000</R><M>0</M>\r\n");
+  fx.folder.Write("balance.set", "<A>0</A><B>0</B><C>0</C><L>12000</L><R>40000</R><M>0</M>\r\n");
   ui.JvXPButton6->click();
   w.Show(0, kSpeakers, kSynth);
   ui.ComboBox4->Choose(w.PresetIndex("balance.set"));
@@ -370,7 +370,7 @@ void MixerWindowTest::readBacksDoNotWrite() {
 void MixerWindowTest::mixerReturnsToTheShownDevice() {
   FreshCard card;
   FormFixture fx;
-  fx.folder.write("zero.set", "<A>0</A><B>0</B><C>1</C><L>0</L><R>0</R><M>0</M>\r\n");
+  fx.folder.Write("zero.set", "<A>0</A><B>0</B><C>1</C><L>0</L><R>0</R><M>0</M>\r\n");
   Windows w;
   auto& ui = w.ui();
   w.Show(1, 0, 1);  // the test device's mono line
@@ -386,7 +386,7 @@ void MixerWindowTest::mixerReturnsToTheShownDevice() {
   ui.ComboBox4->Choose(w.PresetIndex("zero.set"));
   ui.JvXPButton2->click();
   QVERIFY(moveBar(303));
-  fx.folder.write("default.set", "<A>0</A><B>0</B><C>1</C><L>7</L><R>7</R><M>0</M>\r\n");
+  fx.folder.Write("default.set", "<A>0</A><B>0</B><C>1</C><L>7</L><R>7</R><M>0</M>\r\n");
   w.form1->pdefsav();
   QVERIFY(moveBar(404));
 }
@@ -410,7 +410,7 @@ void MixerWindowTest::checkingRestoreAtExitTakesANewSnapshot() {
 void MixerWindowTest::damagedDefaultSetIsNotLeftHalfApplied() {
   FreshCard card;
   FormFixture fx;
-  fx.folder.write("default.set",
+  fx.folder.Write("default.set",
                   "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>1</M>\r\nnot a line\r\n");
   Windows w;
   const std::vector<Line> user = Everything();
