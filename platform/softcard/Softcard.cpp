@@ -18,9 +18,7 @@ namespace platform::softcard {
 
 namespace {
 
-// A few ms of card time: short enough for a fine-grained tick count and a quick reaction to the
-// mixer, long enough that the per-period work is small next to the synthesiser's.
-constexpr int kPeriod = 256;
+constexpr int kPeriod = kCardPeriod;
 
 // How often, in wall time, the render thread asks the mixer layer for the levels, so that changes
 // made by other processes are heard soon.
@@ -66,21 +64,26 @@ struct Card::Impl {
     mu_.unlock();
     turnCv_.notify_all();
   }
+  // Runs fn under the card lock. Clients removed meanwhile are released after the lock is given
+  // up, so that their destructors may wait for the card.
   template <class Fn>
   void Locked(Fn&& fn) {
     if (tl_holdsCardLock) {
       fn();
       return;
     }
+    std::vector<std::shared_ptr<void>> released;
     LockOutside();
     tl_holdsCardLock = true;
     try {
       fn();
     } catch (...) {
+      released.swap(released_);
       tl_holdsCardLock = false;
       UnlockOutside();
       throw;
     }
+    released.swap(released_);
     tl_holdsCardLock = false;
     UnlockOutside();
   }
@@ -92,13 +95,13 @@ struct Card::Impl {
     Locked([&] { list.push_back(std::move(client)); });
   }
   // A render pass may be walking the list: the client's slot is emptied, and the pass drops empty
-  // slots when it is done.
+  // slots when it is done. The client itself goes to released_.
   template <class Client>
   void RemoveClient(std::vector<std::shared_ptr<Client>>& list, const Client* client) {
     Locked([&] {
       for (auto& c : list) {
         if (c.get() == client) {
-          c.reset();
+          released_.push_back(std::move(c));
           compact_ = true;
         }
       }
@@ -115,6 +118,7 @@ struct Card::Impl {
   std::vector<std::shared_ptr<MidiClient>> midi_;
   std::vector<std::shared_ptr<WaveClient>> wave_;
   bool compact_ = false;  // a client was removed from the render thread: null slots to drop
+  std::vector<std::shared_ptr<void>> released_;  // removed clients, freed outside the card lock
   std::unique_ptr<Synth> synth_;
 
   // Guards capture_, captureVersion_, the render thread's use of its capture snapshot outside the
@@ -254,13 +258,16 @@ void Card::Impl::Run() {
       clock.CatchUp(frames_.load(), now);
     }
 
+    std::vector<std::shared_ptr<void>> released;
     {
       std::unique_lock lock(mu_);
       if (waiting_.load() > 0) turnCv_.wait(lock, [this] { return waiting_.load() == 0; });
       tl_holdsCardLock = true;
       RenderPeriod();
+      released.swap(released_);
       tl_holdsCardLock = false;
     }
+    released.clear();
     if (frameWaiters_.load() > 0) {
       { std::lock_guard lock(framesMu_); }
       framesCv_.notify_all();

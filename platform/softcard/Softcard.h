@@ -35,11 +35,12 @@
 #include <memory>
 #include <string>
 
+#include "platform/softcard/CardFormat.h"
+
 typedef struct _fluid_synth_t fluid_synth_t;
 
 namespace platform::softcard {
 
-inline constexpr int kCardRate = 44100;  // frames per second of card time
 inline constexpr std::uint64_t kNever = ~std::uint64_t{0};
 
 // Feeds MIDI events to the synthesiser from the render thread.

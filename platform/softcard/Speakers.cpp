@@ -36,8 +36,8 @@ class PortAudioSpeakers final : public Speakers {
     jack_set_info_function(&IgnoreJack);
     if (Pa_Initialize() != paNoError) return nullptr;
     std::unique_ptr<PortAudioSpeakers> s(new PortAudioSpeakers());
-    if (Pa_OpenDefaultStream(&s->stream_, 0, 2, paFloat32, kCardRate, 256, &Callback, s.get()) !=
-            paNoError ||
+    if (Pa_OpenDefaultStream(&s->stream_, 0, 2, paFloat32, kCardRate, kCardPeriod, &Callback,
+                             s.get()) != paNoError ||
         Pa_StartStream(s->stream_) != paNoError) {
       return nullptr;  // the destructor closes what was opened and terminates PortAudio
     }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
+#include <utility>
 
 #include "CardTestSupport.h"
 #include "platform/softcard/CardClock.h"
@@ -17,7 +19,7 @@ using Wall = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kPeriod = 256;  // the card's period, for tolerances
+constexpr int kPeriod = platform::softcard::kCardPeriod;
 
 double Seconds(Wall::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -169,7 +171,58 @@ class SlowWaveClient final : public WaveClient {
   std::atomic<int> calls{0};
 };
 
+// On destruction, checks that another thread can take the card lock: a removed client must be freed
+// after the card lock is given up, or a destructor that waits for the card would hang it.
+class LockProbeClient final : public MidiClient {
+ public:
+  explicit LockProbeClient(std::atomic<int>& freeOfLock) : freeOfLock_(freeOfLock) {}
+  ~LockProbeClient() override {
+    auto entered = std::make_shared<std::promise<void>>();
+    std::future<void> done = entered->get_future();
+    std::thread([entered] {
+      Card::Instance().WithSynth([](fluid_synth_t*) {});
+      entered->set_value();
+    }).detach();
+    // A bound, not a pause: the other thread gets the lock at once when it is free.
+    freeOfLock_ = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? 1 : 0;
+  }
+  std::uint64_t NextEventFrame() override { return kNever; }
+  void Dispatch(std::uint64_t, fluid_synth_t*) override {}
+
+ private:
+  std::atomic<int>& freeOfLock_;
+};
+
 }  // namespace
+
+TEST(MidiClients, RemovedClientsAreFreedOutsideTheCardLock) {
+  Card& card = Card::Instance();
+  // Removed from another thread; the card holds the only reference, so removal frees it.
+  std::atomic<int> fromCaller{-1};
+  auto probe = std::make_shared<LockProbeClient>(fromCaller);
+  const MidiClient* added = probe.get();
+  card.AddMidiClient(std::move(probe));
+  card.RemoveMidiClient(added);
+  EXPECT_EQ(fromCaller.load(), 1);
+
+  // Removed by another client from the render thread, inside a period.
+  struct Remover final : MidiClient {
+    std::atomic<const MidiClient*> target{nullptr};
+    std::uint64_t NextEventFrame() override { return target.load() ? 0 : kNever; }
+    void Dispatch(std::uint64_t, fluid_synth_t*) override {
+      Card::Instance().RemoveMidiClient(target.exchange(nullptr));
+    }
+  };
+  std::atomic<int> fromRenderThread{-1};
+  auto remover = std::make_shared<Remover>();
+  probe = std::make_shared<LockProbeClient>(fromRenderThread);
+  remover->target = probe.get();
+  card.AddMidiClient(std::move(probe));
+  card.AddMidiClient(remover);
+  card.WaitUntil(card.Frames() + 4 * kPeriod);
+  card.RemoveMidiClient(remover.get());
+  EXPECT_EQ(fromRenderThread.load(), 1);
+}
 
 TEST(MidiClients, ClientMayRemoveItselfWhileDispatching) {
   Card& card = Card::Instance();

@@ -14,7 +14,7 @@ using namespace cardtest;
 
 namespace {
 
-constexpr int kPeriod = 256;
+constexpr int kPeriod = platform::softcard::kCardPeriod;
 
 void Ignore(HWAVEIN, std::uint32_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {}
 
