@@ -27,6 +27,12 @@ CardClock::Wall::time_point CardClock::DueTime(std::uint64_t frames) const {
          std::chrono::duration_cast<Wall::duration>(std::chrono::duration<double>(seconds));
 }
 
+std::uint64_t CardClock::FramesAt(Wall::time_point now) const {
+  if (!Paced() || now <= originWall_) return originFrames_;
+  const double seconds = std::chrono::duration<double>(now - originWall_).count();
+  return originFrames_ + static_cast<std::uint64_t>(seconds * speed_ * kCardRate);
+}
+
 bool CardClock::CatchUp(std::uint64_t frames, Wall::time_point now) {
   if (!Paced()) return false;
   if (now - DueTime(frames) <= kSlack) return false;
@@ -36,14 +42,22 @@ bool CardClock::CatchUp(std::uint64_t frames, Wall::time_point now) {
 }
 
 std::optional<double> ParseSpeed(const char* text) {
-  if (text == nullptr || *text == '\0') return 1.0;
+  if (text == nullptr || *text == '\0') return kSpeedAuto;
   std::string_view s(text);
-  if (s.size() == 3 && (s[0] | 0x20) == 'm' && (s[1] | 0x20) == 'a' && (s[2] | 0x20) == 'x') {
-    return kSpeedMax;
-  }
+  auto is = [s](std::string_view word) {
+    if (s.size() != word.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if ((s[i] | 0x20) != word[i]) return false;
+    }
+    return true;
+  };
+  if (is("max")) return kSpeedMax;
+  if (is("auto")) return kSpeedAuto;
   char* end = nullptr;
   const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(v) || v <= 0) return std::nullopt;
+  // Below kMinSpeed the card would take hours for a song, and waits bounded in card time would
+  // seem to hang.
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < kMinSpeed) return std::nullopt;
   return v;
 }
 

@@ -27,6 +27,8 @@ class CardClock {
 
   // Wall time at which card time may reach `frames`; only meaningful when Paced().
   Wall::time_point DueTime(std::uint64_t frames) const;
+  // The card frame that wall time `now` allows; only meaningful when Paced().
+  std::uint64_t FramesAt(Wall::time_point now) const;
 
   // Called when the render thread is about to render the period starting at `frames` at `now`
   // (after any sleep). Returns true when it rebased because it had fallen behind by over kSlack.
@@ -38,8 +40,8 @@ class CardClock {
   Wall::time_point originWall_;
 };
 
-// Reads a SOFTCARD_SPEED value: unset or empty is 1, "max" (any case) is kSpeedMax, a finite
-// positive number is itself; anything else is nullopt.
+// Reads a SOFTCARD_SPEED value: unset, empty or "auto" is kSpeedAuto, "max" is kSpeedMax (both in
+// any case), a finite number from kMinSpeed up is itself; anything else is nullopt.
 std::optional<double> ParseSpeed(const char* text);
 
 }  // namespace platform::softcard

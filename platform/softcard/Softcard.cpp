@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -35,11 +36,25 @@ double SpeedFromEnvironment() {
   const char* text = std::getenv("SOFTCARD_SPEED");
   if (auto speed = ParseSpeed(text)) return *speed;
   std::fprintf(stderr,
-               "softcard: SOFTCARD_SPEED=\"%s\" is neither a positive number nor \"max\"; the card "
-               "runs in real time\n",
-               text);
-  return 1.0;
+               "softcard: SOFTCARD_SPEED=\"%s\" is neither \"auto\", \"max\" nor a number from %g "
+               "up; the card runs at its default pace (auto)\n",
+               text, kMinSpeed);
+  return kSpeedAuto;
 }
+
+// The pace of card time: at auto, real time unless a capture records.
+double PaceOf(double speed, bool recording) {
+  if (speed != kSpeedAuto) return speed;
+  return recording ? kSpeedMax : 1.0;
+}
+
+// Below this (-90 dBFS, under half a 16-bit step) the synthesiser's output counts as silence: an
+// idle card stops rendering once its reverb has faded to it.
+constexpr float kQuietPeak = 3e-5f;
+
+// An idle paced card moves its clock in steps of about this much wall time, so that it wakes
+// rarely at any speed.
+constexpr auto kIdleStep = std::chrono::milliseconds(4);
 
 }  // namespace
 
@@ -47,7 +62,11 @@ struct Card::Impl {
   Impl();
   void Run();
   void RenderPeriod();
-  bool CapturePhase();  // delivers; true when a capture client holds the clock
+  // Delivers; `holds` is set when a capture client holds the clock. True while a capture records.
+  bool CapturePhase(bool& holds);
+  void RecordPeriod(std::uint64_t end);        // hands recL_/recR_ to the capture clients
+  bool Idle(bool recording);                   // with the card lock
+  void AdvanceSilently(std::uint64_t target);  // with the card lock
   void PollLevels();
   void WaitForWake(std::uint64_t seen, CardClock::Wall::time_point deadline);
   void Shutdown();
@@ -63,6 +82,12 @@ struct Card::Impl {
   void UnlockOutside() {
     mu_.unlock();
     turnCv_.notify_all();
+    // What the caller did may end the card's idleness (music started, a recording began).
+    {
+      std::lock_guard lock(wakeMu_);
+      ++wakeGen_;
+    }
+    wakeCv_.notify_all();
   }
   // Runs fn under the card lock. Clients removed meanwhile are released after the lock is given
   // up, so that their destructors may wait for the card.
@@ -148,7 +173,12 @@ struct Card::Impl {
   Levels lastPolled_;
 
   std::atomic<std::uint64_t> frames_{0};
-  std::atomic<double> speed_{1.0};
+  std::atomic<std::uint64_t> synthFrames_{0};
+  // Idle and unpaced, card time moves only up to what waiters ask for.
+  std::atomic<std::uint64_t> wanted_{0};
+  std::atomic<bool> idle_{false};
+  std::atomic<bool> unpaced_{false};
+  std::atomic<double> speed_{kSpeedAuto};
   std::atomic<bool> speedChanged_{false};
   std::atomic<float> synthGain_{1.0f};
   std::atomic<bool> shutDown_{false};
@@ -157,9 +187,12 @@ struct Card::Impl {
   std::atomic<bool> captureHold_{false};
   std::atomic<CardClock::Wall::rep> captureHoldUntil_{0};
   void EndCaptureHold();
+  void Kick();  // wakes the render thread
 
   // Render thread only.
   std::unique_ptr<Speakers> speakers_;
+  bool toSpeakers_ = false;  // paced at real time: the playback mix is heard
+  bool synthQuiet_ = true;   // no voice left and the last period's output below kQuietPeak
   std::vector<std::shared_ptr<CaptureClient>> captureSnap_;
   float synthL_[kPeriod], synthR_[kPeriod], waveL_[kPeriod], waveR_[kPeriod];
   float speakL_[kPeriod], speakR_[kPeriod], recL_[kPeriod], recR_[kPeriod];
@@ -177,6 +210,7 @@ struct Card::Impl {
 Card::Impl::Impl() {
   const double speed = SpeedFromEnvironment();
   speed_.store(speed);
+  unpaced_.store(PaceOf(speed, false) == kSpeedMax);
   thread_ = std::thread([this] { Run(); });
   std::unique_lock lock(readyMu_);
   readyCv_.wait(lock, [this] { return ready_; });
@@ -205,7 +239,7 @@ void Card::Impl::Run() {
     readyCv_.notify_all();
   }
 
-  if (startSpeed == 1.0) {
+  if (startSpeed == 1.0 || startSpeed == kSpeedAuto) {
     std::string error;
     const char* name = std::getenv("SOFTCARD_SPEAKERS");
     speakers_ = OpenSpeakers(name != nullptr ? name : "", &error);
@@ -215,7 +249,9 @@ void Card::Impl::Run() {
   }
 
   using Wall = CardClock::Wall;
-  CardClock clock(startSpeed, frames_.load(), Wall::now());
+  bool recording = false;
+  CardClock clock(PaceOf(startSpeed, recording), frames_.load(), Wall::now());
+  toSpeakers_ = clock.Speed() == 1.0;
   Wall::time_point nextPoll = Wall::now() + kLevelsPoll;
 
   for (;;) {
@@ -225,37 +261,52 @@ void Card::Impl::Run() {
       if (stop_) break;
       seen = wakeGen_;
     }
-    if (speedChanged_.exchange(false)) clock.SetSpeed(speed_.load(), frames_.load(), Wall::now());
+    bool holds = false;
+    const bool nowRecording = CapturePhase(holds);
+    const bool speedChanged = speedChanged_.exchange(false);
+    if (speedChanged || nowRecording != recording) {
+      recording = nowRecording;
+      const double pace = PaceOf(speed_.load(), recording);
+      if (speedChanged || pace != clock.Speed()) clock.SetSpeed(pace, frames_.load(), Wall::now());
+      unpaced_.store(!clock.Paced());
+      toSpeakers_ = pace == 1.0;
+    }
 
-    const bool holds = CapturePhase();
     auto now = Wall::now();
     if (now >= nextPoll) {
       PollLevels();
       nextPoll = now + kLevelsPoll;
     }
-    if (!clock.Paced()) {
-      if (holds) {
-        // Without pacing, a capture with no room would lose what the next period records: card
-        // time stands still until it has room (or is reset or closed).
-        captureHold_.store(false);
-        WaitForWake(seen, nextPoll);
+    if (!clock.Paced() && holds) {
+      // Without pacing, a capture with no room would lose what the next period records: card
+      // time stands still until it has room (or is reset or closed).
+      captureHold_.store(false);
+      WaitForWake(seen, nextPoll);
+      continue;
+    }
+    if (captureHold_.load()) {
+      const Wall::time_point until{Wall::duration{captureHoldUntil_.load()}};
+      if (now < until) {
+        WaitForWake(seen, std::min(until, nextPoll));
         continue;
       }
-      if (captureHold_.load()) {
-        const Wall::time_point until{Wall::duration{captureHoldUntil_.load()}};
-        if (now < until) {
-          WaitForWake(seen, std::min(until, nextPoll));
-          continue;
-        }
-        captureHold_.store(false);
+      captureHold_.store(false);
+    }
+    const bool wasIdle = idle_.load();
+    if (clock.Paced()) {
+      // Idle, the clock moves in steps of kIdleStep of wall time rather than period by period.
+      std::uint64_t from = frames_.load();
+      if (wasIdle) {
+        const auto step = static_cast<std::uint64_t>(
+            std::chrono::duration<double>(kIdleStep).count() * clock.Speed() * kCardRate);
+        from += step / kPeriod * kPeriod;
       }
-    } else {
-      const auto due = clock.DueTime(frames_.load());
+      const auto due = clock.DueTime(from);
       if (now < due) {
         WaitForWake(seen, std::min(due, nextPoll));
         continue;
       }
-      clock.CatchUp(frames_.load(), now);
+      if (!wasIdle) clock.CatchUp(frames_.load(), now);
     }
 
     std::vector<std::shared_ptr<void>> released;
@@ -263,7 +314,23 @@ void Card::Impl::Run() {
       std::unique_lock lock(mu_);
       if (waiting_.load() > 0) turnCv_.wait(lock, [this] { return waiting_.load() == 0; });
       tl_holdsCardLock = true;
-      RenderPeriod();
+      if (captureHold_.load()) {
+        // Music started while this thread waited for the lock: its first period waits too.
+      } else if (Idle(recording)) {
+        std::uint64_t target = frames_.load();
+        if (clock.Paced()) {
+          target = std::max(target + kPeriod, clock.FramesAt(Wall::now()) / kPeriod * kPeriod);
+          if (!wasIdle) target = frames_.load() + kPeriod;
+        } else {
+          const std::uint64_t wanted = wanted_.load();
+          if (wanted > target) target = (wanted + kPeriod - 1) / kPeriod * kPeriod;
+        }
+        AdvanceSilently(target);
+        idle_.store(true);
+      } else {
+        idle_.store(false);
+        RenderPeriod();
+      }
       released.swap(released_);
       tl_holdsCardLock = false;
     }
@@ -272,12 +339,19 @@ void Card::Impl::Run() {
       { std::lock_guard lock(framesMu_); }
       framesCv_.notify_all();
     }
+    if (!clock.Paced() && idle_.load() && wanted_.load() <= frames_.load()) {
+      WaitForWake(seen, nextPoll);  // until music starts, a recording begins or a waiter asks
+    }
   }
-  CapturePhase();  // hand back what the last period completed
+  bool holds = false;
+  CapturePhase(holds);  // hand back what the last period completed
 }
 
 void Card::Impl::EndCaptureHold() {
-  if (!captureHold_.exchange(false)) return;
+  if (captureHold_.exchange(false)) Kick();
+}
+
+void Card::Impl::Kick() {
   {
     std::lock_guard lock(wakeMu_);
     ++wakeGen_;
@@ -300,18 +374,22 @@ void Card::Impl::PollLevels() {
   levels_ = polled;
 }
 
-bool Card::Impl::CapturePhase() {
+bool Card::Impl::CapturePhase(bool& holds) {
   {
     std::lock_guard lock(captureMu_);
     captureSnap_.assign(capture_.begin(), capture_.end());
     captureBusy_ = true;
     busyVersion_ = captureVersion_;
   }
-  bool holds = false;
+  holds = false;
+  bool recording = false;
   for (auto& c : captureSnap_) {
     c->Deliver();
     if (c->Holds()) holds = true;
-    if (captureHold_.load() && c->Recording()) captureHold_.store(false);  // the recorder is here
+    if (c->Recording()) {
+      recording = true;
+      captureHold_.store(false);  // the recorder is here
+    }
   }
   for (auto& c : captureSnap_) c->Deliver();  // what Holds completed while making room
   {
@@ -320,7 +398,44 @@ bool Card::Impl::CapturePhase() {
   }
   captureCv_.notify_all();
   captureSnap_.clear();
-  return holds;
+  return recording;
+}
+
+bool Card::Impl::Idle(bool recording) {
+  if (recording || !synthQuiet_) return false;
+  for (const auto& c : midi_) {
+    if (c && c->NextEventFrame() != kNever) return false;
+  }
+  for (const auto& c : wave_) {
+    if (c && c->Sounding()) return false;
+  }
+  return true;
+}
+
+void Card::Impl::AdvanceSilently(std::uint64_t target) {
+  std::fill(std::begin(recL_), std::end(recL_), 0.0f);
+  std::fill(std::begin(recR_), std::end(recR_), 0.0f);
+  for (std::uint64_t f = frames_.load(); f < target; f += kPeriod) {
+    RecordPeriod(f + kPeriod);
+    frames_.store(f + kPeriod);
+  }
+}
+
+void Card::Impl::RecordPeriod(std::uint64_t end) {
+  {
+    std::lock_guard lock(captureMu_);
+    if (capture_.empty()) return;
+    captureSnap_.assign(capture_.begin(), capture_.end());
+    captureBusy_ = true;
+    busyVersion_ = captureVersion_;
+  }
+  for (auto& c : captureSnap_) c->Record(end, recL_, recR_, kPeriod);
+  {
+    std::lock_guard lock(captureMu_);
+    captureBusy_ = false;
+  }
+  captureCv_.notify_all();
+  captureSnap_.clear();
 }
 
 void Card::Impl::RenderPeriod() {
@@ -351,6 +466,12 @@ void Card::Impl::RenderPeriod() {
     synth_->Render(synthL_ + pos, synthR_ + pos, end - pos);
     pos = end;
   }
+  synthFrames_.fetch_add(kPeriod, std::memory_order_relaxed);
+  float peak = 0.0f;
+  for (int i = 0; i < kPeriod; ++i) {
+    peak = std::max({peak, std::abs(synthL_[i]), std::abs(synthR_[i])});
+  }
+  synthQuiet_ = peak < kQuietPeak && synth_->ActiveVoices() == 0;
 
   std::fill(std::begin(waveL_), std::end(waveL_), 0.0f);
   std::fill(std::begin(waveR_), std::end(waveR_), 0.0f);
@@ -391,21 +512,8 @@ void Card::Impl::RenderPeriod() {
   }
 
   const std::uint64_t end = start + kPeriod;
-  {
-    std::lock_guard lock(captureMu_);
-    captureSnap_.assign(capture_.begin(), capture_.end());
-    captureBusy_ = true;
-    busyVersion_ = captureVersion_;
-  }
-  for (auto& c : captureSnap_) c->Record(end, recL_, recR_, kPeriod);
-  {
-    std::lock_guard lock(captureMu_);
-    captureBusy_ = false;
-  }
-  captureCv_.notify_all();
-  captureSnap_.clear();
-
-  if (speed_.load(std::memory_order_relaxed) == 1.0) speakers_->Write(speakL_, speakR_, kPeriod);
+  RecordPeriod(end);
+  if (toSpeakers_) speakers_->Write(speakL_, speakR_, kPeriod);
   frames_.store(end);
 }
 
@@ -445,14 +553,30 @@ std::uint64_t Card::Frames() const { return impl_->frames_.load(); }
 
 std::uint32_t Card::TickCount() const {
   // Reading the tick count is how the programs wait for time to pass.
-  impl_->EndCaptureHold();
-  return static_cast<std::uint32_t>(impl_->frames_.load() * 1000 / kCardRate);
+  Impl& im = *impl_;
+  im.EndCaptureHold();
+  const std::uint64_t frames = im.frames_.load();
+  if (im.idle_.load() && im.unpaced_.load()) {
+    // Idle without pacing, time moves only when asked for: someone reading the clock in a loop
+    // is waiting for it.
+    std::uint64_t wanted = im.wanted_.load();
+    while (wanted < frames + kPeriod &&
+           !im.wanted_.compare_exchange_weak(wanted, frames + kPeriod)) {
+    }
+    im.Kick();
+  }
+  return static_cast<std::uint32_t>(frames * 1000 / kCardRate);
 }
 
 void Card::WaitUntil(std::uint64_t frame) {
   Impl& im = *impl_;
   if (std::this_thread::get_id() == im.threadId_ || tl_holdsCardLock) return;
   im.EndCaptureHold();
+  // Idle and unpaced, the card moves its clock only as far as waiters need.
+  std::uint64_t wanted = im.wanted_.load();
+  while (wanted < frame && !im.wanted_.compare_exchange_weak(wanted, frame)) {
+  }
+  im.Kick();
   im.frameWaiters_.fetch_add(1);
   {
     std::unique_lock lock(im.framesMu_);
@@ -465,14 +589,23 @@ double Card::Speed() const { return impl_->speed_.load(); }
 
 void Card::HoldForCapture(std::chrono::milliseconds grace) {
   Impl& im = *impl_;
-  if (Speed() != kSpeedMax) return;
+  if (Speed() != kSpeedMax && Speed() != kSpeedAuto) return;
   const auto until = CardClock::Wall::now() + grace;
   im.captureHoldUntil_.store(until.time_since_epoch().count());
   im.captureHold_.store(true);
 }
 
+bool Card::Unpaced() const { return impl_->unpaced_.load(); }
+
+std::uint64_t Card::SynthFrames() const { return impl_->synthFrames_.load(); }
+
 void Card::SetSpeed(double speed) {
-  if (!(speed > 0)) speed = kSpeedMax;
+  if (speed == kSpeedAuto) {
+  } else if (!(speed > 0)) {
+    speed = kSpeedMax;
+  } else {
+    speed = std::max(speed, kMinSpeed);
+  }
   impl_->speed_.store(speed);
   impl_->speedChanged_.store(true);
   Wake();

@@ -3,8 +3,15 @@
 //
 // A render thread produces the card's audio in short periods. Card time is the number of frames
 // rendered so far divided by kCardRate; everything that plays, records or waits reads this clock,
-// never the wall clock. SOFTCARD_SPEED (default 1) paces card time against wall time; "max" removes
-// the pacing, and then an open capture with no buffer queued holds the clock until it has one.
+// never the wall clock. SOFTCARD_SPEED paces card time against wall time: a number is that many
+// card seconds per wall second; "max" removes the pacing; "auto" (the default) keeps real time
+// while no capture records, so what plays is heard at its pace, and removes the pacing while one
+// records (the speakers are silent then). Unpaced, an open capture with no buffer queued holds the
+// clock until it has one.
+//
+// An idle card (no MIDI client with events to come, no wave client sounding, the synthesiser
+// silent, no capture recording) does not render: paced, its clock follows wall time; unpaced, it
+// stands still until someone waits for card time, and then jumps to what the waiter needs.
 //
 // Each period the render thread, holding the card lock:
 //   1. asks every MIDI client for its next event frame and renders the synthesiser up to it, lets
@@ -77,6 +84,9 @@ class WaveClient {
   // Adds `frames` frames of the line's signal, starting at card frame `frame`, to left/right
   // (floats, full scale +-1, at kCardRate).
   virtual void Mix(std::uint64_t frame, float* left, float* right, int frames) = 0;
+  // With the card lock held: false while Mix would add nothing (stopped, at its end). A client that
+  // starts sounding again calls Card::Wake().
+  virtual bool Sounding() { return true; }
 };
 
 // The gains the render thread applies, derived from the mixer state by the mixer device layer
@@ -94,6 +104,10 @@ struct Levels {
 
 // SOFTCARD_SPEED=max: no pacing.
 inline constexpr double kSpeedMax = std::numeric_limits<double>::infinity();
+// SOFTCARD_SPEED=auto (or unset): real time, unpaced while a capture records.
+inline constexpr double kSpeedAuto = -std::numeric_limits<double>::infinity();
+// The slowest pace the card accepts.
+inline constexpr double kMinSpeed = 0.1;
 
 class Card {
  public:
@@ -112,14 +126,21 @@ class Card {
   void WaitUntil(std::uint64_t frame);
 
   // Card-time speed against wall time: SOFTCARD_SPEED at start, or the last SetSpeed (tests and
-  // benchmarks). kSpeedMax renders as fast as possible; anything not positive counts as max.
+  // benchmarks). kSpeedMax renders as fast as possible, kSpeedAuto as described above; other
+  // speeds below kMinSpeed count as kMinSpeed, and anything else not positive as max.
   double Speed() const;
   void SetSpeed(double speed);
+  // True while card time runs without pacing (at max, or at auto while a capture records).
+  bool Unpaced() const;
 
-  // Without pacing only: card time stands still from now until a capture records, someone waits for
-  // card time (GetTickCount, WaitUntil), or `grace` of wall time has passed. The programs start the
-  // music first and the recorder just after it; unpaced, the card would otherwise play the start of
-  // the song before anyone records it.
+  // Frames the synthesiser has rendered (it renders nothing while the card is idle).
+  std::uint64_t SynthFrames() const;
+
+  // Call with the card lock held (inside WithSynth), right after starting music that a recorder
+  // will start to record just after. At max and at auto, card time stands still from the end of
+  // the current period until a capture records, someone waits for card time (GetTickCount,
+  // WaitUntil), or `grace` of wall time has passed; otherwise the card would play the start of the
+  // song before anyone records it.
   void HoldForCapture(std::chrono::milliseconds grace);
 
   void AddMidiClient(std::shared_ptr<MidiClient> client);

@@ -90,6 +90,10 @@ Synth::~Synth() {
   if (settings_ != nullptr) delete_fluid_settings(settings_);
 }
 
+int Synth::ActiveVoices() const {
+  return synth_ != nullptr ? fluid_synth_get_active_voice_count(synth_) : 0;
+}
+
 void Synth::Render(float* left, float* right, int frames) {
   if (synth_ == nullptr) {
     std::fill(left, left + frames, 0.0f);

@@ -31,6 +31,8 @@ class Synth {
   fluid_synth_t* Handle() const { return synth_; }
   const std::string& SoundFont() const { return soundFont_; }  // empty when none loaded
 
+  int ActiveVoices() const;  // notes still sounding, releases included
+
   // Writes `frames` frames into left/right (overwrites).
   void Render(float* left, float* right, int frames);
 

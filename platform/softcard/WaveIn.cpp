@@ -133,7 +133,7 @@ void WaveInDevice::Record(std::uint64_t, const float* left, const float* right, 
   pendingBegin = pendingEnd = 0;
   pendingEnd = stream.Convert(left, right, std::min(frames, kMaxPeriod), pending.data());
   Place();
-  if (softcard::Card::Instance().Speed() != softcard::kSpeedMax) pendingBegin = pendingEnd = 0;
+  if (!softcard::Card::Instance().Unpaced()) pendingBegin = pendingEnd = 0;
 }
 
 bool WaveInDevice::Recording() {

@@ -151,8 +151,12 @@ class SequencerDevice final : public Device {
   }
   void Play() override {
     softcard::Card& card = softcard::Card::Instance();
-    seq_->Play(card.Frames());
-    card.HoldForCapture(kCaptureGrace);
+    // Under the card lock, so that the music starts with the next period and that period already
+    // waits for the recorder.
+    card.WithSynth([&](fluid_synth_t*) {
+      seq_->Play(card.Frames());
+      card.HoldForCapture(kCaptureGrace);
+    });
     played_ = true;
   }
   void Stop() override {
@@ -185,7 +189,10 @@ class WaveDevice final : public Device {
   explicit WaveDevice(std::shared_ptr<WavePlayer> player) : player_(std::move(player)) {
     softcard::Card::Instance().AddWaveClient(player_);
   }
-  void Play() override { player_->Play(); }
+  void Play() override {
+    player_->Play();
+    softcard::Card::Instance().Wake();  // an idle card starts rendering again
+  }
   void Stop() override { player_->Stop(); }
   void Close() override {
     player_->Stop();

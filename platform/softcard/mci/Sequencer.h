@@ -20,8 +20,8 @@
 #include <mutex>
 #include <span>
 
-#include "platform/softcard/mci/Smf.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/softcard/mci/Smf.h"
 
 namespace platform {
 

@@ -61,6 +61,7 @@ class WavePlayer final : public softcard::WaveClient {
 
   // Render thread.
   void Mix(std::uint64_t frame, float* left, float* right, int frames) override;
+  bool Sounding() override { return Playing(); }
 
  private:
   float Sample(std::size_t index) const;  // one channel sample, full scale +-1

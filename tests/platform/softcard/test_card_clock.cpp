@@ -8,11 +8,19 @@ using namespace platform::softcard;
 using namespace std::chrono_literals;
 using Wall = CardClock::Wall;
 
-TEST(ParseSpeed, AcceptsPositiveNumbersAndMaxOnly) {
-  EXPECT_EQ(ParseSpeed(nullptr), 1.0);
-  EXPECT_EQ(ParseSpeed(""), 1.0);
+TEST(ParseSpeed, AcceptsAutoMaxAndNumbersFromTheSlowestSpeedOnly) {
+  EXPECT_EQ(ParseSpeed(nullptr), kSpeedAuto);
+  EXPECT_EQ(ParseSpeed(""), kSpeedAuto);
+  EXPECT_EQ(ParseSpeed("auto"), kSpeedAuto);
+  EXPECT_EQ(ParseSpeed("AUTO"), kSpeedAuto);
+  EXPECT_EQ(ParseSpeed("1"), 1.0);
   EXPECT_EQ(ParseSpeed("20"), 20.0);
   EXPECT_EQ(ParseSpeed("0.5"), 0.5);
+  EXPECT_EQ(ParseSpeed("0.1"), kMinSpeed);
+  // Slower speeds would make card-time waits last for hours of wall time.
+  EXPECT_FALSE(ParseSpeed("0.09").has_value());
+  EXPECT_FALSE(ParseSpeed("1e-300").has_value());
+  EXPECT_FALSE(ParseSpeed("autox").has_value());
   EXPECT_EQ(ParseSpeed("max"), kSpeedMax);
   EXPECT_EQ(ParseSpeed("MAX"), kSpeedMax);
   EXPECT_EQ(ParseSpeed("Max"), kSpeedMax);
@@ -31,6 +39,8 @@ TEST(CardClock, DueTimeFollowsSpeed) {
   EXPECT_TRUE(realTime.Paced());
   EXPECT_EQ(realTime.DueTime(0), t0);
   EXPECT_EQ(realTime.DueTime(kCardRate), t0 + 1s);
+  EXPECT_EQ(realTime.FramesAt(t0 + 1s), static_cast<std::uint64_t>(kCardRate));
+  EXPECT_EQ(realTime.FramesAt(t0 - 1s), 0u);
   EXPECT_EQ(realTime.DueTime(kCardRate / 2), t0 + 500ms);
 
   CardClock fast(20.0, 1000, t0);

@@ -90,6 +90,38 @@ TEST(CardClock, MaxSpeedIsUnpaced) {
   EXPECT_LT(Seconds(Wall::now() - w0), 2.5);  // at least twice real time with nothing to play
   card.SetSpeed(-1);
   EXPECT_EQ(card.Speed(), kSpeedMax);
+  card.SetSpeed(1e-9);  // as slow as the card goes, no slower
+  EXPECT_EQ(card.Speed(), kMinSpeed);
+}
+
+// Nothing playing or recording: the synthesiser is not called, yet card time goes on, paced by
+// wall time or, unpaced, as far as someone waits for it.
+TEST(CardClock, AnIdleCardRendersNothingAndItsClockRuns) {
+  Card& card = Card::Instance();
+  ASSERT_EQ(card.Speed(), 20.0);
+  Quiet();
+  card.WaitUntil(card.Frames() + 3 * kCardRate);  // any reverb fades
+  const std::uint64_t rendered = card.SynthFrames();
+  std::uint64_t f0 = card.Frames();
+  card.WaitUntil(f0 + 2 * kCardRate);
+  EXPECT_EQ(card.SynthFrames(), rendered);
+
+  card.SetSpeed(kSpeedMax);
+  f0 = card.Frames();
+  card.WaitUntil(f0 + 600 * kCardRate);  // ten minutes of card time, rendering nothing
+  EXPECT_GE(card.Frames(), f0 + 600 * kCardRate);
+  const std::uint32_t t0 = GetTickCount();
+  while (GetTickCount() - t0 < 2000) {
+  }
+  EXPECT_EQ(card.SynthFrames(), rendered);
+
+  // Music wakes it up.
+  auto client = std::make_shared<ListClient>(std::vector<MidiEvent>{
+      {card.Frames() + kPeriod, 0, 60, 90}, {card.Frames() + 4000, 0, 60, 0}});
+  card.AddMidiClient(client);
+  card.WaitUntil(card.Frames() + kCardRate / 2);
+  card.RemoveMidiClient(client.get());
+  EXPECT_GT(card.SynthFrames(), rendered);
 }
 
 TEST(MidiClients, EventsAreDispatchedOnTheirFrame) {

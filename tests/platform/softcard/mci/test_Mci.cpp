@@ -10,6 +10,7 @@
 
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
+#include "tests/platform/softcard/CardTestSupport.h"
 #include "tests/support/SmfBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -162,6 +163,33 @@ PlayWindow Play(const std::string& alias) {
   EXPECT_EQ(Send("play " + alias), 0u);
   w.after = card.Frames();
   return w;
+}
+
+// As the converter does it: "play", then at once a recording. Whatever the pace, the recording
+// holds the music from its very start: silence, then the attack of the first chord.
+TEST_F(MciFiles, RecordingStartedRightAfterPlayHoldsTheFirstNote) {
+  Card& card = Card::Instance();
+  const std::string path = Chord("first.mid", 500);
+  for (double speed : {softcard::kSpeedMax, softcard::kSpeedAuto}) {
+    SCOPED_TRACE(speed);
+    WaitCardMs(3000);  // the last chord's reverb fades
+    card.SetSpeed(speed);
+    ASSERT_EQ(Send("open " + path + " alias song"), 0u);
+    ASSERT_EQ(Send("play song"), 0u);
+    cardtest::Recorder rec(cardtest::Format(kCardRate, 1, 16), kCardRate / 5 * 2);
+    rec.Start();
+    rec.Wait();
+    // At auto the card runs unpaced while it records, and in real time again afterwards.
+    EXPECT_TRUE(card.Unpaced());
+    rec.Stop();
+    EXPECT_EQ(Send("close song"), 0u);
+    const auto s = cardtest::Samples16(rec.Data());
+    ASSERT_GE(s.size(), 2048u);
+    for (std::size_t i = 0; i < 16; ++i) EXPECT_LT(std::abs(s[i]), 50) << i;
+    EXPECT_GT(cardtest::Peak({s.begin(), s.begin() + 2048}), 500);
+  }
+  card.WaitUntil(card.Frames() + kCardRate / 10);
+  EXPECT_FALSE(card.Unpaced());
 }
 
 TEST_F(MciFiles, GetShortPathNameReturnsThePathUnchanged) {
