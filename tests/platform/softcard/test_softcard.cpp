@@ -351,6 +351,7 @@ TEST(SynthVolume, GainScalesTheSynthesiserInTheRecording) {
   auto play = [&](std::uint32_t volume) {
     midiOutSetVolume(0, volume);
     Quiet();
+    card.WaitUntil(card.Frames() + 3 * kCardRate);  // the last play's reverb fades
     return Peak(Samples16(
         RecordWhilePlaying({{300, 0, 60, 127}, {300, 0, 64, 127}}, kCardRate * 4 / 2).data));
   };
