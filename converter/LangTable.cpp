@@ -54,13 +54,30 @@ std::string ReadWholeFile(const std::string& path) {
   throw EInOutError("Cannot open file \"" + path + "\": " + reason, {path, 0, reason + "."});
 }
 
-void LoadTextTable(const std::string& path, TLangTexts& texts) {
-  const std::string content = ReadWholeFile(path);
+namespace {
+
+int ParseTextTable(const std::string& content, TLangTexts& texts) {
   std::size_t k = 0;
   ForEachLine(content, [&](std::string line) {
     texts[k++] = std::move(line);
     return k < texts.size();
   });
+  return static_cast<int>(k);
+}
+
+}  // namespace
+
+int LoadTextTable(const std::string& path, TLangTexts& texts) {
+  return ParseTextTable(ReadWholeFile(path), texts);
+}
+
+const TLangTexts& BuiltInEnglish() {
+  static const TLangTexts texts = [] {
+    TLangTexts t;
+    ParseTextTable(BuiltInEnglishTable(), t);
+    return t;
+  }();
+  return texts;
 }
 
 std::string ReadLanguageCode(const std::string& path) {

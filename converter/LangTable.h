@@ -87,6 +87,8 @@ enum class TextId : int {
   MidiUnreadable = 76,
   OutputIsInput = 77,
   SecondCopyRuns = 78,
+  NoSoundFont = 79,       // the synthesiser has no SoundFont: what is missing and how to get it
+  TextTableDamaged = 80,  // "%1" is the table that is missing, unreadable or too short
   Mp3No144 = 81,
   SettingsFileUnreadable = 82,  // "%1" is the file
   SettingsLineUnreadable = 83,  // "%1" is the file, "%2" the line
@@ -113,10 +115,21 @@ inline constexpr std::array<LanguageRow, 5> kLanguages{{
 // Combo index 0..4 of a language code compared exactly (case and blanks count), or -1.
 int LanguageIndexOfCode(const std::string& code);
 
+// A text table has a line for every entry up to the last one the program always had; a shorter
+// one is damaged.
+inline constexpr int kTextTableLines = 74;
+
 // Reads the text table at `path` into `texts`, from entry 0 on, at most 100 lines; entries after
 // the file's last line keep their texts. A line ends at LF, CR LF or CR; an end after the last line
-// adds no entry. Throws EInOutError when the file cannot be read, and then `texts` is unchanged.
-void LoadTextTable(const std::string& path, TLangTexts& texts);
+// adds no entry. Returns the number of lines read. Throws EInOutError when the file cannot be read,
+// and then `texts` is unchanged.
+int LoadTextTable(const std::string& path, TLangTexts& texts);
+
+// The English table built into the program (the shipped "en.ini" as it was when the program was
+// built): the texts of the entries that no loaded table has given.
+const TLangTexts& BuiltInEnglish();
+// Its text, as the build put it in.
+const char* BuiltInEnglishTable();
 
 // The first line of the language file at `path`, without its line end. Throws EInOutError when the
 // file exists but cannot be read.

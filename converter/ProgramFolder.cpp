@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -61,6 +63,24 @@ TProgramFolderLock::TProgramFolderLock(const std::string& folder) {
 
 TProgramFolderLock::~TProgramFolderLock() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+bool CanWriteFile(const std::string& path, std::string& why) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  bool created = false;
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    created = fd >= 0;
+  }
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  // Only the probe's own file goes, and only while nobody has written into it meanwhile.
+  struct stat st {};
+  if (created && ::fstat(fd, &st) == 0 && st.st_size == 0) ::unlink(path.c_str());
+  ::close(fd);
+  return true;
 }
 
 }  // namespace tw

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -261,7 +262,19 @@ QString TForm1::SecondCopyMessage() {
   return text.arg(Quoted(QString::fromStdString(tw::ProgramFolder())));
 }
 
+namespace {
+
+// The sequencer refused the file because the synthesiser has no SoundFont.
+class ENoSoundFont : public std::runtime_error {
+ public:
+  ENoSoundFont() : std::runtime_error("no SoundFont") {}
+};
+
+}  // namespace
+
 QString TForm1::MidiMessage(const std::exception& e) const {
+  // Not the file's fault: what is missing, and how to get it, is the whole message.
+  if (dynamic_cast<const ENoSoundFont*>(&e)) return Text(tw::TextId::NoSoundFont);
   return FileMessage(e, tw::TextId::MidiUnreadable, "The MIDI file %1 could not be played.");
 }
 
@@ -273,7 +286,9 @@ QString TForm1::TextOr(tw::TextId entry, const char* english) const {
 QString TForm1::Text(tw::TextId entry) const {
   const int n = static_cast<int>(entry);
   if (n < 0 || n >= tw::kLangTextCount) return QString();
-  return QString::fromStdString(LangTexts[static_cast<std::size_t>(n)]);
+  // An empty line of a table stays empty; only entries that no table gave fall back.
+  const auto& texts = n < loadedEntries_ ? LangTexts : tw::BuiltInEnglish();
+  return QString::fromStdString(texts[static_cast<std::size_t>(n)]);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -482,7 +497,17 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // Languages
 
 void TForm1::LoadLanguageFile(const QString& FileName) {
-  tw::LoadTextTable(tw::ProgramFile(Std(FileName)), LangTexts);
+  const std::string path = tw::ProgramFile(Std(FileName));
+  const QString damaged =
+      Text(tw::TextId::TextTableDamaged).replace("%1", "\"" + QString::fromStdString(path) + "\"");
+  int lines = 0;
+  try {
+    lines = tw::LoadTextTable(path, LangTexts);
+  } catch (const tw::EInOutError&) {
+    throw tw::EInOutError(Std(damaged));
+  }
+  loadedEntries_ = std::max(loadedEntries_, lines);
+  if (lines < tw::kTextTableLines) ShowMessage(damaged);
 }
 
 void TForm1::tolang() {
@@ -626,6 +651,7 @@ int TForm1::GetMidiLength(const QString& path) {
   if (!tw::FileExists(file)) return 0;
   Mci("close song");
   const platform::MCIERROR opened = Mci("open " + ShortPath(file) + " alias song");
+  if (opened == platform::MCIERR_SEQ_NOMIDIPRESENT) throw ENoSoundFont();
   Mci("set song time format ms");
   const std::string reply = MciQuery("status song length");
   Mci("close song");
@@ -1001,6 +1027,14 @@ void TForm1::trucc() {
                          "recording \"temp.wav\": the conversion would destroy it. Choose another "
                          "output file.")
                       .arg(Quoted(output)));
+    return;
+  }
+  // An MP3 or Ogg Vorbis output is written only after the whole recording: one that cannot be
+  // written is found now, before anything is recorded for nothing.
+  std::string why;
+  if (encoded && !tw::CanWriteFile(Std(output), why)) {
+    ShowMessage(TextOr(tw::TextId::ConversionFailed, "The conversion failed:") + "\n" +
+                QString::fromStdString("Cannot create file \"" + Std(output) + "\": " + why));
     return;
   }
   int seconds = 0;

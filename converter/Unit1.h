@@ -76,7 +76,11 @@ class TForm1 : public QWidget {
   // ---- Text table and languages
   tw::TLangTexts LangTexts;
   int PendingLanguage = 0;  // 0 none; 1..5 the language to load at the first activation
+  // The entry of the table; the built-in English text for an entry no loaded table has given.
   QString Text(tw::TextId entry) const;
+  // Loads a text table over the entries it has lines for. A table that cannot be read throws
+  // EInOutError with text entry 80, naming it; one shorter than a table must be is loaded all the
+  // same, and entry 80 is shown.
   void LoadLanguageFile(const QString& FileName);
   void tolang();
   void ChangeLanguage(int Index);
@@ -296,6 +300,7 @@ class TForm1 : public QWidget {
   void Activate();
 
   Phase phase_ = Phase::Idle;
+  int loadedEntries_ = 0;  // entries below this came from a loaded table
   bool listRunning_ = false;
   // Which captions the buttons and the status show at rest: the designed ones until the first
   // relabelling, the table's captions after a relabelling, and the ones a run ends with after a

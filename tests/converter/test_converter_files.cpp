@@ -208,6 +208,21 @@ TEST(FileReplacement, AFailedWriteLeavesTheOldLanguageAndSettingsFiles) {
   EXPECT_EQ(FilesIn(dir), 2u);
 }
 
+TEST(FileProbe, FindsWhatCannotBeWrittenAndLeavesEveryFileAsItWas) {
+  TempFolder dir;
+  std::string why;
+  EXPECT_TRUE(CanWriteFile(dir.file("new.mp3"), why));
+  EXPECT_FALSE(dir.exists("new.mp3"));  // the probe's own empty file is gone again
+  dir.write("old.ogg", "previous output");
+  EXPECT_TRUE(CanWriteFile(dir.file("old.ogg"), why));
+  EXPECT_EQ(dir.read("old.ogg"), "previous output");
+  EXPECT_FALSE(CanWriteFile(dir.file("no/such/folder.mp3"), why));
+  EXPECT_FALSE(why.empty());
+  std::filesystem::create_directory(dir.file("folder.mp3"));
+  EXPECT_FALSE(CanWriteFile(dir.file("folder.mp3"), why));
+  EXPECT_EQ(FilesIn(dir), 2u);
+}
+
 TEST(SettingsField, TextBetweenFirstOpeningAndFirstClosingTag) {
   std::string v;
   getfromstrxml("<A>0</A><B>1</B><C>2</C><L>100</L><R>-1</R><M>1</M>", "L", v);

@@ -128,6 +128,7 @@ class FrameTest : public QObject {
   void anActivationFailureIsShownOncePerActivation();
   void languageSwitchThroughTheCombo();
   void languageSwitchWithUnwritableLanguageFile();
+  void damagedTablesFallBackToEnglishWithOneMessage();
 
   void layoutsMoveControls();
   void layoutDump();
@@ -236,7 +237,7 @@ void FrameTest::startWithoutLanguageFileCreatesEnglish() {
   QCOMPARE(w.form1->ui.ComboBox3->ItemIndex(), 0);
   QCOMPARE(w.form1->PendingLanguage, 1);
   // Before the first activation the designed captions show; the table is still empty.
-  QVERIFY(w.form1->Text(tw::TextId::ConvertOneButton).isEmpty());
+  QVERIFY(w.form1->LangTexts[static_cast<std::size_t>(tw::TextId::ConvertOneButton)].empty());
   w.form1->FormActivate();
   QCOMPARE(w.form1->PendingLanguage, 0);
   QCOMPARE(w.form1->ui.JvXPButton7->text(), QString("Convert one"));
@@ -508,6 +509,44 @@ void FrameTest::languageSwitchThroughTheCombo() {
   QCOMPARE(ui.GroupBox4->title(), QString::fromUtf8("D\xC3\xA9"
                                                     "bit"));
   QVERIFY(fx.messages.isEmpty());
+}
+
+void FrameTest::damagedTablesFallBackToEnglishWithOneMessage() {
+  FormFixture fx;
+  fx.folder.write("en.ini", "0\r\nMy files\r\n\r\nMy rate\r\nMy bitrate\r\n");
+  Windows w;
+  w.form1->FormActivate();
+  auto& ui = w.form1->ui;
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].contains("en.ini") && fx.messages[0].contains("74"),
+           qPrintable(fx.messages[0]));
+  // The table's own lines stand, an empty one included; the entries it lacks are English.
+  QCOMPARE(ui.GroupBox5->title(), QString("My files"));
+  QCOMPARE(ui.GroupBox3->title(), QString());
+  QCOMPARE(ui.GroupBox4->title(), QString("My bitrate"));
+  QCOMPARE(ui.JvXPButton7->text(), QString("Convert one"));
+  QCOMPARE(w.form7->ui.Label1->text(), QString("Set record time"));
+
+  // A shorter table after a complete one keeps the first one's later entries.
+  fx.messages.clear();
+  fx.folder.write("nl.ini", "0\r\nMijn bestanden\r\n");
+  ui.ComboBox3->Choose(2);
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("nl.ini"));
+  ui.ComboBox3->Choose(1);
+  QCOMPARE(ui.JvXPButton7->text(), QString("Conversion"));
+  fx.messages.clear();
+  ui.ComboBox3->Choose(2);
+  QCOMPARE(ui.GroupBox5->title(), QString("Mijn bestanden"));
+  QCOMPARE(ui.JvXPButton7->text(), QString("Conversion"));
+
+  // A table that is not there at all: one message naming it, and the captions stay.
+  fx.messages.clear();
+  std::filesystem::remove(fx.folder.file("pl.ini"));
+  ui.ComboBox3->Choose(3);
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY(fx.messages[0].contains("pl.ini"));
+  QCOMPARE(ui.JvXPButton7->text(), QString("Conversion"));
 }
 
 void FrameTest::languageSwitchWithUnwritableLanguageFile() {

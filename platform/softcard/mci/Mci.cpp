@@ -242,6 +242,9 @@ MCIERROR Open(const std::string& path, std::unique_ptr<Device>& device) {
       case SmfStatus::NoTracks:
         return MCIERR_INVALID_FILE;
     }
+    // Without a SoundFont the synthesiser is silent: a recording would be digital silence taken
+    // for music, so the sequencer refuses the file instead.
+    if (softcard::Card::Instance().SoundFont().empty()) return MCIERR_SEQ_NOMIDIPRESENT;
     device = std::make_unique<SequencerDevice>(std::move(file));
     return 0;
   }

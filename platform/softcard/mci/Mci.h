@@ -5,7 +5,9 @@
 // Understood (keywords and aliases in any case, words separated by blanks):
 //   open <path> alias <name>      the path is everything between "open " and the last " alias ",
 //                                 blanks and double quotes included, so any file name works;
-//                                 .mid, .midi and .rmi open the sequencer, .wav the wave player
+//                                 .mid, .midi and .rmi open the sequencer, .wav the wave player;
+//                                 the sequencer refuses to open while the synthesiser has no
+//                                 SoundFont, rather than play silence
 //   play <name>                   starts or resumes; returns at once
 //   stop <name>                   pauses, keeping the position; the synthesiser falls silent
 //   close <name>                  stops and forgets the device
@@ -43,6 +45,8 @@ inline constexpr MCIERROR MCIERR_BAD_TIME_FORMAT = 270;
 inline constexpr MCIERROR MCIERR_PARAM_OVERFLOW = 271;  // the reply does not fit the buffer
 // What WAV writers return when a wave image cannot be saved; programs compare against 286.
 inline constexpr MCIERROR MCIERR_FILE_NOT_SAVED = 286;
+// The sequencer has nothing to play MIDI on: the synthesiser has no SoundFont.
+inline constexpr MCIERROR MCIERR_SEQ_NOMIDIPRESENT = 343;
 
 // Runs one command. `returnString` (returnLength chars, may be null when 0) receives the reply,
 // NUL-terminated; it is left empty on failure. The callback window is not used: nothing notifies.

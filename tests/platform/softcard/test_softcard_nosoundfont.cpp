@@ -1,7 +1,11 @@
-// The card without a SoundFont: it keeps time and records, the synthesiser is silent.
+// The card without a SoundFont: it keeps time and records, the synthesiser is silent, and the
+// sequencer refuses MIDI files instead of playing silence.
 #include <gtest/gtest.h>
 
 #include "CardTestSupport.h"
+#include "platform/softcard/mci/Mci.h"
+#include "tests/platform/softcard/mci/SmfBuilder.h"
+#include "tests/support/TempDir.h"
 
 using namespace platform;
 using namespace platform::softcard;
@@ -20,4 +24,22 @@ TEST(NoSoundFont, CardRunsAndTheSynthIsSilent) {
   // Only the wave line: 0.5 x 0.75^4 of full scale, constant.
   for (std::size_t i = 0; i < s.size(); i += 997) EXPECT_EQ(s[i], 5184) << i;
   EXPECT_GE(GetTickCount(), 1000u);
+}
+
+TEST(NoSoundFont, TheSequencerRefusesMidiFilesAndTheWavePlayerStillOpens) {
+  tw_test::TempDir dir;
+  smftest::Track t;
+  t.On(0, 0, 60).Off(480, 0, 60).End();
+  const std::string midi = dir / "song.mid";
+  tw_test::WriteFile(midi, smftest::File(0, 480, {t}));
+  EXPECT_EQ(mciSendStringA(("open " + midi + " alias song").c_str(), nullptr, 0, nullptr),
+            MCIERR_SEQ_NOMIDIPRESENT);
+  char reply[32] = "x";
+  EXPECT_EQ(mciSendStringA("status song length", reply, sizeof reply, nullptr),
+            MCIERR_INVALID_DEVICE_NAME);
+  EXPECT_STREQ(reply, "");
+  const std::string wave = dir / "tone.wav";
+  tw_test::WriteFile(wave, tw_test::PcmFile(tw_test::Bytes(4410 * 4, 0)));
+  EXPECT_EQ(mciSendStringA(("open " + wave + " alias tone").c_str(), nullptr, 0, nullptr), 0u);
+  EXPECT_EQ(mciSendStringA("close tone", nullptr, 0, nullptr), 0u);
 }
