@@ -1033,8 +1033,8 @@ void TForm1::trucc() {
   // written is found now, before anything is recorded for nothing.
   std::string why;
   if (encoded && !tw::CanWriteFile(Std(output), why)) {
-    ShowMessage(TextOr(tw::TextId::ConversionFailed, "The conversion failed:") + "\n" +
-                QString::fromStdString("Cannot create file \"" + Std(output) + "\": " + why));
+    ReportProblem(TextOr(tw::TextId::ConversionFailed, "The conversion failed:") + "\n" +
+                  QString::fromStdString("Cannot create file \"" + Std(output) + "\": " + why));
     return;
   }
   int seconds = 0;

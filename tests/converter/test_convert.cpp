@@ -400,7 +400,7 @@ void ConvertTest::missingOutputFolderGivesAMessage() {
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY2(fx.messages[0].startsWith("The conversion failed:"), qPrintable(fx.messages[0]));
   // An encoded output that cannot be written is found before anything is recorded.
-  if (type != "Wav") QVERIFY(!fx.folder.exists("temp.wav"));
+  if (type != "Wav") QVERIFY(!fx.folder.Exists("temp.wav"));
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QCOMPARE(w.ui.Label3->text(), QString("Ready"));
   QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));

@@ -209,17 +209,17 @@ TEST(FileReplacement, AFailedWriteLeavesTheOldLanguageAndSettingsFiles) {
 }
 
 TEST(FileProbe, FindsWhatCannotBeWrittenAndLeavesEveryFileAsItWas) {
-  TempFolder dir;
+  tw_test::TempDir dir;
   std::string why;
-  EXPECT_TRUE(CanWriteFile(dir.file("new.mp3"), why));
-  EXPECT_FALSE(dir.exists("new.mp3"));  // the probe's own empty file is gone again
-  dir.write("old.ogg", "previous output");
-  EXPECT_TRUE(CanWriteFile(dir.file("old.ogg"), why));
-  EXPECT_EQ(dir.read("old.ogg"), "previous output");
-  EXPECT_FALSE(CanWriteFile(dir.file("no/such/folder.mp3"), why));
+  EXPECT_TRUE(CanWriteFile((dir / "new.mp3"), why));
+  EXPECT_FALSE(dir.Exists("new.mp3"));  // the probe's own empty file is gone again
+  dir.Write("old.ogg", "previous output");
+  EXPECT_TRUE(CanWriteFile((dir / "old.ogg"), why));
+  EXPECT_EQ(dir.Read("old.ogg"), "previous output");
+  EXPECT_FALSE(CanWriteFile((dir / "no/such/folder.mp3"), why));
   EXPECT_FALSE(why.empty());
-  std::filesystem::create_directory(dir.file("folder.mp3"));
-  EXPECT_FALSE(CanWriteFile(dir.file("folder.mp3"), why));
+  std::filesystem::create_directory((dir / "folder.mp3"));
+  EXPECT_FALSE(CanWriteFile((dir / "folder.mp3"), why));
   EXPECT_EQ(FilesIn(dir), 2u);
 }
 

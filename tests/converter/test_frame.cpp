@@ -513,7 +513,7 @@ void FrameTest::languageSwitchThroughTheCombo() {
 
 void FrameTest::damagedTablesFallBackToEnglishWithOneMessage() {
   FormFixture fx;
-  fx.folder.write("en.ini", "0\r\nMy files\r\n\r\nMy rate\r\nMy bitrate\r\n");
+  fx.folder.Write("en.ini", "0\r\nMy files\r\n\r\nMy rate\r\nMy bitrate\r\n");
   Windows w;
   w.form1->FormActivate();
   auto& ui = w.form1->ui;
@@ -529,7 +529,7 @@ void FrameTest::damagedTablesFallBackToEnglishWithOneMessage() {
 
   // A shorter table after a complete one keeps the first one's later entries.
   fx.messages.clear();
-  fx.folder.write("nl.ini", "0\r\nMijn bestanden\r\n");
+  fx.folder.Write("nl.ini", "0\r\nMijn bestanden\r\n");
   ui.ComboBox3->Choose(2);
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY(fx.messages[0].contains("nl.ini"));
@@ -542,7 +542,7 @@ void FrameTest::damagedTablesFallBackToEnglishWithOneMessage() {
 
   // A table that is not there at all: one message naming it, and the captions stay.
   fx.messages.clear();
-  std::filesystem::remove(fx.folder.file("pl.ini"));
+  std::filesystem::remove((fx.folder / "pl.ini"));
   ui.ComboBox3->Choose(3);
   QCOMPARE(fx.messages.size(), 1);
   QVERIFY(fx.messages[0].contains("pl.ini"));

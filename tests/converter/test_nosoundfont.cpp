@@ -4,9 +4,9 @@
 #include <QTest>
 
 #include "FormFixture.h"
-#include "MidiFile.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
+#include "tests/support/SmfBuilder.h"
 
 class NoSoundFontTest : public QObject {
   Q_OBJECT
@@ -17,7 +17,7 @@ class NoSoundFontTest : public QObject {
 
 void NoSoundFontTest::playingAndConvertingSayWhatIsMissing() {
   FormFixture fx;
-  WriteMidiFile(fx.folder.file("song.mid"), 2000);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 2000);
   TForm1 form1;
   TForm7 form7;
   form1.FormActivate();
@@ -34,8 +34,8 @@ void NoSoundFontTest::playingAndConvertingSayWhatIsMissing() {
     QCOMPARE(form1.phase(), TForm1::Phase::Idle);
     QVERIFY(form1.ui.JvXPButton6->isEnabled() && form1.ui.JvXPButton7->isEnabled());
   }
-  QVERIFY(!fx.folder.exists("song.mp3"));
-  QVERIFY(!fx.folder.exists("temp.wav"));
+  QVERIFY(!fx.folder.Exists("song.mp3"));
+  QVERIFY(!fx.folder.Exists("temp.wav"));
 }
 
 TW_WINDOW_TEST_MAIN(NoSoundFontTest)

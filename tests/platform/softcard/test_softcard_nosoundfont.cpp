@@ -4,7 +4,7 @@
 
 #include "CardTestSupport.h"
 #include "platform/softcard/mci/Mci.h"
-#include "tests/platform/softcard/mci/SmfBuilder.h"
+#include "tests/support/SmfBuilder.h"
 #include "tests/support/TempDir.h"
 
 using namespace platform;
