@@ -145,14 +145,16 @@ void ConvertTest::convertsEveryTypeRateAndChannelSetting() {
 
 void ConvertTest::outputNameFromInputAndMissingInput() {
   FormFixture fx;
-  smftest::WriteMidiFile((fx.folder / "song.mid"), 1000);
+  // A karaoke file: a MIDI file under another extension.
+  smftest::WriteMidiFile((fx.folder / "song.kar"), 1000);
   Windows w;
   w.ui.Mp3->click();
   w.ui.Edit2->clear();
-  w.ui.Edit1->setText(fx.file("song.mid"));
+  w.ui.Edit1->setText(fx.file("song.kar"));
   w.ui.JvXPButton7->click();
-  QCOMPARE(w.ui.Edit2->text(), fx.file("song.mid.mp3"));
-  QVERIFY(DecodeMp3((fx.folder / "song.mid.mp3")).ok);
+  QCOMPARE(fx.messages, QStringList({"Finished!"}));
+  QCOMPARE(w.ui.Edit2->text(), fx.file("song.kar.mp3"));
+  QVERIFY(DecodeMp3((fx.folder / "song.kar.mp3")).ok);
 
   // Both names empty: the output becomes the bare extension and the dialog asks for a MIDI file.
   fx.messages.clear();

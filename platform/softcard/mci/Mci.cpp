@@ -222,12 +222,17 @@ MCIERROR FileError(const std::string& path) {
   return std::filesystem::exists(path, ec) ? MCIERR_FILE_READ : MCIERR_FILE_NOT_FOUND;
 }
 
+// Opens a loaded MIDI file on the sequencer.
+MCIERROR OpenSequencer(std::shared_ptr<SmfFile> file, std::unique_ptr<Device>& device) {
+  // Without a SoundFont the synthesiser is silent: a recording would be digital silence taken for
+  // music, so the sequencer refuses the file instead.
+  if (softcard::Card::Instance().SoundFont().empty()) return MCIERR_SEQ_NOMIDIPRESENT;
+  device = std::make_unique<SequencerDevice>(std::move(file));
+  return 0;
+}
+
 MCIERROR Open(const std::string& path, std::unique_ptr<Device>& device) {
-  const std::string ext = [&] {
-    std::string e = std::filesystem::path(path).extension().string();
-    for (char& ch : e) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
-    return e;
-  }();
+  const std::string ext = mci::Lower(std::filesystem::path(path).extension().string());
   if (ext == ".mid" || ext == ".midi" || ext == ".rmi") {
     auto file = std::make_shared<SmfFile>();
     switch (file->Load(path)) {
@@ -242,11 +247,7 @@ MCIERROR Open(const std::string& path, std::unique_ptr<Device>& device) {
       case SmfStatus::NoTracks:
         return MCIERR_INVALID_FILE;
     }
-    // Without a SoundFont the synthesiser is silent: a recording would be digital silence taken
-    // for music, so the sequencer refuses the file instead.
-    if (softcard::Card::Instance().SoundFont().empty()) return MCIERR_SEQ_NOMIDIPRESENT;
-    device = std::make_unique<SequencerDevice>(std::move(file));
-    return 0;
+    return OpenSequencer(std::move(file), device);
   }
   if (ext == ".wav") {
     auto player = std::make_shared<WavePlayer>();
@@ -265,7 +266,11 @@ MCIERROR Open(const std::string& path, std::unique_ptr<Device>& device) {
     device = std::make_unique<WaveDevice>(std::move(player));
     return 0;
   }
-  return MCIERR_EXTENSION_NOT_FOUND;
+  // Any other name (a karaoke ".kar", a file without an extension): a file whose bytes are a MIDI
+  // file plays on the sequencer; anything else keeps the error of an unknown extension.
+  auto file = std::make_shared<SmfFile>();
+  if (file->Load(path) != SmfStatus::Ok) return MCIERR_EXTENSION_NOT_FOUND;
+  return OpenSequencer(std::move(file), device);
 }
 
 MCIERROR Run(const mci::Command& c, std::string& reply) {

@@ -30,10 +30,14 @@ TEST(NoSoundFont, TheSequencerRefusesMidiFilesAndTheWavePlayerStillOpens) {
   tw_test::TempDir dir;
   smftest::Track t;
   t.On(0, 0, 60).Off(480, 0, 60).End();
-  const std::string midi = dir / "song.mid";
-  tw_test::WriteFile(midi, smftest::File(0, 480, {t}));
-  EXPECT_EQ(mciSendStringA(("open " + midi + " alias song").c_str(), nullptr, 0, nullptr),
-            MCIERR_SEQ_NOMIDIPRESENT);
+  // Whether the sequencer knows it by its extension or by its content.
+  for (const char* name : {"song.mid", "song.kar"}) {
+    const std::string midi = dir / name;
+    tw_test::WriteFile(midi, smftest::File(0, 480, {t}));
+    EXPECT_EQ(mciSendStringA(("open " + midi + " alias song").c_str(), nullptr, 0, nullptr),
+              MCIERR_SEQ_NOMIDIPRESENT)
+        << name;
+  }
   char reply[32] = "x";
   EXPECT_EQ(mciSendStringA("status song length", reply, sizeof reply, nullptr),
             MCIERR_INVALID_DEVICE_NAME);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "platform/softcard/Softcard.h"
@@ -213,8 +214,14 @@ TEST_F(MciFiles, OpenRefusesWhatItCannotPlay) {
   Track t;
   t.On(0, 0, 60).End(480);
   EXPECT_EQ(Send("open " + (dir_ / "none.mid") + " alias song"), MCIERR_FILE_NOT_FOUND);
-  EXPECT_EQ(Send("open " + Put("x.txt", File(0, 480, {t})) + " alias song"),
-            MCIERR_EXTENSION_NOT_FOUND);
+  // Under another name, what is not a MIDI file keeps the error of an unknown extension.
+  Bytes noise(3000);
+  std::mt19937 random(7);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+  for (const char* name : {"x.txt", "noise.kar"}) {
+    EXPECT_EQ(Send("open " + Put(name, noise) + " alias song"), MCIERR_EXTENSION_NOT_FOUND);
+  }
+  EXPECT_EQ(Send("open " + (dir_ / "none.kar") + " alias song"), MCIERR_EXTENSION_NOT_FOUND);
   EXPECT_EQ(Send("open " + Put("bad.mid", Bytes{'M', 'T', 'h', 'd', 0, 0}) + " alias song"),
             MCIERR_INVALID_FILE);
   EXPECT_EQ(Send("open " + Put("bad.wav", Bytes{'R', 'I', 'F', 'F'}) + " alias song"),
@@ -226,6 +233,37 @@ TEST_F(MciFiles, OpenRefusesWhatItCannotPlay) {
   EXPECT_EQ(Send("open " + dir_.Path().string() + "/ alias song"), MCIERR_EXTENSION_NOT_FOUND);
   // Nothing was left open under the alias.
   EXPECT_EQ(Send("play song"), MCIERR_INVALID_DEVICE_NAME);
+}
+
+// The sequencer takes MIDI files by their content whatever they are called: a karaoke ".kar"
+// plays, and an RMID file without an extension opens.
+TEST_F(MciFiles, MidiFilesUnderOtherNamesPlayOnTheSequencer) {
+  const std::string kar = Chord("Song.KAR", 1000);
+  ASSERT_EQ(Send("open " + kar + " alias song"), 0u);
+  EXPECT_EQ(Status("song", "length"), 1000u);
+  Card& card = Card::Instance();
+  const double speed = card.Speed();
+  card.SetSpeed(softcard::kSpeedMax);
+  ASSERT_EQ(Send("play song"), 0u);
+  cardtest::Recorder rec(cardtest::Format(kCardRate, 1, 16), kCardRate / 2);
+  rec.Start();
+  rec.Wait();
+  rec.Stop();
+  card.SetSpeed(speed);
+  EXPECT_EQ(Send("close song"), 0u);
+  EXPECT_GT(cardtest::Peak(cardtest::Samples16(rec.Data())), 500);
+
+  const Bytes smf = tw_test::ReadFile(kar);
+  Bytes rmid = {'R', 'I', 'F', 'F'};
+  auto put32 = [&](std::size_t v) {
+    for (int i = 0; i < 4; ++i) rmid.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  put32(smf.size() + 12);
+  rmid.insert(rmid.end(), {'R', 'M', 'I', 'D', 'd', 'a', 't', 'a'});
+  put32(smf.size());
+  rmid.insert(rmid.end(), smf.begin(), smf.end());
+  ASSERT_EQ(Send("open " + Put("song", rmid) + " alias song"), 0u);
+  EXPECT_EQ(Status("song", "length"), 1000u);
 }
 
 TEST_F(MciFiles, ANameStartingWithABlankOpens) {
