@@ -1,7 +1,8 @@
 // Takes Tunewisp's place in the two-process test: Tunewisp's own windows. Without "default.set"
 // the main window hands over to the wizard and closes, as it does for a user; with it, one MIDI
 // file is converted, and the program notes whether "Use Midi presets" was on, whether the mixer
-// held "default.set" while it recorded, and whether the volumes it found came back afterwards.
+// held "default.set" (and not the volumes it found) while it recorded, and whether the volumes it
+// found came back afterwards.
 
 #include <QApplication>
 #include <QTimer>
@@ -12,6 +13,8 @@
 #include "audio/ACS_Classes.h"
 #include "audio/ACS_Wave.h"
 #include "converter/Unit1.h"
+#include "converter/Unit3.h"
+#include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "widgets/Toolkit.h"
 
@@ -34,9 +37,13 @@ void Convert(TForm1& form, const HandoverLog& log) {
   QObject::connect(&probe, &QTimer::timeout, [&] {
     if (looked || form.WaveOut1->Status() != 0) return;
     looked = true;
-    log(MixerStateText() == ReadFile(tw::ProgramFile("default.set"))
+    const std::string during = MixerStateText();
+    log(during == ReadFile(tw::ProgramFile("default.set"))
             ? "default.set applied during the recording"
             : "default.set not applied during the recording");
+    // Otherwise finding the volumes back afterwards would prove nothing.
+    log(during == found ? "volumes unchanged during the recording"
+                        : "volumes changed during the recording");
   });
   probe.start();
   form.ui.JvXPButton7->click();  // the whole conversion runs inside the click
@@ -61,7 +68,10 @@ int main(int argc, char** argv) {
   log(set ? "start with default.set" : "start without default.set");
   int result = 0;
   {
+    // Every window, in the program's order: the mixer window takes the volumes given back.
     TForm1 form1;
+    TForm3 form3;
+    TForm4 form4;
     TForm7 form7;
     form1.OnClosed = [] { QCoreApplication::quit(); };
     form1.show();

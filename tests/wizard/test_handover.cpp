@@ -90,6 +90,8 @@ TEST(Handover, FirstStartRunsTheWizardThenTunewispConvertsWithItsDefault) {
       "tunewisp: start with default.set",
       "tunewisp: presets on",
       "tunewisp: default.set applied during the recording",
+      "tunewisp: volumes changed during the recording",
+      "tunewisp: volumes back after the conversion",
   };
   std::vector<std::string> lines = Lines(Read(log));
   // The conversion's own messages are not part of the hand-over.

@@ -12,6 +12,7 @@
 #include "converter/Pause.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
+#include "platform/softcard/panel/Panel.h"
 #include "tests/support/DecodedAudio.h"
 
 namespace {
@@ -163,6 +164,23 @@ void WizardTest::vistaPathOpensThePanelThenOffersFinish() {
 
   fx.click(ui.Button6);
   QVERIFY(ui.Label29->isVisibleTo(w) && ui.Label21->isVisibleTo(w) && ui.Button7->isVisibleTo(w));
+  // The sound control panel at its recording devices is the card's panel, on its recording tab.
+  QCOMPARE(int(fx.started.size()), 1);
+  const platform::ShellRequest panel = fx.started[0];
+  QVERIFY(!panel.openDocument);
+  QCOMPARE(QString::fromStdString(panel.target),
+           QCoreApplication::applicationDirPath() + "/" + platform::kPanelProgram);
+  QCOMPARE(platform::softcard::PanelTabOfArguments(
+               QString::fromStdString(panel.parameters).split(' ', Qt::SkipEmptyParts)),
+           1);
+  QVERIFY(fx.messages.isEmpty());
+  // Each click opens it again; a panel that cannot start is said, and the steps go on.
+  fx.shellResult = platform::SE_ERR_ACCESSDENIED;
+  fx.click(ui.Button6);
+  QCOMPARE(int(fx.started.size()), 2);
+  QCOMPARE(
+      fx.messages,
+      QStringList{QString::fromStdString(platform::ShellErrorText(platform::SE_ERR_ACCESSDENIED))});
   fx.click(ui.Button7);
   QVERIFY(ui.Label26->isVisibleTo(w) && ui.Button8->isVisibleTo(w));
   QCOMPARE(fx.buttons(), unsigned(wbCancel));
