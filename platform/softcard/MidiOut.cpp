@@ -10,7 +10,8 @@ MMRESULT midiOutSetVolume(std::uint32_t deviceId, std::uint32_t volume) {
   const double right = volume >> 16;
   // The mean keeps a balanced setting exact and treats an unbalanced one as its overall loudness,
   // the closest a single gain comes to what the caller asked for.
-  softcard::Card::Instance().SetSynthGain(static_cast<float>((left + right) / 2.0 / 0xFFFF));
+  // Through the card's taper, with full volume at unity.
+  softcard::Card::Instance().SetSynthGain(softcard::TaperGain((left + right) / 2.0 / 0xFFFF, 1.0));
   return MMSYSERR_NOERROR;
 }
 

@@ -655,7 +655,9 @@ void Card::WithSynth(const std::function<void(fluid_synth_t*)>& fn) {
   impl_->Locked([&] { fn(impl_->synth_->Handle()); });
 }
 
-void Card::SetSynthGain(float gain) { impl_->synthGain_.store(std::clamp(gain, 0.0f, 1.0f)); }
+void Card::SetSynthGain(float gain) {
+  impl_->synthGain_.store(std::clamp(gain, 0.0f, 1.0f));
+}
 
 float Card::SynthGain() const { return impl_->synthGain_.load(); }
 
@@ -669,6 +671,11 @@ void Card::SetLevels(const Levels& levels) {
 Levels Card::CurrentCardLevels() const {
   std::lock_guard lock(impl_->levelsMu_);
   return impl_->levels_;
+}
+
+float TaperGain(double fraction, double unityAt) {
+  if (!(fraction > 0) || !(unityAt > 0)) return 0.0f;
+  return static_cast<float>(std::pow(fraction / unityAt, kTaperExponent));
 }
 
 void SetLevelsProvider(LevelsProvider provider) { g_levelsProvider.store(provider); }

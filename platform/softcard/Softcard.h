@@ -89,15 +89,24 @@ class WaveClient {
   virtual bool Sounding() { return true; }
 };
 
+// The card's volume taper: a volume setting, as a fraction of full scale, to a linear gain, with
+// unity gain at `unityAt`. Gain = (fraction / unityAt)^0.4, so every halving of the setting costs
+// 2.4 dB: the mixer's factory three quarters plays at unity, as loud as the synthesiser on its
+// own, full scale amplifies by up to 1 dB, and settings far down still leave an audible signal
+// (a tenth of full scale is -5.5 dB from unity). 0 is silence.
+inline constexpr double kTaperExponent = 0.4;
+float TaperGain(double fraction, double unityAt);
+
 // The gains the render thread applies, derived from the mixer state by the mixer device layer
-// (MixerApi). All gains are linear factors 0..1, already 0 where a line is muted.
+// (MixerApi) through TaperGain; already 0 where a line is muted. The defaults are the factory
+// state's.
 struct Levels {
-  float speakerMaster = 0.75f;  // destination "Speakers": volume x not muted
-  float speakerSynth = 0.75f;   // source "SW Synth" on the speakers
-  float speakerWave = 0.75f;    // source "Wave" on the speakers
+  float speakerMaster = 1.0f;  // destination "Speakers": volume x not muted
+  float speakerSynth = 1.0f;   // source "SW Synth" on the speakers
+  float speakerWave = 1.0f;    // source "Wave" on the speakers
   enum class RecordSource { StereoMix, Synth, Silent } recordSource = RecordSource::StereoMix;
-  float recordLine = 0.75f;    // the selected recording source's volume
-  float recordMaster = 0.75f;  // destination "Recording Control" volume
+  float recordLine = 1.0f;    // the selected recording source's volume
+  float recordMaster = 1.0f;  // destination "Recording Control" volume
 
   bool operator==(const Levels&) const = default;
 };
@@ -159,7 +168,8 @@ class Card {
   // lock.
   void WithSynth(const std::function<void(fluid_synth_t*)>& fn);
 
-  // midiOutSetVolume: the synthesiser's output gain (0..1), applied before the mixer levels.
+  // midiOutSetVolume: the synthesiser's output gain (0..1), applied before the mixer levels. It
+  // belongs to this process: every program has its own synthesiser on the card.
   void SetSynthGain(float gain);
   float SynthGain() const;
 

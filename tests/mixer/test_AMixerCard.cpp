@@ -9,6 +9,7 @@
 using namespace platform;
 using platform::softcard::Card;
 using platform::softcard::Levels;
+using platform::softcard::TaperGain;
 
 TEST(AudioMixerCard, WritesReachTheRunningCardAtOnce) {
   mixertest::ScopedMixerEnv env;  // before the card starts, which reads the state at its start
@@ -21,5 +22,5 @@ TEST(AudioMixerCard, WritesReachTheRunningCardAtOnce) {
   ASSERT_TRUE(mixer.SetVolume(1, 1, 32768, 32768, 1));  // record "SW Synth" at half
   Levels now = card.CurrentCardLevels();
   EXPECT_EQ(now.recordSource, Levels::RecordSource::Synth);
-  EXPECT_EQ(now.recordLine, 0.5f);
+  EXPECT_FLOAT_EQ(now.recordLine, TaperGain(0.5, 0.75));
 }

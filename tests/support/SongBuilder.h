@@ -44,4 +44,24 @@ inline Bytes Song(int seconds) {
   return File(1, q, {tempo, piano, bass, strings, drums});
 }
 
+// `seconds` of the loudest music a file can ask for: all 16 channels, each with its own instrument
+// (drums on channel 10), four-note chords at velocity 127 on every beat.
+inline Bytes Dense(int seconds) {
+  const std::uint32_t q = 480;
+  std::vector<Track> tracks(17);
+  tracks[0].Tempo(0, 500000).End(static_cast<std::uint32_t>(seconds) * 2 * q);
+  for (int ch = 0; ch < 16; ++ch) {
+    Track& t = tracks[ch + 1];
+    t.Ev(0, {static_cast<std::uint8_t>(0xC0 | ch), static_cast<std::uint8_t>(ch == 9 ? 0 : ch * 8)});
+    const int root = ch == 9 ? 35 : 36 + ch * 3;
+    for (int beat = 0; beat < seconds * 2; ++beat) {
+      for (int k : {0, 4, 7, 12}) t.On(0, ch, root + k, 127);
+      t.Off(q - 10, ch, root).Off(0, ch, root + 4).Off(0, ch, root + 7).Off(0, ch, root + 12);
+      t.Ev(10, {static_cast<std::uint8_t>(0x90 | ch), 0, 0});
+    }
+    t.End();
+  }
+  return File(1, q, tracks);
+}
+
 }  // namespace smftest

@@ -254,7 +254,8 @@ float Gain(const std::vector<std::int32_t>& volume) {
   if (volume.empty()) return 0.0f;
   double sum = 0;
   for (std::int32_t v : volume) sum += v;
-  return static_cast<float>(sum / static_cast<double>(volume.size()) / 65536.0);
+  // The factory 0xC000 is exactly three quarters of 65536: unity gain.
+  return softcard::TaperGain(sum / static_cast<double>(volume.size()) / 65536.0, 0.75);
 }
 
 const ControlDef* FirstOfType(const LineDef& line, DWORD type) {

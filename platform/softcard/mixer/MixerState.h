@@ -15,9 +15,9 @@
 //
 // Values. Each control holds channels x items 32-bit values (channels: 1 for a uniform control,
 // else the line's channel count; items: 1 unless the control is a list), channel by channel.
-// Volumes run 0..65535 and map linearly to the gain, value / 65536: a plain amplitude taper, so
-// equal steps of the raw value are equal steps of amplitude; 0 is silence, the factory 0xC000 is
-// exactly 0.75 (the card's levels before its first poll, so nothing jumps) and 65535 is 0.99998.
+// Volumes run 0..65535 and map to gains through the card's taper (TaperGain in Softcard.h), with
+// unity gain at the factory 0xC000 (exactly three quarters of 65536, and the card's levels before
+// its first poll, so nothing jumps); 0 is silence.
 // A stereo volume's gain is the mean of its channels. Mutes and list items are 0 or 1, and a
 // recording-source list has exactly one item at 1.
 //

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "CardTestSupport.h"
+#include "platform/softcard/MidiOut.h"
 #include "platform/softcard/mci/Mci.h"
 #include "tests/support/SongBuilder.h"
 
@@ -21,11 +22,12 @@ namespace {
 // A song written to a temporary file whose name has a blank and non-ASCII letters.
 class SongFile {
  public:
-  explicit SongFile(int seconds) {
+  explicit SongFile(int seconds) : SongFile(smftest::Song(seconds)) {}
+  explicit SongFile(const smftest::Bytes& smf) {
     path_ = (fs::temp_directory_path() /
              ("card music " + std::to_string(::getpid()) + " \xC3\xA9t\xC3\xA9.mid"))
                 .string();
-    tw_test::WriteFile(path_, smftest::Song(seconds));
+    tw_test::WriteFile(path_, smf);
   }
   ~SongFile() { fs::remove(path_); }
   const std::string& Path() const { return path_; }
@@ -39,23 +41,27 @@ MCIERROR Mci(const std::string& command) {
 }
 
 // A 44100 Hz, 16-bit stereo recording as mono floats.
-std::vector<float> Mono(Recorder& rec) {
-  const auto s = Samples16(rec.Data());
+std::vector<float> Mono(const std::vector<std::int16_t>& s) {
   std::vector<float> mono(s.size() / 2);
   for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = (s[2 * i] + s[2 * i + 1]) / 65534.0f;
   return mono;
 }
 
 // Plays `song` through MCI from the start of a recording of `seconds` at 44100 Hz, 16 bits,
-// stereo, and returns the recording as mono floats.
-std::vector<float> RecordSong(const SongFile& song, int seconds) {
+// stereo, and returns the recording's samples.
+std::vector<std::int16_t> RecordSongSamples(const SongFile& song, int seconds) {
   EXPECT_EQ(Mci("open " + song.Path() + " alias song"), 0u);
   Recorder rec(Format(kCardRate, 2, 16), static_cast<std::size_t>(seconds) * kCardRate * 4);
   rec.Start([](std::uint64_t) { EXPECT_EQ(Mci("play song"), 0u); });
   rec.Wait();
   rec.Stop();
   EXPECT_EQ(Mci("close song"), 0u);
-  return Mono(rec);
+  return Samples16(rec.Data());
+}
+
+// The same as mono floats.
+std::vector<float> RecordSong(const SongFile& song, int seconds) {
+  return Mono(RecordSongSamples(song, seconds));
 }
 
 // RMS of each block of `block` samples.
@@ -83,9 +89,13 @@ double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
   return sab / std::sqrt(saa * sbb);
 }
 
+struct Stereo {
+  std::vector<float> l, r;
+};
+
 // FluidSynth on its own: the same SoundFont and settings as the card, the file played by
 // FluidSynth's own player, `seconds` rendered.
-std::vector<float> Reference(const std::string& soundFont, const std::string& midi, int seconds) {
+Stereo ReferenceStereo(const std::string& soundFont, const std::string& midi, int seconds) {
   fluid_settings_t* settings = new_fluid_settings();
   fluid_settings_setnum(settings, "synth.sample-rate", kCardRate);
   fluid_settings_setint(settings, "synth.cpu-cores", 1);
@@ -102,8 +112,14 @@ std::vector<float> Reference(const std::string& soundFont, const std::string& mi
   delete_fluid_player(player);
   delete_fluid_synth(synth);
   delete_fluid_settings(settings);
-  for (std::size_t i = 0; i < l.size(); ++i) l[i] = 0.5f * (l[i] + r[i]);
-  return l;
+  return {std::move(l), std::move(r)};
+}
+
+// The same as mono floats.
+std::vector<float> Reference(const std::string& soundFont, const std::string& midi, int seconds) {
+  Stereo ref = ReferenceStereo(soundFont, midi, seconds);
+  for (std::size_t i = 0; i < ref.l.size(); ++i) ref.l[i] = 0.5f * (ref.l[i] + ref.r[i]);
+  return ref.l;
 }
 
 }  // namespace
@@ -133,6 +149,64 @@ TEST_F(CardMusic, TenSecondsOfAMidiFileAreRecordedThroughStereoMixAndSwSynth) {
   }
 }
 
+namespace {
+
+double Db(double v) { return 20.0 * std::log10(std::max(v, 1e-9)); }
+double PeakDb(const std::vector<float>& v) {
+  float peak = 0;
+  for (float x : v) peak = std::max(peak, std::abs(x));
+  return Db(peak);
+}
+double RmsDb(const std::vector<float>& v) { return Db(Envelope(v, v.size())[0]); }
+
+}  // namespace
+
+// At the factory mixer state a recording is as loud as the synthesiser on its own; with the levels
+// the set-up wizard leaves (the synthesiser's playback line at 25000, one recording line at 12800)
+// it stays clearly audible, also at the MIDI volume the wizard plays its test melody with.
+TEST_F(CardMusic, LoudnessAtTheFactoryStateAndAfterTheWizard) {
+  SongFile song(11);
+  const auto ref = Reference(Card::Instance().SoundFont(), song.Path(), 10);
+  const double refPeak = PeakDb(ref);
+  ASSERT_GT(refPeak, -30.0);
+
+  const auto factory = RecordSong(song, 10);
+  EXPECT_NEAR(PeakDb(factory), refPeak, 3.0);
+  EXPECT_NEAR(RmsDb(factory), RmsDb(ref), 3.0);
+
+  auto volume = [](int v) { return TaperGain(v / 65536.0, 0.75); };
+  for (auto source : {Levels::RecordSource::StereoMix, Levels::RecordSource::Synth}) {
+    Levels wizard;
+    wizard.speakerSynth = volume(25000);
+    wizard.speakerWave = 0.0f;
+    wizard.recordSource = source;
+    wizard.recordLine = volume(12800);
+    Card::Instance().SetLevels(wizard);
+    EXPECT_GE(PeakDb(RecordSong(song, 10)), refPeak - 10.0);
+    midiOutSetVolume(0, 0x33333333);
+    EXPECT_GE(PeakDb(RecordSong(song, 10)), refPeak - 16.0);
+    midiOutSetVolume(0, 0xFFFFFFFF);
+  }
+}
+
+// The factory state must not amplify: a dense file that makes FluidSynth clip here and there clips
+// no more often in a recording.
+TEST_F(CardMusic, ADenseFileClipsNoMoreThanTheSynthesiserAlone) {
+  SongFile song(smftest::Dense(4));
+  const Stereo ref = ReferenceStereo(Card::Instance().SoundFont(), song.Path(), 4);
+  std::size_t refClipped = 0, refLoud = 0;
+  for (const auto* channel : {&ref.l, &ref.r}) {
+    for (float v : *channel) {
+      refClipped += std::abs(v) >= 1.0f;
+      refLoud += std::abs(v) >= 0.25f;
+    }
+  }
+  ASSERT_GT(refLoud, 1000u) << "the file is not dense enough to tell";
+  std::size_t clipped = 0;
+  for (std::int16_t v : RecordSongSamples(song, 4)) clipped += v >= 32767 || v <= -32767;
+  EXPECT_LE(clipped, refClipped + refClipped / 100 + 10);
+}
+
 TEST_F(CardMusic, SilentWithTheSynthMutedOrLineInSelected) {
   SongFile song(3);
   Levels muted;
@@ -159,7 +233,7 @@ TEST_F(CardMusic, UnpacedTheSongWaitsForTheRecorderStartedAfterIt) {
   rec.Wait();
   rec.Stop();
   EXPECT_EQ(Mci("close song"), 0u);
-  const auto beats = Envelope(Mono(rec), kCardRate / 2);
+  const auto beats = Envelope(Mono(Samples16(rec.Data())), kCardRate / 2);
   ASSERT_EQ(beats.size(), 2u);
   EXPECT_GT(beats[0], 0.002);
   EXPECT_GT(beats[1], 0.002);

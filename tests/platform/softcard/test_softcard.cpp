@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <thread>
 #include <utility>
@@ -322,12 +323,12 @@ TEST(Mix, FactoryLevelsRecordTheStereoMix) {
   card.SetSpeed(kSpeedMax);
   EXPECT_EQ(card.CurrentCardLevels(), Levels{});
   Quiet();
-  auto dc = std::make_shared<DcClient>(1.0f, 1.0f);
+  auto dc = std::make_shared<DcClient>(0.5f, 0.5f);
   card.AddWaveClient(dc);
   const auto s = RecordStereo(0.05);
   card.RemoveWaveClient(dc.get());
-  // 0.75 (wave) x 0.75 (speakers) x 0.75 (line) x 0.75 (recording) = 0.3164...
-  EXPECT_EQ(s[500], 10368);
+  // Every factory setting is unity gain: the recording holds the wave line as it is.
+  EXPECT_EQ(s[500], 16384);
 }
 
 TEST(SynthVolume, MidiOutSetVolumeSetsTheSynthGain) {
@@ -336,11 +337,11 @@ TEST(SynthVolume, MidiOutSetVolumeSetsTheSynthGain) {
   EXPECT_EQ(midiOutSetVolume(1, 0xFFFFFFFF), MMSYSERR_BADDEVICEID);
   EXPECT_EQ(card.SynthGain(), 1.0f);
   EXPECT_EQ(midiOutSetVolume(0, 0x33333333), MMSYSERR_NOERROR);
-  EXPECT_FLOAT_EQ(card.SynthGain(), 0.2f);
+  EXPECT_FLOAT_EQ(card.SynthGain(), TaperGain(0.2, 1.0));
   EXPECT_EQ(midiOutSetVolume(MIDI_MAPPER, 0x0000FFFF), MMSYSERR_NOERROR);  // left only: the mean
-  EXPECT_FLOAT_EQ(card.SynthGain(), 0.5f);
+  EXPECT_FLOAT_EQ(card.SynthGain(), TaperGain(0.5, 1.0));
   EXPECT_EQ(midiOutSetVolume(0, 0xFFFF0000), MMSYSERR_NOERROR);
-  EXPECT_FLOAT_EQ(card.SynthGain(), 0.5f);
+  EXPECT_FLOAT_EQ(card.SynthGain(), TaperGain(0.5, 1.0));
   EXPECT_EQ(midiOutSetVolume(0, 0), MMSYSERR_NOERROR);
   EXPECT_EQ(card.SynthGain(), 0.0f);
 }
@@ -359,7 +360,10 @@ TEST(SynthVolume, GainScalesTheSynthesiserInTheRecording) {
   const int fifth = play(0x33333333);
   const int none = play(0);
   EXPECT_GT(full, 500);
-  EXPECT_NEAR(fifth, full / 5, full / 50 + 2);
+  // Through the card's taper: a fifth of full volume is 2.4 dB less per halving.
+  const double expected = full * std::pow(0.2, kTaperExponent);
+  EXPECT_NEAR(fifth, expected, expected / 10 + 2);
+  EXPECT_LT(fifth, full);
   EXPECT_EQ(none, 0);
 }
 

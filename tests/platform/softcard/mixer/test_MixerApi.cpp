@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <set>
 #include <string>
 #include <thread>
@@ -340,25 +341,28 @@ TEST(MixerLevels, CardGainsFollowTheMixer) {
   set(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME, {65535, 65535});
   set(Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_VOLUME, {16384, 16384});
   set(Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {0, 32768});  // balance: the mean
+  // The card's taper: unity at the factory 0xC000, 2.4 dB less for every halving.
+  auto taper = [](double v) { return static_cast<float>(std::pow(v / 0xC000, 0.4)); };
   softcard::Levels l = mixerGetLevels();
-  EXPECT_NEAR(l.speakerMaster, 1.0f, 2e-5);
-  EXPECT_FLOAT_EQ(l.speakerSynth, 0.25f);  // linear taper: value / 65536
-  EXPECT_FLOAT_EQ(l.speakerWave, 0.25f);
+  EXPECT_FLOAT_EQ(l.speakerMaster, taper(65535));
+  EXPECT_GT(l.speakerMaster, 1.0f);  // above the factory setting the card amplifies
+  EXPECT_FLOAT_EQ(l.speakerSynth, taper(16384));
+  EXPECT_FLOAT_EQ(l.speakerWave, taper(16384));
 
   set(Source(h, 0, 0), MIXERCONTROL_CONTROLTYPE_MUTE, {1});
   set(speakers, MIXERCONTROL_CONTROLTYPE_MUTE, {1});
   l = mixerGetLevels();
   EXPECT_EQ(l.speakerSynth, 0.0f);
   EXPECT_EQ(l.speakerMaster, 0.0f);
-  EXPECT_FLOAT_EQ(l.speakerWave, 0.25f);  // a mute of one line leaves the others
+  EXPECT_FLOAT_EQ(l.speakerWave, taper(16384));  // a mute of one line leaves the others
 
   set(Source(h, 1, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {6553, 6555});
   set(Destination(h, 1), MIXERCONTROL_CONTROLTYPE_VOLUME, {32768, 32768});
   ASSERT_EQ(SelectRecording(h, 1), MMSYSERR_NOERROR);
   l = mixerGetLevels();
   EXPECT_EQ(l.recordSource, softcard::Levels::RecordSource::Synth);
-  EXPECT_FLOAT_EQ(l.recordLine, 6554.0f / 65536);
-  EXPECT_FLOAT_EQ(l.recordMaster, 0.5f);
+  EXPECT_FLOAT_EQ(l.recordLine, taper(6554));
+  EXPECT_FLOAT_EQ(l.recordMaster, taper(32768));
 
   ASSERT_EQ(SelectRecording(h, 3), MMSYSERR_NOERROR);  // "Line In": nothing plays there
   EXPECT_EQ(mixerGetLevels().recordSource, softcard::Levels::RecordSource::Silent);
@@ -373,7 +377,7 @@ TEST(MixerLevels, OnlyTheCardsOwnDeviceDrivesTheSound) {
       Write(quirks, ControlOfType(quirks, playback, MIXERCONTROL_CONTROLTYPE_MUTE).dwControlID, 1,
             {1}),
       MMSYSERR_NOERROR);
-  EXPECT_EQ(mixerGetLevels().speakerMaster, 0.75f);
+  EXPECT_EQ(mixerGetLevels().speakerMaster, 1.0f);
   HMIXER card = OpenPlain(1);
   ASSERT_EQ(
       Write(card,
@@ -726,7 +730,7 @@ TEST(MixerStateFile, ALockHeldElsewhereDelaysTheWriteButNeverTheMixer) {
   int answered = 0;
   for (int i = 0; flushing; ++i) {
     ASSERT_EQ(Write(h, mute, 1, {i % 2}), MMSYSERR_NOERROR);
-    EXPECT_EQ(mixerGetLevels().speakerMaster, i % 2 ? 0.0f : 0.75f);
+    EXPECT_EQ(mixerGetLevels().speakerMaster, i % 2 ? 0.0f : 1.0f);
     if (flushing) ++answered;
   }
   writer.join();
