@@ -1,5 +1,6 @@
 #include "platform/softcard/CardClock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -39,6 +40,31 @@ bool CardClock::CatchUp(std::uint64_t frames, Wall::time_point now) {
   originFrames_ = frames;
   originWall_ = now;
   return true;
+}
+
+void IdleClock::Start(const CardClock& clock) {
+  std::lock_guard lock(mu_);
+  clock_ = clock;
+  running_.store(true);
+}
+
+std::uint64_t IdleClock::AllowedLocked(Wall::time_point now) const {
+  return std::max(shown_.load(), clock_.FramesAt(now) / kCardPeriod * kCardPeriod);
+}
+
+std::uint64_t IdleClock::Read(std::uint64_t rendered, Wall::time_point now) {
+  if (running_.load()) {
+    std::lock_guard lock(mu_);
+    if (running_.load()) shown_.store(AllowedLocked(now));
+  }
+  return std::max(rendered, shown_.load());
+}
+
+std::uint64_t IdleClock::Stop(Wall::time_point now) {
+  std::lock_guard lock(mu_);
+  if (running_.load()) shown_.store(AllowedLocked(now));
+  running_.store(false);
+  return shown_.load();
 }
 
 std::optional<double> ParseSpeed(const char* text) {

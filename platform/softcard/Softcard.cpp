@@ -22,8 +22,11 @@ namespace {
 constexpr int kPeriod = kCardPeriod;
 
 // How often, in wall time, the render thread asks the mixer layer for the levels, so that changes
-// made by other processes are heard soon.
+// made by other processes are heard soon. An idle card asks less often: nothing is heard then, the
+// poll only passes other processes' changes on to this one's mixer windows, and every wake-up
+// costs.
 constexpr auto kLevelsPoll = std::chrono::milliseconds(30);
+constexpr auto kIdleLevelsPoll = std::chrono::milliseconds(100);
 
 // True while this thread holds the card lock (the render thread in a period, or a caller inside
 // WithSynth): nested calls then work on the card directly instead of waiting for their own lock.
@@ -52,10 +55,6 @@ double PaceOf(double speed, bool recording) {
 // idle card stops rendering once its reverb has faded to it.
 constexpr float kQuietPeak = 3e-5f;
 
-// An idle paced card moves its clock in steps of about this much wall time, so that it wakes
-// rarely at any speed.
-constexpr auto kIdleStep = std::chrono::milliseconds(4);
-
 }  // namespace
 
 struct Card::Impl {
@@ -67,6 +66,9 @@ struct Card::Impl {
   void RecordPeriod(std::uint64_t end);        // hands recL_/recR_ to the capture clients
   bool Idle(bool recording);                   // with the card lock
   void AdvanceSilently(std::uint64_t target);  // with the card lock
+  // Card time as callers see it: the frames rendered, or more while an idle paced card's clock
+  // runs without the render thread.
+  std::uint64_t Now() { return idleClock_.Read(frames_.load(), CardClock::Wall::now()); }
   void PollLevels();
   void WaitForWake(std::uint64_t seen, CardClock::Wall::time_point deadline);
   void Shutdown();
@@ -99,6 +101,10 @@ struct Card::Impl {
     }
     std::vector<std::shared_ptr<void>> released;
     LockOutside();
+    // Card time stands still while the card is held, as it does for a card that renders: what the
+    // caller starts at the time it reads starts there. The render thread, woken at the unlock,
+    // lets an idle card's clock run again.
+    idleClock_.Stop(CardClock::Wall::now());
     tl_holdsCardLock = true;
     try {
       fn();
@@ -173,6 +179,7 @@ struct Card::Impl {
   Levels lastPolled_;
 
   std::atomic<std::uint64_t> frames_{0};
+  IdleClock idleClock_;  // card time of an idle paced card
   std::atomic<std::uint64_t> synthFrames_{0};
   // Idle and unpaced, card time moves only up to what waiters ask for.
   std::atomic<std::uint64_t> wanted_{0};
@@ -250,6 +257,8 @@ void Card::Impl::Run() {
 
   using Wall = CardClock::Wall;
   bool recording = false;
+  bool idleClockRunning = false;  // idleClock_ was started and not stopped since
+  bool woken = false;             // idle and paced: woken before the deadline
   CardClock clock(PaceOf(startSpeed, recording), frames_.load(), Wall::now());
   toSpeakers_ = clock.Speed() == 1.0;
   Wall::time_point nextPoll = Wall::now() + kLevelsPoll;
@@ -267,7 +276,8 @@ void Card::Impl::Run() {
     if (speedChanged || nowRecording != recording) {
       recording = nowRecording;
       const double pace = PaceOf(speed_.load(), recording);
-      if (speedChanged || pace != clock.Speed()) clock.SetSpeed(pace, frames_.load(), Wall::now());
+      // From card time as callers see it: an idle card's clock may have run on without this thread.
+      if (speedChanged || pace != clock.Speed()) clock.SetSpeed(pace, Now(), Wall::now());
       unpaced_.store(!clock.Paced());
       toSpeakers_ = pace == 1.0;
     }
@@ -275,7 +285,7 @@ void Card::Impl::Run() {
     auto now = Wall::now();
     if (now >= nextPoll) {
       PollLevels();
-      nextPoll = now + kLevelsPoll;
+      nextPoll = now + (idle_.load() ? kIdleLevelsPoll : kLevelsPoll);
     }
     if (!clock.Paced() && holds) {
       // Without pacing, a capture with no room would lose what the next period records: card
@@ -293,20 +303,29 @@ void Card::Impl::Run() {
       captureHold_.store(false);
     }
     const bool wasIdle = idle_.load();
-    if (clock.Paced()) {
-      // Idle, the clock moves in steps of kIdleStep of wall time rather than period by period.
-      std::uint64_t from = frames_.load();
-      if (wasIdle) {
-        const auto step = static_cast<std::uint64_t>(
-            std::chrono::duration<double>(kIdleStep).count() * clock.Speed() * kCardRate);
-        from += step / kPeriod * kPeriod;
+    if (clock.Paced() && wasIdle && idleClockRunning) {
+      // Idle, card time runs without this thread (idleClock_): it wakes only when woken, when a
+      // waiter's frame falls due, or to poll the levels.
+      if (!woken) {
+        auto deadline = nextPoll;
+        const std::uint64_t wanted = wanted_.load();
+        if (wanted > frames_.load()) {
+          deadline = std::min(deadline, clock.DueTime((wanted + kPeriod - 1) / kPeriod * kPeriod));
+        }
+        if (now < deadline) {
+          WaitForWake(seen, deadline);
+          woken = true;  // look at the card once more before sleeping again
+          continue;
+        }
       }
-      const auto due = clock.DueTime(from);
+      woken = false;
+    } else if (clock.Paced()) {
+      const auto due = clock.DueTime(frames_.load());
       if (now < due) {
         WaitForWake(seen, std::min(due, nextPoll));
         continue;
       }
-      if (!wasIdle) clock.CatchUp(frames_.load(), now);
+      clock.CatchUp(frames_.load(), now);
     }
 
     std::vector<std::shared_ptr<void>> released;
@@ -314,18 +333,25 @@ void Card::Impl::Run() {
       std::unique_lock lock(mu_);
       if (waiting_.load() > 0) turnCv_.wait(lock, [this] { return waiting_.load() == 0; });
       tl_holdsCardLock = true;
+      if (wasIdle) {
+        // Take card time over from the idle clock: from the last frame anyone was given, so that
+        // what started there (music, a recording) starts in the period rendered next. Nothing
+        // records while the card is idle, so the frames skipped are not recorded.
+        const std::uint64_t shown = idleClock_.Stop(Wall::now());
+        if (shown > frames_.load()) frames_.store(shown);
+        idleClockRunning = false;
+      }
       if (captureHold_.load()) {
         // Music started while this thread waited for the lock: its first period waits too.
+        idle_.store(false);
       } else if (Idle(recording)) {
-        std::uint64_t target = frames_.load();
         if (clock.Paced()) {
-          target = std::max(target + kPeriod, clock.FramesAt(Wall::now()) / kPeriod * kPeriod);
-          if (!wasIdle) target = frames_.load() + kPeriod;
+          idleClock_.Start(clock);
+          idleClockRunning = true;
         } else {
           const std::uint64_t wanted = wanted_.load();
-          if (wanted > target) target = (wanted + kPeriod - 1) / kPeriod * kPeriod;
+          if (wanted > frames_.load()) AdvanceSilently((wanted + kPeriod - 1) / kPeriod * kPeriod);
         }
-        AdvanceSilently(target);
         idle_.store(true);
       } else {
         idle_.store(false);
@@ -520,6 +546,7 @@ void Card::Impl::RenderPeriod() {
 void Card::Impl::Shutdown() {
   std::call_once(shutdownOnce_, [this] {
     shutDown_.store(true);
+    idleClock_.Stop(CardClock::Wall::now());  // card time stands still from here
     {
       std::lock_guard lock(wakeMu_);
       stop_ = true;
@@ -549,13 +576,13 @@ Card& Card::Instance() {
 Card::Card() : impl_(std::make_unique<Impl>()) {}
 Card::~Card() { impl_->Shutdown(); }
 
-std::uint64_t Card::Frames() const { return impl_->frames_.load(); }
+std::uint64_t Card::Frames() const { return impl_->Now(); }
 
 std::uint32_t Card::TickCount() const {
   // Reading the tick count is how the programs wait for time to pass.
   Impl& im = *impl_;
   im.EndCaptureHold();
-  const std::uint64_t frames = im.frames_.load();
+  const std::uint64_t frames = im.Now();
   if (im.idle_.load() && im.unpaced_.load()) {
     // Idle without pacing, time moves only when asked for: someone reading the clock in a loop
     // is waiting for it.
@@ -572,6 +599,7 @@ void Card::WaitUntil(std::uint64_t frame) {
   Impl& im = *impl_;
   if (std::this_thread::get_id() == im.threadId_ || tl_holdsCardLock) return;
   im.EndCaptureHold();
+  if (im.Now() >= frame) return;
   // Idle and unpaced, the card moves its clock only as far as waiters need.
   std::uint64_t wanted = im.wanted_.load();
   while (wanted < frame && !im.wanted_.compare_exchange_weak(wanted, frame)) {
@@ -580,7 +608,7 @@ void Card::WaitUntil(std::uint64_t frame) {
   im.frameWaiters_.fetch_add(1);
   {
     std::unique_lock lock(im.framesMu_);
-    im.framesCv_.wait(lock, [&] { return im.frames_.load() >= frame || im.shutDown_.load(); });
+    im.framesCv_.wait(lock, [&] { return im.Now() >= frame || im.shutDown_.load(); });
   }
   im.frameWaiters_.fetch_sub(1);
 }

@@ -10,7 +10,8 @@
 // clock until it has one.
 //
 // An idle card (no MIDI client with events to come, no wave client sounding, the synthesiser
-// silent, no capture recording) does not render: paced, its clock follows wall time; unpaced, it
+// silent, no capture recording) does not render, and its render thread sleeps until someone needs
+// it: paced, its clock follows wall time all the same (read as it is asked for); unpaced, it
 // stands still until someone waits for card time, and then jumps to what the waiter needs.
 //
 // Each period the render thread, holding the card lock:
@@ -125,7 +126,9 @@ class Card {
   Card(const Card&) = delete;
   Card& operator=(const Card&) = delete;
 
-  std::uint64_t Frames() const;  // frames rendered so far
+  // Card time in frames: the frames rendered so far, or, while an idle card is paced, what wall
+  // time allows. It stands still while the card lock is held (inside WithSynth).
+  std::uint64_t Frames() const;
   // Card time in ms, wrapping like a 32-bit tick counter. Ends a HoldForCapture.
   std::uint32_t TickCount() const;
 

@@ -77,3 +77,21 @@ TEST(CardClock, SpeedChangeAppliesFromNow) {
   c.SetSpeed(kSpeedMax, 11 * kCardRate, t0 + 2s);
   EXPECT_FALSE(c.Paced());
 }
+
+// An idle card's time runs without its render thread: readers get what wall time allows, in whole
+// periods, never less than before; stopped, it stands still where it was last given out.
+TEST(IdleClock, FollowsWallTimeWithoutTheRenderThreadAndNeverGoesBack) {
+  const Wall::time_point t0{};
+  const std::uint64_t f0 = 5 * kCardPeriod;
+  IdleClock idle;
+  EXPECT_EQ(idle.Read(f0, t0 + 1s), f0);  // not started: where the render thread is
+  idle.Start(CardClock(2.0, f0, t0));
+  const std::uint64_t oneCardSecond = (f0 + kCardRate) / kCardPeriod * kCardPeriod;
+  EXPECT_EQ(idle.Read(f0, t0 + 500ms), oneCardSecond);
+  EXPECT_EQ(idle.Read(f0, t0 + 100ms), oneCardSecond);  // a reader late with its time
+  const std::uint64_t at = idle.Stop(t0 + 1s);
+  EXPECT_EQ(at, (f0 + 2 * kCardRate) / kCardPeriod * kCardPeriod);
+  EXPECT_EQ(idle.Read(f0, t0 + 1h), at);  // stands still
+  EXPECT_EQ(idle.Stop(t0 + 1h), at);
+  EXPECT_EQ(idle.Read(at + kCardPeriod, t0 + 1h), at + kCardPeriod);  // rendering moves it on
+}
