@@ -2,9 +2,6 @@
 // What the conversion benchmarks share: the music they convert, and running the command-line
 // programs they compare against.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +14,7 @@
 #include <vector>
 
 #include "converter/ProgramFolder.h"
-
-extern char** environ;
+#include "tests/support/RunProgram.h"
 
 namespace bench {
 
@@ -86,24 +82,7 @@ inline void WriteBenchMidi(const std::string& path, int seconds = 60) {
             static_cast<std::streamsize>(track.size()));
 }
 
-// Runs a program, its output discarded; true when it ended with status 0.
-inline bool Run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using tw_test::Run;
 
 inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 

@@ -31,6 +31,12 @@ struct DecodedAudio {
     for (auto s : samples) sum += double(s) * s;
     return std::sqrt(sum / double(samples.size())) / 32768.0;
   }
+  // The largest sample's magnitude, full scale 1.
+  double Peak() const {
+    int peak = 0;
+    for (auto s : samples) peak = std::max(peak, std::abs(int(s)));
+    return peak / 32768.0;
+  }
   // The fraction of 100 ms windows (of the first `seconds`) whose RMS is above -60 dBFS.
   double SoundingFraction(double seconds) const {
     const std::size_t window = static_cast<std::size_t>(rate / 10) * channels;

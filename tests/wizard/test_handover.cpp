@@ -4,9 +4,6 @@
 // gives the volumes it found back.
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -16,10 +13,9 @@
 #include <thread>
 
 #include "HandoverSupport.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/SmfBuilder.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -35,16 +31,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// Runs `program` and waits for it to end; its exit status.
-int RunProgram(const std::string& program) {
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -67,7 +53,7 @@ TEST(Handover, FirstStartRunsTheWizardThenTunewispConvertsWithItsDefault) {
   ASSERT_FALSE(fs::exists(folder / "default.set"));
 
   tw::SetProgramFolder(folder.string());
-  EXPECT_EQ(RunProgram((folder / "Tunewisp").string()), 0);
+  EXPECT_TRUE(tw_test::Run({(folder / "Tunewisp").string()}));
   // Tunewisp has ended; the wizard and the second Tunewisp run on their own. Each writes its last
   // line when its window has closed.
   const fs::path log = folder / kHandoverLog;

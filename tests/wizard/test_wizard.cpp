@@ -14,6 +14,7 @@
 #include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/panel/Panel.h"
 #include "tests/support/DecodedAudio.h"
+#include "tests/support/RunProgram.h"
 
 namespace {
 
@@ -350,6 +351,15 @@ void WizardTest::testRecordsKeepsAndDrops() {
   QCOMPARE(wav.channels, 2);
   QCOMPARE(wav.bits, 16);
   QVERIFY(std::int64_t(wav.samples.size()) * 2 >= kTestBytes);
+  // Its peak no more than 16 dB below that of FluidSynth's own rendering of the melody.
+  const std::string reference = fx.folder / "reference.wav";
+  QVERIFY(tw_test::Run({"fluidsynth", "-F", reference, "-r", "44100", "-ni",
+                        platform::softcard::Card::Instance().SoundFont(), fx.folder / "tesr.mid"}));
+  const DecodedAudio rendered = DecodeWav(reference);
+  QVERIFY2(rendered.ok && rendered.Peak() > 0.01, "the reference rendering is missing or silent");
+  const double belowDb = 20 * std::log10(rendered.Peak() / std::max(wav.Peak(), 1e-6));
+  QVERIFY2(belowDb <= 16,
+           qPrintable(QString("t.wav peaks %1 dB below the reference").arg(belowDb)));
 
   // Another test answered No: the default is dropped, and so are Next and the test texts.
   fx.click(ui.Button4);
