@@ -5,7 +5,6 @@
 //
 // Last line: RESULT list_speed_ratio <shell loop time / list time>.
 
-#include <QApplication>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +13,11 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindows.h"
 #include "converter/Unit1.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "platform/softcard/Softcard.h"
-#include "widgets/Toolkit.h"
 
 namespace fs = std::filesystem;
 using bench::Clock;
@@ -48,8 +47,7 @@ int main(int argc, char** argv) {
   fs::create_directories(work / "midi");
   fs::create_directories(work / "list");
   fs::create_directories(work / "loop");
-  QApplication app(argc, argv);
-  InstallQtHooks();
+  bench::WindowsApp app(argc, argv);
 
   std::vector<int> lengths;
   QStringList midis;
@@ -62,26 +60,19 @@ int main(int argc, char** argv) {
     total += lengths.back();
   }
 
-  QStringList messages;
-  SetMessageHook([&](const QString& text) { messages << text; });
   double list = 0;
   {
     TForm1 form1;
     TForm4 form4;
     TForm7 form7;
-    form1.FormActivate();
-    form1.ui.Mp3->click();
-    form1.ui.RadioButton6->click();
-    form1.ui.RadioButton7->click();
-    form1.ui.ComboBox1->Choose(11);  // 128
+    bench::ChooseMp3At128(form1);
     form4.ui.Edit1->setText(QString::fromStdString((work / "list").string()));
     form1.WMDropFiles(midis);
     const auto start = Clock::now();
     form1.ui.JvXPButton2->click();
     list = Seconds(Clock::now() - start);
   }
-  RemoveQtHooks();
-  bool listOk = messages == QStringList{"Conversion finished!"};
+  bool listOk = app.messages == QStringList{"Conversion finished!"};
   for (int i = 0; i < 10; ++i)
     listOk = listOk && WholeMp3(work / "list" / ("song" + std::to_string(i) + ".mp3"), lengths[i]);
 
