@@ -4,9 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CaptureSupport.h"
@@ -208,4 +213,68 @@ TEST_F(CaptureTest, AWorkerStalledBeyondTheQueueLosesAudioAndTheCheckSeesIt) {
   slow.Flush();
   const std::size_t at = FirstBreak(bytes, 1);
   EXPECT_NE(at, std::string::npos);
+}
+
+namespace {
+
+// Ends the test program with a failure when it is still alive after `limit` of wall time, so that a
+// hang fails the run instead of blocking it.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit)
+      : thread_([this, limit] {
+          std::unique_lock lock(mu_);
+          if (cv_.wait_for(lock, limit, [this] { return done_; })) return;
+          std::fprintf(stderr, "Hung: still waiting after %lld s of wall time\n",
+                       static_cast<long long>(limit.count()));
+          std::_Exit(EXIT_FAILURE);
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mu_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(CaptureTest, FlushEndsWhenTheCardStopsOrCrawls) {
+  Watchdog watchdog(std::chrono::seconds(60));
+  char buf[16];
+  {
+    // Unpaced, a started capture that is never given a buffer holds the card's clock: the other
+    // recording's buffers never fill. Both the request and Flush give up instead of waiting.
+    TAudioIn stuck(&owner_), in(&owner_);
+    Configure(stuck, 16, 2, 44100, 10);
+    Configure(in, 16, 2, 44100, 10);
+    stuck.Init();
+    in.Init();
+    EXPECT_EQ(MessageOf([&] { in.GetData(buf, 16); }),
+              "The sound card returned no recorded audio from wave-in device 0");
+    in.Flush();  // its four buffers are still with the device
+    EXPECT_FALSE(in.Busy());
+    stuck.Flush();
+  }
+  // The slowest pace there is (slower ones count as it): Flush waits no longer than the buffers
+  // still with the device need to fill, plus its grace.
+  Card::Instance().SetSpeed(0.001);
+  TAudioIn in(&owner_);
+  Configure(in, 16, 2, 44100, 10);
+  in.Init();
+  ASSERT_EQ(in.GetData(buf, 16), 16);
+  const std::uint64_t start = Card::Instance().Frames();
+  in.Flush();
+  const double queued = 4.0 * TAudioIn::kBufferSize / 176400;
+  EXPECT_LE(Card::Instance().Frames() - start,
+            static_cast<std::uint64_t>((queued + 2) * kCardRate));
+  EXPECT_FALSE(in.Busy());
 }
