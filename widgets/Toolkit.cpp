@@ -172,14 +172,36 @@ QString ApplicationTitle() {
 }
 void SetApplicationTitle(const QString& title) { Title() = title; }
 
+namespace {
+
+// Runs the GUI thread's call queue when Qt's event loop comes round to it. Workers wake it by the
+// slot's name, so that what the wake-up needs is made and freed inside Qt: a functor made here on a
+// worker and freed by the event loop would pass between the threads through Qt's own locks, which
+// the thread sanitizer cannot see.
+class QueueRunner : public QObject {
+  Q_OBJECT
+ public:
+  using QObject::QObject;
+ public slots:
+  void checkSynchronize() { platform::CheckSynchronize(); }
+};
+
+}  // namespace
+
 void InstallQtHooks() {
+  QCoreApplication* app = QCoreApplication::instance();
+  // One runner per application, however often the hooks are installed; it goes with the
+  // application.
+  QueueRunner* runner = app->findChild<QueueRunner*>(QString(), Qt::FindDirectChildrenOnly);
+  if (runner == nullptr) runner = new QueueRunner(app);
   platform::SetToolkitHooks(
-      [] {
-        if (QCoreApplication* app = QCoreApplication::instance())
-          QMetaObject::invokeMethod(
-              app, [] { platform::CheckSynchronize(); }, Qt::QueuedConnection);
+      [runner] {
+        if (QCoreApplication::instance() != nullptr)
+          QMetaObject::invokeMethod(runner, "checkSynchronize", Qt::QueuedConnection);
       },
       [] { QCoreApplication::processEvents(); });
 }
 
 void RemoveQtHooks() { platform::SetToolkitHooks({}, {}); }
+
+#include "Toolkit.moc"
