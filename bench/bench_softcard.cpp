@@ -2,7 +2,6 @@
 // MCI sequencer and captured at 44100 Hz, 16 bits, stereo in 16 KB buffers (as the programs
 // record), against FluidSynth alone rendering the same events with the same SoundFont into 16-bit
 // samples. Prints RESULT softcard_render_ratio = FluidSynth-alone time / card time (1 = no cost).
-#include <fluidsynth.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,11 +13,12 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/softcard/Softcard.h"
+#include "platform/softcard/Synth.h"
+#include "platform/softcard/WaveIn.h"
 #include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/mci/Sequencer.h"
 #include "platform/softcard/mci/Smf.h"
-#include "platform/softcard/Softcard.h"
-#include "platform/softcard/WaveIn.h"
 #include "tests/support/SongBuilder.h"
 
 using namespace platform;
@@ -32,20 +32,17 @@ constexpr std::size_t kBuffer = 16384;
 
 double Seconds(Wall::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// FluidSynth on its own, fed the same events by the same sequencer, rendering 16-bit samples.
+// The card's synthesiser on its own (FluidSynth and nothing around it), fed the same events by the
+// same sequencer.
 double FluidSynthAlone(const std::string& soundFont, const std::string& midi) {
-  fluid_settings_t* settings = new_fluid_settings();
-  fluid_settings_setnum(settings, "synth.sample-rate", kCardRate);
-  fluid_settings_setint(settings, "synth.cpu-cores", 1);
-  fluid_synth_t* synth = new_fluid_synth(settings);
-  fluid_synth_sfload(synth, soundFont.c_str(), 1);
+  Synth synth(soundFont);
   auto file = std::make_shared<SmfFile>();
   if (file->Load(midi) != SmfStatus::Ok) {
     std::fprintf(stderr, "the benchmark's MIDI file could not be read\n");
     std::exit(1);
   }
   Sequencer seq(file);
-  std::vector<std::int16_t> out(2 * 1024);
+  std::vector<float> left(1024), right(1024);
   const std::uint64_t total = static_cast<std::uint64_t>(kSeconds) * kCardRate;
 
   const auto t0 = Wall::now();
@@ -55,13 +52,10 @@ double FluidSynthAlone(const std::string& soundFont, const std::string& midi) {
     if (seq.NextEventFrame() <= frame) seq.Dispatch(frame, synth);
     const std::uint64_t next = std::min(seq.NextEventFrame(), total);
     const int n = static_cast<int>(std::min<std::uint64_t>(next > frame ? next - frame : 1, 1024));
-    fluid_synth_write_s16(synth, n, out.data(), 0, 2, out.data(), 1, 2);
+    synth.Render(left.data(), right.data(), n);
     frame += n;
   }
-  const double t = Seconds(Wall::now() - t0);
-  delete_fluid_synth(synth);
-  delete_fluid_settings(settings);
-  return t;
+  return Seconds(Wall::now() - t0);
 }
 
 // Records as the capture component does: four buffers with the device, each refilled as soon as
@@ -114,7 +108,7 @@ double CardTime(const std::string& midi) {
   }
 
   const auto t0 = Wall::now();
-  card.WithSynth([&](fluid_synth_t*) {
+  card.WithSynth([&](platform::softcard::MidiSink&) {
     waveInStart(dev);
     mciSendStringA("play bench", nullptr, 0, nullptr);
   });

@@ -472,7 +472,7 @@ void Card::Impl::RenderPeriod() {
   }
   const float gain = synthGain_.load(std::memory_order_relaxed);
   const std::uint64_t start = frames_.load(std::memory_order_relaxed);
-  fluid_synth_t* synth = synth_->Handle();
+  MidiSink& synth = *synth_;
 
   int pos = 0;
   while (pos < kPeriod) {
@@ -679,13 +679,17 @@ void Card::Wake() {
   impl_->wakeCv_.notify_all();
 }
 
-void Card::WithSynth(const std::function<void(fluid_synth_t*)>& fn) {
-  impl_->Locked([&] { fn(impl_->synth_->Handle()); });
+void Card::WithSynth(const std::function<void(MidiSink&)>& fn) {
+  impl_->Locked([&] { fn(*impl_->synth_); });
 }
 
-void Card::SetSynthGain(float gain) {
-  impl_->synthGain_.store(std::clamp(gain, 0.0f, 1.0f));
+int Card::ActiveVoices() const {
+  int voices = 0;
+  impl_->Locked([&] { voices = impl_->synth_->ActiveVoices(); });
+  return voices;
 }
+
+void Card::SetSynthGain(float gain) { impl_->synthGain_.store(std::clamp(gain, 0.0f, 1.0f)); }
 
 float Card::SynthGain() const { return impl_->synthGain_.load(); }
 

@@ -41,15 +41,28 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/softcard/CardFormat.h"
 
-typedef struct _fluid_synth_t fluid_synth_t;
-
 namespace platform::softcard {
 
 inline constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
+// Where MIDI messages go: the card's synthesiser (or a recorder in tests).
+class MidiSink {
+ public:
+  virtual ~MidiSink() = default;
+  // A channel message: status 0x80..0xEF and its data bytes (0..127).
+  virtual void Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) = 0;
+  // A system-exclusive message: its bytes without the leading 0xF0 and the closing 0xF7.
+  virtual void SendSysex(std::span<const std::uint8_t> bytes) = 0;
+  // Every channel back to its start-up state (programs, controllers), no note left sounding.
+  virtual void Reset() = 0;
+  // Every sounding note stops at once; programs and controllers stay as they are.
+  virtual void SoundOff() = 0;
+};
 
 // Feeds MIDI events to the synthesiser from the render thread.
 class MidiClient {
@@ -58,7 +71,7 @@ class MidiClient {
   // Card frame of the next event this client has not dispatched yet, or kNever.
   virtual std::uint64_t NextEventFrame() = 0;
   // Sends every event due at or before `frame` to the synthesiser.
-  virtual void Dispatch(std::uint64_t frame, fluid_synth_t* synth) = 0;
+  virtual void Dispatch(std::uint64_t frame, MidiSink& synth) = 0;
 };
 
 // Receives the card's recording line. Called from the render thread only.
@@ -169,7 +182,9 @@ class Card {
   // Runs fn with the synthesiser while the render thread is held (for resets, all-notes-off...).
   // Card calls made inside fn (and inside a client's Dispatch or Mix) do not wait for the card
   // lock.
-  void WithSynth(const std::function<void(fluid_synth_t*)>& fn);
+  void WithSynth(const std::function<void(MidiSink&)>& fn);
+  // Notes the synthesiser still sounds, releases included.
+  int ActiveVoices() const;
 
   // midiOutSetVolume: the synthesiser's output gain (0..1), applied before the mixer levels. It
   // belongs to this process: every program has its own synthesiser on the card.

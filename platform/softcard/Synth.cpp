@@ -94,6 +94,54 @@ int Synth::ActiveVoices() const {
   return synth_ != nullptr ? fluid_synth_get_active_voice_count(synth_) : 0;
 }
 
+void Synth::Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+  if (!synth_) return;
+  const int chan = status & 0x0F;
+  switch (status & 0xF0) {
+    case 0x80:
+      fluid_synth_noteoff(synth_, chan, data1);
+      break;
+    case 0x90:
+      if (data2 == 0)
+        fluid_synth_noteoff(synth_, chan, data1);
+      else
+        fluid_synth_noteon(synth_, chan, data1, data2);
+      break;
+    case 0xA0:
+      fluid_synth_key_pressure(synth_, chan, data1, data2);
+      break;
+    case 0xB0:
+      fluid_synth_cc(synth_, chan, data1, data2);
+      break;
+    case 0xC0:
+      fluid_synth_program_change(synth_, chan, data1);
+      break;
+    case 0xD0:
+      fluid_synth_channel_pressure(synth_, chan, data1);
+      break;
+    case 0xE0:
+      fluid_synth_pitch_bend(synth_, chan, data1 | (data2 << 7));
+      break;
+    default:
+      break;
+  }
+}
+
+void Synth::SendSysex(std::span<const std::uint8_t> bytes) {
+  if (!synth_ || bytes.empty()) return;
+  // The synthesiser ignores messages it does not know; resets and tunings are what files send.
+  fluid_synth_sysex(synth_, reinterpret_cast<const char*>(bytes.data()),
+                    static_cast<int>(bytes.size()), nullptr, nullptr, nullptr, 0);
+}
+
+void Synth::Reset() {
+  if (synth_) fluid_synth_system_reset(synth_);
+}
+
+void Synth::SoundOff() {
+  if (synth_) fluid_synth_all_sounds_off(synth_, -1);
+}
+
 void Synth::Render(float* left, float* right, int frames) {
   if (synth_ == nullptr) {
     std::fill(left, left + frames, 0.0f);

@@ -2,9 +2,15 @@
 // The card's synthesiser: FluidSynth with a General MIDI SoundFont, at the card's rate, rendered
 // on demand (no FluidSynth audio driver, no FluidSynth player). Reverb and chorus stay at
 // FluidSynth's defaults.
+//
+// Inside the card only (and its tests and benchmarks): the card's users reach the synthesiser as a
+// MidiSink through Card::WithSynth and MidiClient::Dispatch, and FluidSynth is linked to the card
+// alone.
 
 #include <string>
 #include <vector>
+
+#include "platform/softcard/Softcard.h"
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
 typedef struct _fluid_synth_t fluid_synth_t;
@@ -19,12 +25,12 @@ std::string FindSoundFont(const char* explicitPath, const std::string& defaultPa
 // The same with the environment and Debian's places.
 std::string FindSoundFont();
 
-class Synth {
+class Synth final : public MidiSink {
  public:
   // Loads `soundFont` (empty: none). Without a loaded SoundFont the synthesiser plays nothing.
   // Call on the thread that will render: loading must not start thread pools there.
   explicit Synth(const std::string& soundFont);
-  ~Synth();
+  ~Synth() override;
   Synth(const Synth&) = delete;
   Synth& operator=(const Synth&) = delete;
 
@@ -35,6 +41,11 @@ class Synth {
 
   // Writes `frames` frames into left/right (overwrites).
   void Render(float* left, float* right, int frames);
+
+  void Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override;
+  void SendSysex(std::span<const std::uint8_t> bytes) override;
+  void Reset() override;
+  void SoundOff() override;
 
  private:
   fluid_settings_t* settings_ = nullptr;  // owned

@@ -249,7 +249,7 @@ MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header) {
 MMRESULT waveInStart(HWAVEIN device) {
   MMRESULT result = MMSYSERR_NOERROR;
   // Under the card lock, so that the recording starts exactly at the card time the caller sees.
-  softcard::Card::Instance().WithSynth([&](fluid_synth_t*) {
+  softcard::Card::Instance().WithSynth([&](softcard::MidiSink&) {
     std::lock_guard lock(State().mu);
     WaveInDevice* d = Find(device);
     if (d == nullptr) {

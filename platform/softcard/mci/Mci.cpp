@@ -153,7 +153,7 @@ class SequencerDevice final : public Device {
     softcard::Card& card = softcard::Card::Instance();
     // Under the card lock, so that the music starts with the next period and that period already
     // waits for the recorder.
-    card.WithSynth([&](fluid_synth_t*) {
+    card.WithSynth([&](softcard::MidiSink&) {
       seq_->Play(card.Frames());
       card.HoldForCapture(kCaptureGrace);
     });
@@ -175,10 +175,7 @@ class SequencerDevice final : public Device {
 
  private:
   static void Silence() {
-    softcard::Card::Instance().WithSynth([](fluid_synth_t* synth) {
-      FluidMidiSink out(synth);
-      Sequencer::Silence(out);
-    });
+    softcard::Card::Instance().WithSynth([](softcard::MidiSink& out) { Sequencer::Silence(out); });
   }
   std::shared_ptr<Sequencer> seq_;
   bool played_ = false;

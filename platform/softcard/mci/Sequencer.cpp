@@ -1,58 +1,8 @@
 #include "platform/softcard/mci/Sequencer.h"
 
-#include <fluidsynth.h>
-
 #include <algorithm>
 
 namespace platform {
-
-void FluidMidiSink::Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
-  if (!synth_) return;
-  const int chan = status & 0x0F;
-  switch (status & 0xF0) {
-    case 0x80:
-      fluid_synth_noteoff(synth_, chan, data1);
-      break;
-    case 0x90:
-      if (data2 == 0)
-        fluid_synth_noteoff(synth_, chan, data1);
-      else
-        fluid_synth_noteon(synth_, chan, data1, data2);
-      break;
-    case 0xA0:
-      fluid_synth_key_pressure(synth_, chan, data1, data2);
-      break;
-    case 0xB0:
-      fluid_synth_cc(synth_, chan, data1, data2);
-      break;
-    case 0xC0:
-      fluid_synth_program_change(synth_, chan, data1);
-      break;
-    case 0xD0:
-      fluid_synth_channel_pressure(synth_, chan, data1);
-      break;
-    case 0xE0:
-      fluid_synth_pitch_bend(synth_, chan, data1 | (data2 << 7));
-      break;
-    default:
-      break;
-  }
-}
-
-void FluidMidiSink::SendSysex(std::span<const std::uint8_t> bytes) {
-  if (!synth_ || bytes.empty()) return;
-  // The synthesiser ignores messages it does not know; resets and tunings are what files send.
-  fluid_synth_sysex(synth_, reinterpret_cast<const char*>(bytes.data()),
-                    static_cast<int>(bytes.size()), nullptr, nullptr, nullptr, 0);
-}
-
-void FluidMidiSink::Reset() {
-  if (synth_) fluid_synth_system_reset(synth_);
-}
-
-void FluidMidiSink::SoundOff() {
-  if (synth_) fluid_synth_all_sounds_off(synth_, -1);
-}
 
 std::uint64_t Sequencer::FrameOf(std::int64_t timeUs) {
   // Times are at most SmfFile::kMaxTimeUs (2^40), so the product stays far inside 64 bits.
@@ -125,12 +75,7 @@ std::uint64_t Sequencer::NextEventFrame() {
   return static_cast<std::uint64_t>(std::max<std::int64_t>(due, 0));
 }
 
-void Sequencer::Dispatch(std::uint64_t frame, fluid_synth_t* synth) {
-  FluidMidiSink out(synth);
-  DispatchTo(frame, out);
-}
-
-void Sequencer::DispatchTo(std::uint64_t frame, MidiSink& out) {
+void Sequencer::Dispatch(std::uint64_t frame, MidiSink& out) {
   std::lock_guard lock(mu_);
   if (!playing_) return;
   const std::int64_t upTo = static_cast<std::int64_t>(frame) - base_;

@@ -25,31 +25,8 @@
 
 namespace platform {
 
-// Where a sequencer's events go: the synthesiser, or a recorder in tests.
-class MidiSink {
- public:
-  virtual ~MidiSink() = default;
-  virtual void Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) = 0;
-  // The message's bytes without the leading 0xF0 and the closing 0xF7.
-  virtual void SendSysex(std::span<const std::uint8_t> bytes) = 0;
-  // Every channel back to its start-up state (programs, controllers), no note left sounding.
-  virtual void Reset() = 0;
-  // Every sounding note stops at once; programs and controllers stay as they are.
-  virtual void SoundOff() = 0;
-};
-
-// MidiSink on a FluidSynth synthesiser (which may be null: then nothing is sent).
-class FluidMidiSink final : public MidiSink {
- public:
-  explicit FluidMidiSink(fluid_synth_t* synth) : synth_(synth) {}  // borrowed
-  void Send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override;
-  void SendSysex(std::span<const std::uint8_t> bytes) override;
-  void Reset() override;
-  void SoundOff() override;
-
- private:
-  fluid_synth_t* synth_;
-};
+// Where a sequencer's events go: the card's synthesiser, or a recorder in tests.
+using MidiSink = softcard::MidiSink;
 
 class Sequencer final : public softcard::MidiClient {
  public:
@@ -73,8 +50,7 @@ class Sequencer final : public softcard::MidiClient {
 
   // Render thread.
   std::uint64_t NextEventFrame() override;
-  void Dispatch(std::uint64_t frame, fluid_synth_t* synth) override;
-  void DispatchTo(std::uint64_t frame, MidiSink& out);
+  void Dispatch(std::uint64_t frame, MidiSink& out) override;
 
   // File frame of a time in the file (frames of card time from the file's start).
   static std::uint64_t FrameOf(std::int64_t timeUs);

@@ -2,8 +2,6 @@
 // Helpers for the tests that drive the virtual card: a MIDI client that plays a fixed list of
 // events, a wave client with a fixed signal, and a recorder that captures through wave-in.
 
-#include <fluidsynth.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -35,13 +33,15 @@ class ListClient final : public platform::softcard::MidiClient {
   std::uint64_t NextEventFrame() override {
     return next_ < events_.size() ? events_[next_].frame : kNever;
   }
-  void Dispatch(std::uint64_t frame, fluid_synth_t* synth) override {
+  void Dispatch(std::uint64_t frame, platform::softcard::MidiSink& synth) override {
     while (next_ < events_.size() && events_[next_].frame <= frame) {
       const MidiEvent& e = events_[next_++];
       if (e.velocity > 0) {
-        fluid_synth_noteon(synth, e.channel, e.key, e.velocity);
+        synth.Send(static_cast<std::uint8_t>(0x90 | e.channel), static_cast<std::uint8_t>(e.key),
+                   static_cast<std::uint8_t>(e.velocity));
       } else {
-        fluid_synth_noteoff(synth, e.channel, e.key);
+        synth.Send(static_cast<std::uint8_t>(0x80 | e.channel), static_cast<std::uint8_t>(e.key),
+                   0);
       }
       std::lock_guard lock(mu_);
       dispatched_.push_back(frame);
@@ -123,7 +123,7 @@ class Recorder {
   std::uint64_t Start(const std::function<void(std::uint64_t)>& before = {}) {
     std::uint64_t start = 0;
     auto& card = platform::softcard::Card::Instance();
-    card.WithSynth([&](fluid_synth_t*) {
+    card.WithSynth([&](platform::softcard::MidiSink&) {
       EXPECT_EQ(platform::waveInStart(device_), platform::MMSYSERR_NOERROR);
       start = card.Frames();
     });

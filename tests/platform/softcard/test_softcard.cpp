@@ -35,7 +35,7 @@ std::vector<std::int16_t> RecordStereo(double seconds) {
 }
 
 void Quiet() {
-  Card::Instance().WithSynth([](fluid_synth_t* s) { fluid_synth_system_reset(s); });
+  Card::Instance().WithSynth([](MidiSink& s) { s.Reset(); });
 }
 
 }  // namespace
@@ -148,7 +148,7 @@ TEST(MidiClients, LateEventsAreDispatchedAtOnce) {
   std::uint64_t before = 0;
   // Added while the render thread is held, so that no period passes between reading the clock and
   // the client's arrival, however loaded the machine is.
-  card.WithSynth([&](fluid_synth_t*) {
+  card.WithSynth([&](MidiSink&) {
     card.AddMidiClient(client);
     before = card.Frames();
   });
@@ -183,9 +183,9 @@ namespace {
 class SelfRemovingClient final : public MidiClient {
  public:
   std::uint64_t NextEventFrame() override { return 0; }
-  void Dispatch(std::uint64_t, fluid_synth_t*) override {
+  void Dispatch(std::uint64_t, MidiSink&) override {
     ++calls;
-    Card::Instance().WithSynth([](fluid_synth_t* s) { fluid_synth_all_notes_off(s, -1); });
+    Card::Instance().WithSynth([](MidiSink& s) { s.SoundOff(); });
     Card::Instance().RemoveMidiClient(this);
   }
   std::atomic<int> calls{0};
@@ -213,14 +213,14 @@ class LockProbeClient final : public MidiClient {
     auto entered = std::make_shared<std::promise<void>>();
     std::future<void> done = entered->get_future();
     std::thread([entered] {
-      Card::Instance().WithSynth([](fluid_synth_t*) {});
+      Card::Instance().WithSynth([](MidiSink&) {});
       entered->set_value();
     }).detach();
     // A bound, not a pause: the other thread gets the lock at once when it is free.
     freeOfLock_ = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? 1 : 0;
   }
   std::uint64_t NextEventFrame() override { return kNever; }
-  void Dispatch(std::uint64_t, fluid_synth_t*) override {}
+  void Dispatch(std::uint64_t, MidiSink&) override {}
 
  private:
   std::atomic<int>& freeOfLock_;
@@ -242,7 +242,7 @@ TEST(MidiClients, RemovedClientsAreFreedOutsideTheCardLock) {
   struct Remover final : MidiClient {
     std::atomic<const MidiClient*> target{nullptr};
     std::uint64_t NextEventFrame() override { return target.load() ? 0 : kNever; }
-    void Dispatch(std::uint64_t, fluid_synth_t*) override {
+    void Dispatch(std::uint64_t, MidiSink&) override {
       Card::Instance().RemoveMidiClient(target.exchange(nullptr));
     }
   };

@@ -1,5 +1,4 @@
 // MCI command strings: parsing, errors, and MIDI and WAV files played on the virtual card.
-#include <fluidsynth.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -43,13 +42,7 @@ std::uint32_t Status(const std::string& alias, const std::string& item) {
   return static_cast<std::uint32_t>(std::stoul(r));
 }
 
-int ActiveVoices() {
-  int n = 0;
-  Card::Instance().WithSynth([&](fluid_synth_t* s) {
-    if (s) n = fluid_synth_get_active_voice_count(s);
-  });
-  return n;
-}
+int ActiveVoices() { return Card::Instance().ActiveVoices(); }
 
 void WaitCardMs(std::uint32_t ms) {
   Card& c = Card::Instance();

@@ -6,16 +6,17 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/softcard/Synth.h"
 #include "platform/softcard/mci/Sequencer.h"
 #include "tests/support/SmfBuilder.h"
 
-using platform::FluidMidiSink;
 using platform::MidiSink;
 using platform::Sequencer;
 using platform::SmfFile;
 using platform::SmfStatus;
 using platform::softcard::kCardRate;
 using platform::softcard::kNever;
+using platform::softcard::Synth;
 using namespace smftest;
 
 namespace {
@@ -58,7 +59,7 @@ std::shared_ptr<SmfFile> Load(const Bytes& b) {
 void Render(Sequencer& seq, Recorder& out, std::uint64_t until) {
   for (std::uint64_t f; (f = seq.NextEventFrame()) <= until;) {
     out.now = f;
-    seq.DispatchTo(f, out);
+    seq.Dispatch(f, out);
   }
 }
 
@@ -131,10 +132,10 @@ TEST(SequencerSchedule, DispatchSendsOnlyWhatIsDue) {
   Sequencer seq(Load(TwoNotes()));
   Recorder out;
   seq.Play(0);
-  seq.DispatchTo(kSecond - 1, out);
+  seq.Dispatch(kSecond - 1, out);
   EXPECT_EQ(out.sent.size(), 3u);  // reset, program, first note; the rest is due at 1 s
   EXPECT_EQ(seq.NextEventFrame(), kSecond);
-  seq.DispatchTo(kSecond, out);
+  seq.Dispatch(kSecond, out);
   EXPECT_EQ(out.sent.size(), 5u);
 }
 
@@ -246,45 +247,30 @@ TEST(SequencerThreads, RenderThreadAndControlThreadShareTheSequencer) {
   EXPECT_GE(dispatched, 1000u);
 }
 
-// The sequencer on a real synthesiser: what it sends is what FluidSynth receives.
-class SequencerOnFluid : public ::testing::Test {
- protected:
-  void SetUp() override {
-    settings_ = new_fluid_settings();
-    fluid_settings_setint(settings_, "synth.cpu-cores", 1);
-    synth_ = new_fluid_synth(settings_);
-    ASSERT_NE(synth_, nullptr);
-  }
-  void TearDown() override {
-    delete_fluid_synth(synth_);
-    delete_fluid_settings(settings_);
-  }
-  fluid_settings_t* settings_ = nullptr;
-  fluid_synth_t* synth_ = nullptr;
-};
-
-TEST_F(SequencerOnFluid, ControllersAndPitchBendReachTheirChannels) {
-  FluidMidiSink out(synth_);
-  out.Send(0xB3, 7, 33);
-  out.Send(0xE5, 0x01, 0x40);  // 0x2001
+// The sequencer on the card's synthesiser: what it sends is what FluidSynth receives.
+TEST(SequencerOnSynth, ControllersAndPitchBendReachTheirChannels) {
+  Synth synth("");
+  synth.Send(0xB3, 7, 33);
+  synth.Send(0xE5, 0x01, 0x40);  // 0x2001
   int value = -1;
-  fluid_synth_get_cc(synth_, 3, 7, &value);
+  fluid_synth_get_cc(synth.Handle(), 3, 7, &value);
   EXPECT_EQ(value, 33);
-  fluid_synth_get_cc(synth_, 4, 7, &value);
+  fluid_synth_get_cc(synth.Handle(), 4, 7, &value);
   EXPECT_EQ(value, 100);  // other channels untouched
-  fluid_synth_get_pitch_bend(synth_, 5, &value);
+  fluid_synth_get_pitch_bend(synth.Handle(), 5, &value);
   EXPECT_EQ(value, 0x2001);
-  out.Reset();
-  fluid_synth_get_cc(synth_, 3, 7, &value);
+  synth.Reset();
+  fluid_synth_get_cc(synth.Handle(), 3, 7, &value);
   EXPECT_EQ(value, 100);
-  fluid_synth_get_pitch_bend(synth_, 5, &value);
+  fluid_synth_get_pitch_bend(synth.Handle(), 5, &value);
   EXPECT_EQ(value, 0x2000);
 }
 
-TEST_F(SequencerOnFluid, NotesSoundUntilSoundOff) {
+TEST(SequencerOnSynth, NotesSoundUntilSoundOff) {
   const char* sf = "/usr/share/sounds/sf2/TimGM6mb.sf2";
   if (!std::filesystem::exists(sf)) GTEST_SKIP() << "no TimGM6mb SoundFont";
-  ASSERT_NE(fluid_synth_sfload(synth_, sf, 1), FLUID_FAILED);
+  Synth synth(sf);
+  ASSERT_EQ(synth.SoundFont(), sf);
   Track t;
   t.Ev(0, {0xC0, 0}).On(0, 0, 60).On(0, 0, 64).On(0, 0, 67).End(4800);
   Sequencer seq(Load(File(0, 480, {t})));
@@ -292,23 +278,15 @@ TEST_F(SequencerOnFluid, NotesSoundUntilSoundOff) {
   std::vector<float> l(512), r(512);
   float peak = 0;
   for (std::uint64_t f = 0; f < 8192; f += 512) {
-    while (seq.NextEventFrame() <= f) seq.Dispatch(seq.NextEventFrame(), synth_);
-    fluid_synth_write_float(synth_, 512, l.data(), 0, 1, r.data(), 0, 1);
+    while (seq.NextEventFrame() <= f) seq.Dispatch(seq.NextEventFrame(), synth);
+    synth.Render(l.data(), r.data(), 512);
     for (float v : l) peak = std::max(peak, std::abs(v));
   }
   EXPECT_GT(peak, 0.01f);
-  EXPECT_GE(fluid_synth_get_active_voice_count(synth_), 3);
+  EXPECT_GE(synth.ActiveVoices(), 3);
   ASSERT_TRUE(seq.Stop(8192));
-  FluidMidiSink out(synth_);
-  Sequencer::Silence(out);
-  fluid_synth_write_float(synth_, 512, l.data(), 0, 1, r.data(), 0, 1);
-  fluid_synth_write_float(synth_, 512, l.data(), 0, 1, r.data(), 0, 1);
-  EXPECT_EQ(fluid_synth_get_active_voice_count(synth_), 0);
-}
-
-TEST_F(SequencerOnFluid, NullSynthIsIgnored) {
-  Sequencer seq(Load(TwoNotes()));
-  seq.Play(0);
-  seq.Dispatch(10 * kSecond, nullptr);
-  EXPECT_EQ(seq.NextEventFrame(), kNever);  // everything was due, and went nowhere
+  Sequencer::Silence(synth);
+  synth.Render(l.data(), r.data(), 512);
+  synth.Render(l.data(), r.data(), 512);
+  EXPECT_EQ(synth.ActiveVoices(), 0);
 }
