@@ -75,9 +75,11 @@ TEST(CardClock, TickCountIsCardMilliseconds) {
 TEST(CardClock, RealTimeIsPaced) {
   Card& card = Card::Instance();
   card.SetSpeed(1.0);
-  const std::uint64_t f0 = card.Frames() + kPeriod;  // after the period that may be under way
-  card.WaitUntil(f0);
+  card.WaitUntil(card.Frames() + kPeriod);  // after the period that may be under way
+  // The wall time before the card's: a test thread that wakes late from the wait above must not
+  // count card time that had already passed.
   const auto w0 = Wall::now();
+  const std::uint64_t f0 = card.Frames();
   card.WaitUntil(f0 + kCardRate * 3 / 10);
   EXPECT_GE(Seconds(Wall::now() - w0), 0.25);
 }
