@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchCard.h"
 #include "BenchSupport.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/WaveIn.h"
@@ -46,12 +47,7 @@ bool Mci(const std::string& command) {
 bool PlayAndRecordOnce(const std::string& midi) {
   using namespace platform;
   Card& card = Card::Instance();
-  PCMWAVEFORMAT f;
-  f.nChannels = 2;
-  f.nSamplesPerSec = kCardRate;
-  f.wBitsPerSample = 16;
-  f.nBlockAlign = 4;
-  f.nAvgBytesPerSec = kCardRate * 4;
+  PCMWAVEFORMAT f = bench::CardStereo16();
   HWAVEIN in = nullptr;
   if (waveInOpen(&in, 0, &f, nullptr, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return false;
   std::vector<char> buffer(kCardRate * 4 * 3);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "BenchCard.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/Synth.h"
 #include "platform/softcard/WaveIn.h"
@@ -84,12 +85,7 @@ struct Capture {
 double CardTime(const std::string& midi) {
   Card& card = Card::Instance();
   card.SetSpeed(kSpeedMax);
-  PCMWAVEFORMAT f;
-  f.nChannels = 2;
-  f.nSamplesPerSec = kCardRate;
-  f.wBitsPerSample = 16;
-  f.nBlockAlign = 4;
-  f.nAvgBytesPerSec = kCardRate * 4;
+  PCMWAVEFORMAT f = bench::CardStereo16();
   Capture cap;
   cap.target = static_cast<std::size_t>(kSeconds) * kCardRate * 4;
   HWAVEIN dev = nullptr;
