@@ -440,44 +440,33 @@ TEST_F(WaveOut, AppendingAfterATrailingChunkTakesEverythingFromTheDataStart) {
 }
 
 TEST_F(WaveOut, AppendRefusesOtherFormatsAndLeavesTheFileAsItWas) {
-  Bytes mp3 = Riff({Chunk("fmt ", Fmt(85, 2, 44100, 1, 0, Bytes(14, 0))),
-                    Chunk("fact", Count(1152)), Chunk("data", Bytes(417, 0xFF))});
-  WriteFile(dir / "mp3.wav", mp3);
-  auto& a = Writer("mp3.wav");
-  a.SetFileMode(foAppend);
+  // Appends `src` to `file`, written as `name`: the run fails with `failure` and the file stays.
+  auto refused = [&](const char* name, const Bytes& file, MemSource& src, const char* failure) {
+    SCOPED_TRACE(name);
+    WriteFile(dir / name, file);
+    auto& out = Writer(name);
+    out.SetFileMode(foAppend);
+    out.SetInput(&src);
+    out.Run();
+    EXPECT_EQ(Failure(), failure);
+    EXPECT_EQ(Read(name), file);
+  };
+  const char* notAppendable = "Cannot append data to this .wav file.";
+
   auto& src = Source(Ramp(100));
-  a.SetInput(&src);
-  a.Run();
-  EXPECT_EQ(Failure(), "Cannot append data to this .wav file.");
+  refused("mp3.wav",
+          Riff({Chunk("fmt ", Fmt(85, 2, 44100, 1, 0, Bytes(14, 0))), Chunk("fact", Count(1152)),
+                Chunk("data", Bytes(417, 0xFF))}),
+          src, notAppendable);
   EXPECT_FALSE(src.Busy());
-  EXPECT_EQ(Read("mp3.wav"), mp3);
-
-  Bytes slow = PcmFile(Ramp(100), 2, 22050, 16);
-  WriteFile(dir / "slow.wav", slow);
-  auto& b = Writer("slow.wav");
-  b.SetFileMode(foAppend);
-  b.SetInput(&Source(Ramp(100), 16, 2, 44100));
-  b.Run();
-  EXPECT_EQ(Failure(), "Cannot append data in different audio format.");
-  EXPECT_EQ(Read("slow.wav"), slow);
-
-  WriteFile(dir / "text.wav", Bytes(300, 'x'));
-  auto& c = Writer("text.wav");
-  c.SetFileMode(foAppend);
-  c.SetInput(&Source(Ramp(100)));
-  c.Run();
-  EXPECT_EQ(Failure(), "Cannot append data to this .wav file.");
-
+  refused("slow.wav", PcmFile(Ramp(100), 2, 22050, 16), Source(Ramp(100), 16, 2, 44100),
+          "Cannot append data in different audio format.");
+  refused("text.wav", Bytes(300, 'x'), Source(Ramp(100)), notAppendable);
   // Mono IMA blocks of 64 KB hold more samples than a block's header can count.
-  Bytes huge = Riff({Chunk("fmt ", Fmt(17, 1, 8000, 65532, 4, Bytes{2, 0, 0xF1, 0xFF})),
-                     Chunk("fact", Count(0)), Chunk("data", {})});
-  WriteFile(dir / "huge.wav", huge);
-  auto& d = Writer("huge.wav");
-  d.SetFileMode(foAppend);
-  d.SetInput(&Source(Ramp(100), 16, 1, 8000));
-  d.Run();
-  EXPECT_EQ(Failure(), "Cannot append data to this .wav file.");
-  EXPECT_EQ(Read("huge.wav"), huge);
+  refused("huge.wav",
+          Riff({Chunk("fmt ", Fmt(17, 1, 8000, 65532, 4, Bytes{2, 0, 0xF1, 0xFF})),
+                Chunk("fact", Count(0)), Chunk("data", {})}),
+          Source(Ramp(100), 16, 1, 8000), notAppendable);
   EXPECT_EQ(outcome.failures, 4);
 }
 
