@@ -60,6 +60,13 @@ class FormFixture {
   std::deque<QString> dialogAnswers;  // names the next dialogs "choose"; none left: cancel
 };
 
+// What a user's click does: it arrives from the event loop, inside whatever wait is pumping, never
+// inside a component's event handler.
+template <typename Fn>
+void Later(Fn fn) {
+  QMetaObject::invokeMethod(qApp, fn, Qt::QueuedConnection);
+}
+
 // The main of a window test: the virtual card's mixer state in a folder of the test's own (so a
 // test never touches the user's mixer), Qt's event processing hooked into the GUI thread's call
 // queue as in the program, then the test class's slots.

@@ -54,13 +54,6 @@ double LongestRecording(double seconds, int rate, int channels) {
   return seconds + 16384.0 / (rate * channels * 2);
 }
 
-// What a user's click does: it arrives from the event loop, inside whatever wait is pumping, never
-// inside a component's event handler.
-template <typename Fn>
-void Later(Fn fn) {
-  QMetaObject::invokeMethod(qApp, fn, Qt::QueuedConnection);
-}
-
 void ChooseSettings(Windows& w, const QString& type, int position, bool mono) {
   TRadioButton* types[] = {w.ui.Wav, w.ui.Mp3, w.ui.Ogg};
   types[type == "Mp3" ? 1 : type == "Ogg" ? 2 : 0]->click();

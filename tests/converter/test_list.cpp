@@ -20,6 +20,7 @@
 #include "tests/support/DecodedAudio.h"
 #include "tests/support/EncodedAudio.h"
 #include "tests/support/SmfBuilder.h"
+#include "tests/support/WavFiles.h"
 
 namespace {
 
@@ -80,17 +81,6 @@ void Drop(QWidget* window, QWidget* over, const QStringList& paths) {
 void Show(QWidget* window) {
   window->show();
   QVERIFY(QTest::qWaitForWindowExposed(window));
-}
-
-// A user's click arrives from the event loop, inside whatever wait is pumping.
-template <typename Fn>
-void Later(Fn fn) {
-  QMetaObject::invokeMethod(qApp, fn, Qt::QueuedConnection);
-}
-
-std::vector<std::uint8_t> Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 constexpr int kSongMs = 2000;  // records 3 s
@@ -314,7 +304,7 @@ void ListTest::runConvertsEveryRowWithItsOwnSettings() {
   QCOMPARE(mp3.rate, 32000);
   QCOMPARE(mp3.channels, 2);
   QVERIFY(mp3.SoundingFraction(kSongMs / 1000.0) > 0.3);
-  const auto frames = enctest::Mp3Frames(Bytes((fx.folder / "mp3.mp3")));
+  const auto frames = enctest::Mp3Frames(tw_test::ReadFile(fx.folder / "mp3.mp3"));
   QVERIFY(frames.size() > 10);
   for (const auto& frame : frames) QCOMPARE(frame.bitrateKbps, 64);
   const DecodedAudio ogg = DecodeOgg((fx.folder / "ogg.ogg"));
