@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "platform/softcard/Softcard.h"
@@ -208,9 +207,7 @@ TEST_F(MciFiles, OpenRefusesWhatItCannotPlay) {
   t.On(0, 0, 60).End(480);
   EXPECT_EQ(Send("open " + (dir_ / "none.mid") + " alias song"), MCIERR_FILE_NOT_FOUND);
   // Under another name, what is not a MIDI file keeps the error of an unknown extension.
-  Bytes noise(3000);
-  std::mt19937 random(7);
-  for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+  const Bytes noise = tw_test::NoiseBytes(3000, 7);
   for (const char* name : {"x.txt", "noise.kar"}) {
     EXPECT_EQ(Send("open " + Put(name, noise) + " alias song"), MCIERR_EXTENSION_NOT_FOUND);
   }
@@ -246,16 +243,7 @@ TEST_F(MciFiles, MidiFilesUnderOtherNamesPlayOnTheSequencer) {
   EXPECT_EQ(Send("close song"), 0u);
   EXPECT_GT(cardtest::Peak(cardtest::Samples16(rec.Data())), 500);
 
-  const Bytes smf = tw_test::ReadFile(kar);
-  Bytes rmid = {'R', 'I', 'F', 'F'};
-  auto put32 = [&](std::size_t v) {
-    for (int i = 0; i < 4; ++i) rmid.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  };
-  put32(smf.size() + 12);
-  rmid.insert(rmid.end(), {'R', 'M', 'I', 'D', 'd', 'a', 't', 'a'});
-  put32(smf.size());
-  rmid.insert(rmid.end(), smf.begin(), smf.end());
-  ASSERT_EQ(Send("open " + Put("song", rmid) + " alias song"), 0u);
+  ASSERT_EQ(Send("open " + Put("song", Rmid(tw_test::ReadFile(kar))) + " alias song"), 0u);
   EXPECT_EQ(Status("song", "length"), 1000u);
 }
 
