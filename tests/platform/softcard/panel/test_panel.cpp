@@ -1,9 +1,6 @@
 // The card's mixer panel against a second process: what the user sets in the panel's window is
 // what another program reads, and what another program sets shows in the panel.
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -17,8 +14,8 @@
 
 #include "platform/softcard/mixer/MixerApi.h"
 #include "platform/softcard/panel/Panel.h"
-
-extern char** environ;
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -108,17 +105,8 @@ int Child(const char* what) {
   return ok ? 0 : 1;
 }
 
-int RunChild(const char* what) {
-  std::vector<std::string> all = {"/proc/self/exe", "--panel-child", what};
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// Runs `Child(what)` in a second process; true when it ended with status 0.
+bool RunChild(const char* what) { return tw_test::Run({"/proc/self/exe", "--panel-child", what}); }
 
 template <typename T>
 T* Control(QWidget& panel, const char* name) {
@@ -162,35 +150,31 @@ void PanelTest::sharesTheMixerWithOtherProcesses() {
   right->setValue(23456);
   mute->click();
   lineIn->click();
-  QTRY_COMPARE(RunChild("check"), 0);
+  QTRY_VERIFY(RunChild("check"));
 
   auto* wave = Control<QSlider>(panel, "0/0/1/left");
   auto* waveRight = Control<QSlider>(panel, "0/0/1/right");
   auto* microphone = Control<QAbstractButton>(panel, "0/1/select/4");
   auto* monoMute = Control<QCheckBox>(panel, "1/0/0/mute");
   QVERIFY(wave && waveRight && microphone && monoMute);
-  QCOMPARE(RunChild("set"), 0);
+  QVERIFY(RunChild("set"));
   QTRY_COMPARE(wave->value(), 777);
   QTRY_COMPARE(waveRight->value(), 888);
   QTRY_VERIFY(microphone->isChecked());
   QVERIFY(!lineIn->isChecked());
   QTRY_VERIFY(monoMute->isChecked());
   // Showing another program's change writes nothing back.
-  QCOMPARE(RunChild("check-set"), 0);
+  QVERIFY(RunChild("check-set"));
 }
 
 int main(int argc, char** argv) {
   if (argc > 2 && std::strcmp(argv[1], "--panel-child") == 0) return Child(argv[2]);
   // A mixer of the test's own, with two devices of different shapes.
-  char pattern[] = "/tmp/tw-panel-XXXXXX";
-  const char* state = ::mkdtemp(pattern);
-  if (!state) return 2;
-  ::setenv("SOFTCARD_STATE_DIR", state, 1);
+  const tw_test::TempDir state("tw-panel-");
+  ::setenv("SOFTCARD_STATE_DIR", state.Path().c_str(), 1);
   ::setenv("SOFTCARD_TOPOLOGY", "standard,quirks", 1);
   QApplication app(argc, argv);
   PanelTest test;
-  const int result = QTest::qExec(&test, argc, argv);
-  std::system((std::string("rm -rf ") + state).c_str());
-  return result;
+  return QTest::qExec(&test, argc, argv);
 }
 #include "test_panel.moc"
