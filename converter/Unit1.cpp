@@ -1213,19 +1213,21 @@ void TForm1::ConversionFailed(const QString& message) {
 // ---------------------------------------------------------------------------------------------
 // Windows, pages
 
-void TForm1::JvXPButton3Click() {
-  if (!Form3) return;
-  Form3->show();
-  Form3->raise();
-  Form3->activateWindow();
+namespace {
+
+// Shows one of the program's other windows in front, when it exists.
+void BringToFront(QWidget* window) {
+  if (!window) return;
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
-void TForm1::JvXPButton13Click() {
-  if (!Form7) return;
-  Form7->show();
-  Form7->raise();
-  Form7->activateWindow();
-}
+}  // namespace
+
+void TForm1::JvXPButton3Click() { BringToFront(Form3); }
+
+void TForm1::JvXPButton13Click() { BringToFront(Form7); }
 
 QString TForm1::WebsitePage() { return QString::fromStdString(tw::ProgramFile("home.html")); }
 
@@ -1301,12 +1303,7 @@ const char* const kOggRates[] = {"11025", "32000", "44100"};
 
 }  // namespace
 
-void TForm1::JvXPButton12Click() {
-  if (!Form4) return;
-  Form4->show();
-  Form4->raise();
-  Form4->activateWindow();
-}
+void TForm1::JvXPButton12Click() { BringToFront(Form4); }
 
 void TForm1::JvXPButton1Click() {
   const QString input = ui.Edit1->text();
