@@ -270,11 +270,11 @@ class TForm1 : public QWidget {
   // A start that could not go on (a record time refused, presets that cannot be read): back to
   // rest.
   void AbortStart(const QString& message, bool presetsApplied);
-  // A writer's failure, on the GUI thread: kept for the end of the running conversion, or shown
   // A conversion's failure or refusal: shown now, or kept for the end of a list run.
   void ReportProblem(const QString& text);
   QStringList rowProblems_;  // of the list row being converted
   bool closing_ = false;     // the window is closing: a list run takes no more rows
+  // A writer's failure, on the GUI thread: kept for the end of the running conversion, or reported
   // now.
   void ConversionFailed(const QString& message);
 
