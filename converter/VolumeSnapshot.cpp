@@ -62,13 +62,4 @@ void TVolumeSnapshot::Restore(TAudioMixer& mixer) const {
   ReturnTo(mixer, before);
 }
 
-TSavedLine TVolumeSnapshot::Saved(int m, int i, int j) const {
-  if (m < 0 || m >= static_cast<int>(devices_.size())) return {};
-  const auto& device = devices_[static_cast<std::size_t>(m)];
-  if (j < 0 || j >= static_cast<int>(device.size())) return {};
-  const auto& lines = device[static_cast<std::size_t>(j)];
-  if (i < 0 || i >= static_cast<int>(lines.size())) return {};
-  return lines[static_cast<std::size_t>(i)];
-}
-
 }  // namespace tw

@@ -16,7 +16,7 @@ class TAudioMixer;
 namespace tw {
 
 struct TSavedLine {
-  std::int32_t Left = -1;  // -1: no such control (or no such line)
+  std::int32_t Left = -1;  // -1: no such control
   std::int32_t Right = -1;
   std::int32_t MuteOrSelect = -1;
   bool IsSelect = false;  // MuteOrSelect is the line's item of its destination's selection list
@@ -33,15 +33,9 @@ class TVolumeSnapshot {
   // on the device it had open before.
   void Restore(TAudioMixer& mixer) const;
 
-  // The saved values of device m, line i (0 the destination line, i >= 1 its source line i - 1),
-  // destination j; a record of -1 values outside what was captured.
-  TSavedLine Saved(int m, int i, int j) const;
-  std::int32_t SavedLeft(int m, int i, int j) const { return Saved(m, i, j).Left; }
-  std::int32_t SavedRight(int m, int i, int j) const { return Saved(m, i, j).Right; }
-  bool Empty() const { return devices_.empty(); }
-
  private:
-  // [device][destination][line]; each destination holds its own line count.
+  // [device][destination][line: 0 the destination line, i >= 1 its source line i - 1]; each
+  // destination holds its own line count.
   std::vector<std::vector<std::vector<TSavedLine>>> devices_;
 };
 
