@@ -499,7 +499,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::LoadLanguageFile(const QString& FileName) {
   const std::string path = tw::ProgramFile(Std(FileName));
   const QString damaged =
-      Text(tw::TextId::TextTableDamaged).replace("%1", "\"" + QString::fromStdString(path) + "\"");
+      Text(tw::TextId::TextTableDamaged).replace("%1", Quoted(QString::fromStdString(path)));
   int lines = 0;
   try {
     lines = tw::LoadTextTable(path, LangTexts);
