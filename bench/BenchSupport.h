@@ -86,15 +86,23 @@ using tw_test::Run;
 
 inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// A program folder of the benchmark's own under the temporary folder: the shipped text tables, and
-// an empty default settings file so that Tunewisp stays (and applies no presets); the card's mixer
-// state beside it. Call before the card or any window exists; remove the folder at the end.
-inline std::filesystem::path MakeProgramFolder(const std::string& name) {
+// A folder of the benchmark's own under the temporary folder, with the card's mixer state in it.
+// Call before the card exists; remove the folder at the end.
+inline std::filesystem::path MakeWorkFolder(const std::string& name) {
   namespace fs = std::filesystem;
   const fs::path work = fs::temp_directory_path() / (name + "." + std::to_string(getpid()));
   fs::create_directories(work / "state");
   setenv("SOFTCARD_STATE_DIR", (work / "state").c_str(), 1);
   setenv("OMP_NUM_THREADS", "1", 1);
+  return work;
+}
+
+// A work folder (MakeWorkFolder) that is also the program folder: the shipped text tables, and an
+// empty default settings file so that Tunewisp stays (and applies no presets). Call before the card
+// or any window exists; remove the folder at the end.
+inline std::filesystem::path MakeProgramFolder(const std::string& name) {
+  namespace fs = std::filesystem;
+  const fs::path work = MakeWorkFolder(name);
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   for (const auto& entry : fs::directory_iterator(tw::ProgramFolder()))
     if (entry.path().extension() == ".ini")

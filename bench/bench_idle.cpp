@@ -7,7 +7,6 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -89,10 +88,7 @@ int Measure(const std::string& midi) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--child") == 0) return Measure(argv[2]);
-  const fs::path work = fs::temp_directory_path() / ("bench_idle." + std::to_string(getpid()));
-  fs::create_directories(work / "state");
-  setenv("SOFTCARD_STATE_DIR", (work / "state").c_str(), 1);
-  setenv("OMP_NUM_THREADS", "1", 1);
+  const fs::path work = bench::MakeWorkFolder("bench_idle");
   const std::string midi = (work / "short.mid").string();
   bench::WriteBenchMidi(midi, 2);
 
