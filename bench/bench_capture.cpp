@@ -11,17 +11,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "BenchCard.h"
 #include "audio/ACS_Audio.h"
 #include "audio/ACS_Indicator.h"
 #include "audio/ACS_Wave.h"
 #include "platform/runtime/GuiThread.h"
-#include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/Softcard.h"
+#include "platform/softcard/mci/Mci.h"
 #include "tests/support/SongBuilder.h"
 
 using platform::softcard::Card;
@@ -30,12 +30,6 @@ using platform::softcard::kCardRate;
 namespace {
 
 constexpr int kSeconds = 20;
-
-double ProcessCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // The GUI thread's part in both measurements: it serves the worker's synchronised calls and
 // otherwise sleeps, as a program's event loop would.
@@ -81,11 +75,11 @@ Measure Recording(const std::string& midi, const std::string& wav) {
 
   Mci("open " + midi + " alias bench");
   const std::uint64_t start = Card::Instance().Frames();
-  const double cpu0 = ProcessCpuSeconds();
+  const double cpu0 = bench::ProcessCpuSeconds();
   out->Run();
   Mci("play bench");
   PumpUntil([&] { return done.load(); });
-  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double cpu = bench::ProcessCpuSeconds() - cpu0;
   const std::uint64_t frames = Card::Instance().Frames() - start;
   Mci("close bench");
   if (!failure.empty()) {
@@ -99,10 +93,10 @@ Measure Recording(const std::string& midi, const std::string& wav) {
 double PlayingOnly(const std::string& midi, std::uint64_t frames) {
   Mci("open " + midi + " alias bench");
   const std::uint64_t end = Card::Instance().Frames() + frames;
-  const double cpu0 = ProcessCpuSeconds();
+  const double cpu0 = bench::ProcessCpuSeconds();
   Mci("play bench");
   PumpUntil([&] { return Card::Instance().Frames() >= end; });
-  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double cpu = bench::ProcessCpuSeconds() - cpu0;
   Mci("close bench");
   return cpu;
 }

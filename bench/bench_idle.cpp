@@ -5,7 +5,6 @@
 //
 // Last line: RESULT idle_cpu_percent <the highest of the three, in % of one core>.
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -30,13 +29,6 @@ using platform::softcard::Card;
 using platform::softcard::kCardRate;
 
 namespace {
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 bool Mci(const std::string& command) {
   return platform::mciSendStringA(command.c_str(), nullptr, 0, nullptr) == 0;
@@ -75,10 +67,10 @@ int Measure(const std::string& midi) {
   // The reverb fades within a few seconds of card time; then the card is idle.
   Card& card = Card::Instance();
   card.WaitUntil(card.Frames() + 3 * kCardRate);
-  const double cpu0 = CpuSeconds();
+  const double cpu0 = bench::ProcessCpuSeconds();
   const auto wall0 = bench::Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(5));
-  const double cpu = CpuSeconds() - cpu0;
+  const double cpu = bench::ProcessCpuSeconds() - cpu0;
   const double wall = bench::Seconds(bench::Clock::now() - wall0);
   std::printf("%.3f\n", 100.0 * cpu / wall);
   return 0;
