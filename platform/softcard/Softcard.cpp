@@ -84,12 +84,7 @@ struct Card::Impl {
   void UnlockOutside() {
     mu_.unlock();
     turnCv_.notify_all();
-    // What the caller did may end the card's idleness (music started, a recording began).
-    {
-      std::lock_guard lock(wakeMu_);
-      ++wakeGen_;
-    }
-    wakeCv_.notify_all();
+    Kick();  // what the caller did may end the card's idleness (music started, a recording began)
   }
   // Runs fn under the card lock. Clients removed meanwhile are released after the lock is given
   // up, so that their destructors may wait for the card.
@@ -671,13 +666,7 @@ void Card::RemoveCaptureClient(const CaptureClient* client) {
   Wake();
 }
 
-void Card::Wake() {
-  {
-    std::lock_guard lock(impl_->wakeMu_);
-    ++impl_->wakeGen_;
-  }
-  impl_->wakeCv_.notify_all();
-}
+void Card::Wake() { impl_->Kick(); }
 
 void Card::WithSynth(const std::function<void(MidiSink&)>& fn) {
   impl_->Locked([&] { fn(*impl_->synth_); });
