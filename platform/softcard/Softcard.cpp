@@ -190,6 +190,9 @@ struct Card::Impl {
   std::atomic<CardClock::Wall::rep> captureHoldUntil_{0};
   void EndCaptureHold();
   void Kick();  // wakes the render thread
+  // Idle and unpaced, the card moves its clock only as far as waiters need: raises wanted_ to
+  // `frame` and wakes the render thread.
+  void Want(std::uint64_t frame);
 
   // Render thread only.
   std::unique_ptr<Speakers> speakers_;
@@ -370,6 +373,13 @@ void Card::Impl::Run() {
 
 void Card::Impl::EndCaptureHold() {
   if (captureHold_.exchange(false)) Kick();
+}
+
+void Card::Impl::Want(std::uint64_t frame) {
+  std::uint64_t wanted = wanted_.load();
+  while (wanted < frame && !wanted_.compare_exchange_weak(wanted, frame)) {
+  }
+  Kick();
 }
 
 void Card::Impl::Kick() {
@@ -581,11 +591,7 @@ std::uint32_t Card::TickCount() const {
   if (im.idle_.load() && im.unpaced_.load()) {
     // Idle without pacing, time moves only when asked for: someone reading the clock in a loop
     // is waiting for it.
-    std::uint64_t wanted = im.wanted_.load();
-    while (wanted < frames + kPeriod &&
-           !im.wanted_.compare_exchange_weak(wanted, frames + kPeriod)) {
-    }
-    im.Kick();
+    im.Want(frames + kPeriod);
   }
   return static_cast<std::uint32_t>(frames * 1000 / kCardRate);
 }
@@ -595,11 +601,7 @@ void Card::WaitUntil(std::uint64_t frame) {
   if (std::this_thread::get_id() == im.threadId_ || tl_holdsCardLock) return;
   im.EndCaptureHold();
   if (im.Now() >= frame) return;
-  // Idle and unpaced, the card moves its clock only as far as waiters need.
-  std::uint64_t wanted = im.wanted_.load();
-  while (wanted < frame && !im.wanted_.compare_exchange_weak(wanted, frame)) {
-  }
-  im.Kick();
+  im.Want(frame);
   im.frameWaiters_.fetch_add(1);
   {
     std::unique_lock lock(im.framesMu_);
