@@ -66,6 +66,10 @@ struct Card::Impl {
   void RecordPeriod(std::uint64_t end);        // hands recL_/recR_ to the capture clients
   bool Idle(bool recording);                   // with the card lock
   void AdvanceSilently(std::uint64_t target);  // with the card lock
+  // Runs fn over captureSnap_, a copy of the capture clients taken under captureMu_, without
+  // holding it; a removal meanwhile waits until fn is done. Nothing runs when there is none.
+  template <class Fn>
+  void WithCaptureSnapshot(Fn&& fn);
   // Card time as callers see it: the frames rendered, or more while an idle paced card's clock
   // runs without the render thread.
   std::uint64_t Now() { return idleClock_.Read(frames_.load(), CardClock::Wall::now()); }
@@ -405,30 +409,38 @@ void Card::Impl::PollLevels() {
   levels_ = polled;
 }
 
-bool Card::Impl::CapturePhase(bool& holds) {
+template <class Fn>
+void Card::Impl::WithCaptureSnapshot(Fn&& fn) {
   {
     std::lock_guard lock(captureMu_);
+    if (capture_.empty()) return;
     captureSnap_.assign(capture_.begin(), capture_.end());
     captureBusy_ = true;
     busyVersion_ = captureVersion_;
   }
-  holds = false;
-  bool recording = false;
-  for (auto& c : captureSnap_) {
-    c->Deliver();
-    if (c->Holds()) holds = true;
-    if (c->Recording()) {
-      recording = true;
-      captureHold_.store(false);  // the recorder is here
-    }
-  }
-  for (auto& c : captureSnap_) c->Deliver();  // what Holds completed while making room
+  fn();
   {
     std::lock_guard lock(captureMu_);
     captureBusy_ = false;
   }
   captureCv_.notify_all();
   captureSnap_.clear();
+}
+
+bool Card::Impl::CapturePhase(bool& holds) {
+  holds = false;
+  bool recording = false;
+  WithCaptureSnapshot([&] {
+    for (auto& c : captureSnap_) {
+      c->Deliver();
+      if (c->Holds()) holds = true;
+      if (c->Recording()) {
+        recording = true;
+        captureHold_.store(false);  // the recorder is here
+      }
+    }
+    for (auto& c : captureSnap_) c->Deliver();  // what Holds completed while making room
+  });
   return recording;
 }
 
@@ -453,20 +465,9 @@ void Card::Impl::AdvanceSilently(std::uint64_t target) {
 }
 
 void Card::Impl::RecordPeriod(std::uint64_t end) {
-  {
-    std::lock_guard lock(captureMu_);
-    if (capture_.empty()) return;
-    captureSnap_.assign(capture_.begin(), capture_.end());
-    captureBusy_ = true;
-    busyVersion_ = captureVersion_;
-  }
-  for (auto& c : captureSnap_) c->Record(end, recL_, recR_, kPeriod);
-  {
-    std::lock_guard lock(captureMu_);
-    captureBusy_ = false;
-  }
-  captureCv_.notify_all();
-  captureSnap_.clear();
+  WithCaptureSnapshot([&] {
+    for (auto& c : captureSnap_) c->Record(end, recL_, recR_, kPeriod);
+  });
 }
 
 void Card::Impl::RenderPeriod() {
