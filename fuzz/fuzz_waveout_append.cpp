@@ -12,6 +12,7 @@
 
 #include "audio/ACS_Wave.h"
 #include "fuzz/FuzzFile.h"
+#include "platform/runtime/ByteOrder.h"
 
 namespace {
 
@@ -64,20 +65,14 @@ class Writer : public TWaveOut {
   }
 };
 
-std::uint32_t Le(const std::uint8_t* p, int bytes) {
-  std::uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::InputFile(data, size, "_append.wav");
   if (path.empty() || size < 36) return 0;
-  const int channels = static_cast<int>(Le(data + 22, 2) % 3);
-  const int rate = static_cast<int>(Le(data + 24, 4) % 200000);
-  const int bits = Le(data + 34, 2) == 8 ? 8 : 16;
+  const int channels = platform::GetLE16(data + 22) % 3;
+  const int rate = static_cast<int>(platform::GetLE32(data + 24) % 200000);
+  const int bits = platform::GetLE16(data + 34) == 8 ? 8 : 16;
   Silence in(bits, channels == 0 ? 1 : channels, rate == 0 ? 8000 : rate);
   static Writer writer;  // one worker thread for the whole run
   if (writer.Append(in, path) && std::filesystem::file_size(path) < size) std::abort();
