@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       player.Rate() > WavePlayer::kMaxRate)
     std::abort();
   player.Play();
-  constexpr int kPeriod = 256;
+  constexpr int kPeriod = platform::softcard::kCardPeriod;
   std::vector<float> left(kPeriod), right(kPeriod);
   std::uint64_t frame = 0;
   for (int i = 0; i < 2 && player.Playing(); ++i, frame += kPeriod) {
