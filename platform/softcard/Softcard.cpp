@@ -86,6 +86,7 @@ struct Card::Impl {
     waiting_.fetch_sub(1);
   }
   void UnlockOutside() {
+    callerTurns_.fetch_add(1);  // counted once the caller's work is done, before others may look
     mu_.unlock();
     turnCv_.notify_all();
     Kick();  // what the caller did may end the card's idleness (music started, a recording began)
@@ -183,6 +184,10 @@ struct Card::Impl {
   // Idle and unpaced, card time moves only up to what waiters ask for.
   std::atomic<std::uint64_t> wanted_{0};
   std::atomic<bool> idle_{false};
+  // How many times a caller has held the card lock and let it go. The render thread decides that
+  // the card may go idle from what it saw of the recorders before it took the lock; a caller in
+  // between may have started one.
+  std::atomic<std::uint64_t> callerTurns_{0};
   std::atomic<bool> unpaced_{false};
   std::atomic<double> speed_{kSpeedAuto};
   std::atomic<bool> speedChanged_{false};
@@ -272,6 +277,7 @@ void Card::Impl::Run() {
       if (stop_) break;
       seen = wakeGen_;
     }
+    const std::uint64_t turnsSeen = callerTurns_.load();
     bool holds = false;
     const bool nowRecording = CapturePhase(holds);
     const bool speedChanged = speedChanged_.exchange(false);
@@ -331,6 +337,7 @@ void Card::Impl::Run() {
     }
 
     std::vector<std::shared_ptr<void>> released;
+    bool lookAgain = false;
     {
       std::unique_lock lock(mu_);
       if (waiting_.load() > 0) turnCv_.wait(lock, [this] { return waiting_.load() == 0; });
@@ -346,7 +353,14 @@ void Card::Impl::Run() {
       if (captureHold_.load()) {
         // Music started while this thread waited for the lock: its first period waits too.
         idle_.store(false);
-      } else if (Idle(recording)) {
+      } else if (!Idle(recording)) {
+        idle_.store(false);
+        RenderPeriod();
+      } else if (callerTurns_.load() != turnsSeen) {
+        // A caller held the card since the capture phase looked at the recorders, and may have
+        // started one: look again before the card goes idle, or it would not record it.
+        lookAgain = true;
+      } else {
         if (clock.Paced()) {
           idleClock_.Start(clock);
           idleClockRunning = true;
@@ -355,9 +369,6 @@ void Card::Impl::Run() {
           if (wanted > frames_.load()) AdvanceSilently((wanted + kPeriod - 1) / kPeriod * kPeriod);
         }
         idle_.store(true);
-      } else {
-        idle_.store(false);
-        RenderPeriod();
       }
       released.swap(released_);
       tl_holdsCardLock = false;
@@ -367,7 +378,7 @@ void Card::Impl::Run() {
       { std::lock_guard lock(framesMu_); }
       framesCv_.notify_all();
     }
-    if (!clock.Paced() && idle_.load() && wanted_.load() <= frames_.load()) {
+    if (!lookAgain && !clock.Paced() && idle_.load() && wanted_.load() <= frames_.load()) {
       WaitForWake(seen, nextPoll);  // until music starts, a recording begins or a waiter asks
     }
   }

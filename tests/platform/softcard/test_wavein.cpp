@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "CardTestSupport.h"
@@ -200,6 +203,57 @@ TEST(WaveInReset, HandsBackEveryBufferInOrderBeforeItReturns) {
   EXPECT_TRUE(b.headers[0].dwFlags & WHDR_INQUEUE);
   ASSERT_EQ(waveInReset(h), MMSYSERR_NOERROR);
   for (auto& hdr : b.headers) EXPECT_EQ(waveInUnprepareHeader(h, &hdr), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+// A recording started between the render thread's look at the recorders and its next period is
+// recorded from its start: the card does not go idle under it. The render thread is stopped in
+// that gap by a capture client that waits in its Deliver until the recording has started.
+TEST(WaveInReset, ARecordingStartedWhileTheCardLooksAtItsRecordersIsRecorded) {
+  struct Gate : CaptureClient {
+    std::mutex mu;  // guards the three flags
+    std::condition_variable cv;
+    bool armed = false, inside = false, open = false;
+    void Record(std::uint64_t, const float*, const float*, int) override {}
+    void Deliver() override {
+      std::unique_lock lock(mu);
+      if (!armed) return;
+      armed = false;
+      inside = true;
+      cv.notify_all();
+      cv.wait_for(lock, std::chrono::seconds(30), [this] { return open; });
+    }
+    bool Holds() override { return false; }
+    bool Recording() override { return false; }
+  };
+  Card& card = Card::Instance();
+  ASSERT_EQ(card.Speed(), 20.0);
+  const PCMWAVEFORMAT f = Format(44100, 2, 16);
+  HWAVEIN h = nullptr;
+  ASSERT_EQ(waveInOpen(&h, 0, &f, &Ignore, 0, CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  Buffers b(1, 4 * kCardRate);  // one second
+  ASSERT_EQ(waveInPrepareHeader(h, &b.headers[0]), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveInAddBuffer(h, &b.headers[0]), MMSYSERR_NOERROR);
+  // Added after the device, so the render thread has seen it not recording when the gate stops it.
+  auto gate = std::make_shared<Gate>();
+  card.AddCaptureClient(gate);
+  {
+    std::unique_lock lock(gate->mu);
+    gate->armed = true;
+    card.Wake();
+    ASSERT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(30), [&] { return gate->inside; }));
+  }
+  ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+  {
+    std::lock_guard lock(gate->mu);
+    gate->open = true;
+  }
+  gate->cv.notify_all();
+  card.WaitUntil(card.Frames() + kCardRate / 4);
+  ASSERT_EQ(waveInReset(h), MMSYSERR_NOERROR);
+  EXPECT_GE(b.headers[0].dwBytesRecorded, 4u * kCardRate / 4);
+  card.RemoveCaptureClient(gate.get());
+  EXPECT_EQ(waveInUnprepareHeader(h, &b.headers[0]), MMSYSERR_NOERROR);
   EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 }
 
