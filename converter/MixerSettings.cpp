@@ -36,15 +36,19 @@ void savmixsettoxml(const std::string& FileName) {
   WriteSettingsFile(ProgramFile(FileName), CurrentMixerSettings());
 }
 
+bool ApplySettingsLine(const MixerSettingsLine& line, TAudioMixer& mixer) {
+  // A line of a device this machine does not have (a file from another machine, or a device that
+  // is gone) would otherwise apply to whichever device is open.
+  if (line.A < 0 || line.A >= mixer.MixerCount) return false;
+  mixer.SetMixerId(line.A);
+  mixer.SetVolume(line.B, line.C, line.L, line.R, line.M);
+  return true;
+}
+
 void ApplySettingsFileToMixer(const std::string& path, TAudioMixer& mixer,
                               const std::function<void(const MixerSettingsLine&)>& afterLine) {
   ApplySettingsFile(path, [&](const MixerSettingsLine& line) {
-    // A line of a device this machine does not have (a file from another machine, or a device
-    // that is gone) would otherwise apply to whichever device is open.
-    if (line.A < 0 || line.A >= mixer.MixerCount) return;
-    mixer.SetMixerId(line.A);
-    mixer.SetVolume(line.B, line.C, line.L, line.R, line.M);
-    if (afterLine) afterLine(line);
+    if (ApplySettingsLine(line, mixer) && afterLine) afterLine(line);
   });
 }
 

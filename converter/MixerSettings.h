@@ -28,6 +28,10 @@ std::vector<MixerSettingsLine> CurrentMixerSettings();
 // without mixer devices gets an empty file. Throws EInOutError when the file cannot be written.
 void savmixsettoxml(const std::string& FileName);
 
+// One line applied to `mixer` by the reading rule: SetMixerId(A), then SetVolume(B, C, L, R, M).
+// A line of a device this machine does not have is skipped (false).
+bool ApplySettingsLine(const MixerSettingsLine& line, TAudioMixer& mixer);
+
 // The reading rule applied to `mixer`: for each line, SetMixerId(A) and SetVolume(B, C, L, R, M),
 // then `afterLine` (when given) with the line. A line whose device A does not exist is skipped.
 // Throws as ApplySettingsFile does; the lines before a malformed one stay applied. The mixer stays

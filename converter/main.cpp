@@ -5,17 +5,18 @@
 #include <QApplication>
 
 #include "converter/ProgramFolder.h"
-#include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
 #include "converter/Unit3.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
+#include "widgets/TerminationSignals.h"
 #include "widgets/Toolkit.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName("Tunewisp");
   SetApplicationTitle("Tunewisp");
+  LoadQtTranslations();
   InstallQtHooks();
   // One copy per program folder: a second one says so and ends before it touches any file.
   const tw::TProgramFolderLock folderLock(tw::ProgramFolder());
@@ -30,10 +31,12 @@ int main(int argc, char** argv) {
     TForm3 form3;
     TForm4 form4;
     TForm7 form7;
+    SetMainWindow(&form1);
     form1.OnClosed = [] { QCoreApplication::quit(); };
     tw::OnTerminationRequest([&form1] { form1.close(); });
     form1.show();
     result = QApplication::exec();
+    SetMainWindow(nullptr);
   } catch (const std::exception& e) {
     // The main window cannot exist without its components (an encoder library is missing, say).
     ShowMessage(QString::fromUtf8(e.what()));

@@ -6,7 +6,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 PACKAGES="
 cmake ninja-build g++ pkg-config file
-qt6-base-dev
+qt6-base-dev qt6-translations-l10n
 libfluidsynth-dev libjack-jackd2-dev timgm6mb-soundfont
 portaudio19-dev
 libmp3lame-dev libvorbis-dev libogg-dev libmad0 libmpg123-dev libsoxr-dev

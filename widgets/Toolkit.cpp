@@ -4,11 +4,16 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFocusEvent>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QStringList>
+#include <QTranslator>
 #include <QUrl>
 #include <algorithm>
+#include <memory>
 
 #include "platform/runtime/GuiThread.h"
 #include "widgets/WholeControls.h"
@@ -83,6 +88,26 @@ QString& Title() {
   return title;
 }
 
+QPointer<QWidget>& MainWindow() {
+  static QPointer<QWidget> window;
+  return window;
+}
+
+QWidget* MessageOwner() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  return MainWindow();
+}
+
+// The boxes of ShowMessage and AskQuestion. Their texts name files, and settings-file lines hold
+// tags such as "<A>", which rich text would swallow.
+class TMessageBox : public QMessageBox {
+ public:
+  TMessageBox(const QString& text, StandardButtons buttons)
+      : QMessageBox(NoIcon, ApplicationTitle(), text, buttons, MessageOwner()) {
+    setTextFormat(Qt::PlainText);
+  }
+};
+
 // "Midi|*.mid|All|*.*" -> "Midi (*.mid);;All (*.*)"
 QString QtFilter(const QString& filter) {
   const QStringList parts = filter.split('|');
@@ -131,8 +156,7 @@ void ShowMessage(const QString& text) {
     MessageHook()(text);
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok,
-                  QApplication::activeWindow());
+  TMessageBox box(text, QMessageBox::Ok);
   box.exec();
 }
 
@@ -150,8 +174,7 @@ TAnswer AskQuestion(const QString& text, bool withCancel) {
   if (QuestionHook()) return QuestionHook()(text, withCancel);
   QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
   if (withCancel) buttons |= QMessageBox::Cancel;
-  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, buttons,
-                  QApplication::activeWindow());
+  TMessageBox box(text, buttons);
   box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
   switch (box.exec()) {
     case QMessageBox::Yes:
@@ -171,6 +194,18 @@ QString ApplicationTitle() {
   return Title().isEmpty() ? QCoreApplication::applicationName() : Title();
 }
 void SetApplicationTitle(const QString& title) { Title() = title; }
+
+void SetMainWindow(QWidget* window) { MainWindow() = window; }
+
+void LoadQtTranslations() {
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QLocale::system(), "qtbase", "_",
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return;
+  // The application keeps it for as long as it runs.
+  translator->setParent(QCoreApplication::instance());
+  QCoreApplication::installTranslator(translator.release());
+}
 
 namespace {
 

@@ -112,8 +112,10 @@ class TFileDialog {
 // files through it.
 QStringList TakeDroppedFiles(QDropEvent* event);
 
-// The program's message box: the text, one OK button, the application title as caption; returns
-// when the user has closed it. Tests capture the texts through the hook instead of showing a box.
+// The program's message box: the text, shown as it stands (never as markup), one OK button, the
+// application title as caption; returns when the user has closed it. Its owner is the program's
+// active window, or the main window while none of the program's windows is active. Tests capture
+// the texts through the hook instead of showing a box.
 void ShowMessage(const QString& text);
 void SetMessageHook(std::function<void(const QString&)> hook);
 
@@ -129,11 +131,23 @@ void BindClick(Window* window, QAbstractButton* button, void (Window::*handler)(
 }
 
 // A question in a message box with the buttons Yes and No, or Yes, No and Cancel; no icon, the
-// application title as caption. Returns the button the user pressed (closing the box is Cancel
-// where Cancel is offered, else No). Tests answer through the hook instead of a user.
+// application title as caption, the text and the owner as in ShowMessage. Returns the button the
+// user pressed (closing the box is Cancel where Cancel is offered, else No). Tests answer through
+// the hook instead of a user.
 enum class TAnswer { Yes, No, Cancel };
 TAnswer AskQuestion(const QString& text, bool withCancel);
 void SetQuestionHook(std::function<TAnswer(const QString& text, bool withCancel)> hook);
+
+// The program's main window (Knobwarden's only window, Tunewisp's main window), owner of the boxes
+// shown while none of the program's windows is active: a box without an owner would be a window of
+// its own, and closing it would count as closing the program's last window. Null when there is
+// none.
+void SetMainWindow(QWidget* window);
+
+// Loads Qt's own translations (its standard buttons and dialogs) for the system's language, so that
+// a box asking in French offers "Oui" and "Non" on a French desktop. Without a translation for that
+// language they stay English. Call once after the application object exists.
+void LoadQtTranslations();
 
 // The application title, caption of every message box: what the program set, else the
 // application's name.

@@ -61,10 +61,11 @@ TWizard::TWizard(QWidget* parent) : QWidget(parent) {
   finish_->setText("&Finish");
   cancel_->setText("&Cancel");
 
-  // Enter clicks the default button from anywhere in the control, as in a dialog.
+  // Enter clicks the default button whenever the control's window is active, as in a dialog: also
+  // when nothing in the window has the focus, as after a click on a link label, which takes none.
   for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
     auto* shortcut = new QShortcut(QKeySequence(key), this);
-    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, &TWizard::ClickDefault);
   }
   Refresh();

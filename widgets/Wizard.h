@@ -14,7 +14,8 @@
 //   (with a stop flag, false at first), unless stopped the wizard's event for it (Finish and Cancel
 //   have one), unless stopped the move (Next and Back only). An exception from an event ends the
 //   click there and is shown in a message box.
-// - While Next is shown it is the default button, else Finish when shown: Enter clicks it.
+// - While Next is shown it is the default button, else Finish when shown: Enter clicks it whenever
+//   the control's window is active.
 
 #include <QString>
 #include <QWidget>

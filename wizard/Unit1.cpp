@@ -3,7 +3,10 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <QPalette>
+#include <QPointer>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "audio/ACS_Audio.h"
@@ -163,6 +166,19 @@ const char* const kNoSoundFont[] = {
     "(apt-get install fluid-soundfont-gm) or give its path in the variable SOFTCARD_SOUNDFONT, "
     "then run the test again."};
 
+// The test's recording could not be written: "%1" is the file, "%2" why.
+const char* const kRecordingFailed[] = {
+    "L'enregistrement du test dans le fichier \"%1\" a \xC3\xA9"
+    "chou\xC3\xA9 : %2\nLes r\xC3\xA9glages test\xC3\xA9s ne sont pas gard\xC3\xA9s.",
+    "The test recording into the file \"%1\" failed: %2\nThe tested settings are not kept."};
+// The tested settings could not become the default: "%1" the tested file, "%2" "default.set", "%3"
+// why.
+const char* const kNotMadeDefault[] = {
+    "Les r\xC3\xA9glages test\xC3\xA9s n'ont pas pu devenir les r\xC3\xA9glages par d\xC3\xA9"
+    "faut : le fichier \"%1\" n'a pas pu \xC3\xAAtre renomm\xC3\xA9 en \"%2\" : %3",
+    "The tested settings could not be made the default: the file \"%1\" could not be renamed to "
+    "\"%2\": %3"};
+
 QString Question(const char* const (&texts)[2]) {
   return QString::fromUtf8(texts[WizardLanguage == 2 ? 1 : 0]);
 }
@@ -276,6 +292,21 @@ void TForm1::CreateComponents() {
   WaveOut1->SetFileMode(foRewrite);
   WaveOut1->SetWavType(wtPCM);
   WaveOut1->SetBlockSize(512);
+  // The test learns from the writer how its recording ended, so that a recording that could not be
+  // written (a full disk, a file that cannot be created) is reported instead of played and kept.
+  WaveOut1->OnDone = [this](platform::TComponent*) { RecordingEnded(QString()); };
+  WaveOut1->OnThreadException = [this](platform::TComponent*, const std::exception& e) {
+    QString cause = QString::fromUtf8(e.what());
+    if (cause.isEmpty()) cause = "?";
+    if (platform::IsGuiThread()) {
+      RecordingEnded(cause);
+      return;
+    }
+    QPointer<TForm1> self(this);
+    platform::PostToGui([self, cause] {
+      if (self) self->RecordingEnded(cause);
+    });
+  };
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -431,6 +462,12 @@ void TForm1::JvWizard1CancelButtonClick() {
   close();
 }
 
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The wizard control covers the whole client area, however the user sizes the frame.
+  ui.JvWizard1->setGeometry(rect());
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   if (!closingByWizard_) {
     // Closed by its frame. Zeroed lines are system-wide on this card and would become what
@@ -481,6 +518,9 @@ void TForm1::SetRowVolume(const TListView* list, int row, int left, int right, i
 }
 
 void TForm1::Button1Click() {
+  // Once this run has zeroed the lines, saving again would put zeros where the user's own state
+  // belongs, and every ending would give the user zeros: the first save stands.
+  if (zeroDone_) return;
   tw::savmixsettoxml("sav.set");
   platform::ProcessMessages();
   if (tw::FileExists(tw::ProgramFile("sav.set"))) {
@@ -543,6 +583,7 @@ void TForm1::ListView2Click() {
     return;
   }
   for (int r = 0; r < list.RowCount(); ++r) list.SetChecked(r, false);
+  restoredByTest_ = false;
   pload();
   testButtonShown_ = list.SelCount() == 1;
   Stabilize();
@@ -589,15 +630,20 @@ void TForm1::HideTest() {
 }
 
 void TForm1::Button4Click() {
-  // A second click would rewrite "default.set" in the middle of the recording, or save the
-  // user's restored state as the default: one test at a time.
+  // A second click would rewrite the tested state in the middle of the recording, or save the
+  // user's restored state: one test at a time.
   if (testRunning_) return;
   testRunning_ = true;
   testAborted_ = false;
+  // However the test ends, the state it wrote goes, unless the user's Yes made it the default.
   struct Running {
-    bool& flag;
-    ~Running() { flag = false; }
-  } running{testRunning_};
+    TForm1& form;
+    std::string tested;
+    ~Running() {
+      form.testRunning_ = false;
+      RemoveFile(tested);
+    }
+  } running{*this, tw::ProgramFile(kTestedSettings)};
   // Until this test is answered, the record page does not lead on.
   recordApproved_ = false;
   Stabilize();
@@ -606,22 +652,39 @@ void TForm1::Button4Click() {
     Stabilize();
   };
 
+  // After an earlier test the mixer holds the user's own state again: record with the set-up that
+  // test recorded with, not with the user's state.
+  if (restoredByTest_)
+    for (const tw::MixerSettingsLine& line : testedState_) tw::ApplySettingsLine(line, *Mixer);
+  restoredByTest_ = false;
   platform::midiOutSetVolume(0, 0x33333333);
-  tw::savmixsettoxml("default.set");
+  std::vector<tw::MixerSettingsLine> state = tw::CurrentMixerSettings();
+  tw::WriteSettingsFile(running.tested, state);  // a failure ends the test before it records
+  testedState_ = std::move(state);
   AudioIn1->SetRecTime(6);
   WaveOut1->SetFileName(tw::ProgramFile("t.wav"));
-  if (!dimidi()) {
-    // Without a sound from the synthesiser the test would record silence and ask the user to judge
-    // it: it ends here, and the default it wrote goes with it.
-    RemoveFile(tw::ProgramFile("default.set"));
-    return;
-  }
+  // Without a sound from the synthesiser the test would record silence and ask the user to judge
+  // it: it ends here.
+  if (!dimidi()) return;
   show(kRead);
+  recordingEnded_ = false;
+  recordingFailure_.clear();
   WaveOut1->Run();
   show(kRecord);
   playpause();
+  // The writer reports how the recording ended just after it has gone idle.
+  while (!recordingEnded_ && !testAborted_) tw::pause(10);
   if (testAborted_) return;
   gload();
+  restoredByTest_ = true;
+  if (!recordingFailure_.isEmpty()) {
+    ShowMessage(Question(kRecordingFailed)
+                    .arg(QString::fromStdString(tw::ProgramFile("t.wav")), recordingFailure_));
+    if (testAborted_) return;
+    DropTest();
+    Stabilize();
+    return;
+  }
   show(kRestore);
   diwav();
   show(kReadWav);
@@ -636,19 +699,43 @@ void TForm1::Button4Click() {
   if (testAborted_) return;
 
   const TAnswer answer = AskQuestion(Question(kKeepSettings), false);
-  recordApproved_ = answer == TAnswer::Yes;
-  if (!recordApproved_) {
-    RemoveFile(tw::ProgramFile("default.set"));
-    HideTest();
+  // A termination signal closes the box as it closes the window: nobody answered.
+  if (testAborted_) return;
+  if (answer == TAnswer::Yes) {
+    const std::string defaultSet = tw::ProgramFile("default.set");
+    std::error_code error;
+    std::filesystem::rename(running.tested, defaultSet, error);
+    if (error) {
+      ShowMessage(Question(kNotMadeDefault)
+                      .arg(QString::fromStdString(running.tested),
+                           QString::fromStdString(defaultSet),
+                           QString::fromStdString(error.message())));
+      if (testAborted_) return;
+      DropTest();
+    } else {
+      recordApproved_ = true;
+    }
+  } else {
+    DropTest();
   }
   Stabilize();
+}
+
+void TForm1::DropTest() {
+  recordApproved_ = false;
+  RemoveFile(tw::ProgramFile("default.set"));
+  HideTest();
+}
+
+void TForm1::RecordingEnded(const QString& failure) {
+  recordingEnded_ = true;
+  recordingFailure_ = failure;
 }
 
 void TForm1::AbortTest() {
   testAborted_ = true;
   if (WaveOut1->Status() == 0) WaveOut1->Stop();
   Mci("close song");
-  RemoveFile(tw::ProgramFile("default.set"));
 }
 
 void TForm1::JvWizardInteriorPage5BackButtonClick(bool& /*Stop*/) {

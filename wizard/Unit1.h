@@ -2,10 +2,11 @@
 // Knobwarden's window: the mixer set-up wizard. The user picks French or English, says which
 // operating system runs, then goes through the pages that save the mixer state ("sav.set"), set
 // every source line to zero, choose the synthesiser's playback lines while a test melody plays
-// ("lod.set"), choose the recording line, and test: the mixer state becomes Tunewisp's
-// "default.set", six seconds are recorded into "t.wav" while the melody plays, the user's state is
-// restored and the recording played back, and the user keeps or drops the result. Finish restores
-// the user's state and starts Tunewisp; Cancel restores it and ends.
+// ("lod.set"), choose the recording line, and test: the mixer state is written beside the program,
+// six seconds are recorded into "t.wav" while the melody plays, the user's state is restored and
+// the recording played back, and only when the user keeps the result does the written state become
+// Tunewisp's "default.set". Finish restores the user's state and starts Tunewisp; Cancel, a close
+// by the frame and a termination signal restore it and end.
 //
 // Every handler runs on the GUI thread. The test waits with tw::pause, which processes window
 // messages, so Back, Cancel and the other controls run nested inside a running test.
@@ -17,11 +18,14 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "converter/MixerSettingsFile.h"
 #include "platform/runtime/Component.h"
 #include "ui_Unit1.h"
 
 class QCloseEvent;
+class QResizeEvent;
 class TAudioIn;
 class TAudioMixer;
 class TWaveOut;
@@ -97,8 +101,14 @@ class TForm1 : public QWidget {
 
   bool TestRunning() const { return testRunning_; }
 
+  // Where "Test" writes the state it records with, in the program folder. The answer Yes renames it
+  // to "default.set"; every other end of the test removes it. Its name does not end in ".set", so
+  // Tunewisp does not list it among the presets.
+  static constexpr const char* kTestedSettings = "default.set.test";
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   enum class OsStep { Choice, Xp, Vista1, Vista2, Vista3, Vista4 };
@@ -113,10 +123,14 @@ class TForm1 : public QWidget {
   bool PlayFile(const std::string& path, const char* missing, bool onSynth);
   // The volume and selection of the line a track list row names.
   void SetRowVolume(const TListView* list, int row, int left, int right, int muteOrSelect);
-  // Ends a running test early: the recording stops, the test skips its playback and question, and
-  // the "default.set" it wrote (never approved) is deleted.
+  // Ends a running test early: the recording stops, and the test skips its playback and question.
   void AbortTest();
   void HideTest();
+  // What the answer No does: no default for Tunewisp, and the record page starts over.
+  void DropTest();
+  // The end of the test's recording as the writer reports it (GUI thread); `failure` is empty when
+  // the recording was written.
+  void RecordingEnded(const QString& failure);
 
   bool wizardShown_ = false;
   int textsLanguage_ = 1;  // language of the texts shown: the window's own texts are French
@@ -131,5 +145,11 @@ class TForm1 : public QWidget {
 
   bool testRunning_ = false;
   bool testAborted_ = false;
-  bool closingByWizard_ = false;  // Finish or Cancel closes the window
+  bool recordingEnded_ = false;  // the writer has reported the end of the test's recording
+  QString recordingFailure_;     // why the test's recording failed, empty when it did not
+  // The mixer holds the user's state that a test gave back, and no recording line was chosen
+  // since: a new test first applies what that test recorded with.
+  bool restoredByTest_ = false;
+  std::vector<tw::MixerSettingsLine> testedState_;  // the state the last test recorded with
+  bool closingByWizard_ = false;                    // Finish or Cancel closes the window
 };

@@ -9,13 +9,13 @@
 #include <memory>
 
 #include "FormFixture.h"
-#include "converter/TerminationSignals.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
 #include "platform/softcard/mci/Mci.h"
 #include "tests/support/DecodedAudio.h"
 #include "tests/support/SmfBuilder.h"
+#include "widgets/TerminationSignals.h"
 
 namespace {
 

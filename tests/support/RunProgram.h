@@ -14,9 +14,9 @@ extern char** environ;
 
 namespace tw_test {
 
-// Runs `args` (args[0] a path, or a name looked up in PATH) with its standard output discarded and
-// its errors shown; true when it ended with status 0.
-inline bool Run(const std::vector<std::string>& args) {
+// Starts `args` (args[0] a path, or a name looked up in PATH) with its standard output discarded
+// and its errors shown; its process id, or -1 when it could not start.
+inline pid_t Start(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -26,10 +26,22 @@ inline bool Run(const std::vector<std::string>& args) {
   pid_t pid = 0;
   const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for a process that Start started to end; its wait status.
+inline int Wait(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  return status;
+}
+
+// Runs `args` as Start does and waits for it; true when it ended with status 0.
+inline bool Run(const std::vector<std::string>& args) {
+  const pid_t pid = Start(args);
+  if (pid < 0) return false;
+  const int status = Wait(pid);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -1,9 +1,12 @@
 // The two programs on a fresh program folder, as separate processes started through the shell:
 // Tunewisp finds no "default.set" and starts Knobwarden; the wizard is taken to Finish, which
 // starts Tunewisp again; that one converts a MIDI file with the wizard's "default.set" applied and
-// gives the volumes it found back.
+// gives the volumes it found back. And the wizard's own endings as only a process of its own shows
+// them: termination signals, a kill in the middle of its test, and a message box closed while none
+// of its windows is active.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,6 +21,7 @@
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -33,44 +37,105 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// Every process of this test program shares one mixer state, apart from the user's own: the card
+// of this process reads it once.
+const fs::path& StateFolder() {
+  static const tw_test::TempDir state("tw handover state ");
+  return state.Path();
+}
+
+// True once `ready` holds, false when it did not within `limit`.
+template <typename Fn>
+bool Eventually(Fn ready, std::chrono::milliseconds limit = 60s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  return true;
+}
+
+// A fresh program folder holding the two stand-in programs under the programs' names and the
+// data files; the wizard's course is chosen through the environment.
+class Handover : public ::testing::Test {
+ protected:
+  Handover() : folder(dir.Path() / "program") {
+    const fs::path bin = fs::path(TW_BIN_DIR);
+    fs::create_directories(folder);
+    ::setenv("SOFTCARD_STATE_DIR", StateFolder().c_str(), 1);
+    fs::copy_file(bin / "tw_handover_tunewisp", folder / "Tunewisp");
+    fs::copy_file(bin / "tw_handover_wizard", folder / "Knobwarden");
+    for (const auto& entry : fs::directory_iterator(bin)) {
+      const std::string name = entry.path().filename().string();
+      if ((entry.path().extension() == ".ini" && name != "lang.ini") || name == "tesr.mid")
+        fs::copy_file(entry.path(), folder / name);
+    }
+    tw::SetProgramFolder(folder.string());
+  }
+  ~Handover() override {
+    tw::SetProgramFolder("");
+    ::unsetenv("HANDOVER_WIZARD_COURSE");
+  }
+
+  std::string Log() const { return Read(folder / kHandoverLog); }
+  bool Logged(const std::string& line) const {
+    for (const std::string& l : Lines(Log()))
+      if (l == line) return true;
+    return false;
+  }
+
+  pid_t StartWizard(const char* course) const {
+    ::setenv("HANDOVER_WIZARD_COURSE", course, 1);
+    return tw_test::Start({(folder / "Knobwarden").string()});
+  }
+
+  // The wait status of `pid`; a process still running after a minute is killed and fails the test.
+  static int Ended(pid_t pid) {
+    int status = 0;
+    const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+      ADD_FAILURE() << "the wizard did not end";
+      ::kill(pid, SIGKILL);
+      status = tw_test::Wait(pid);
+    }
+    return status;
+  }
+
+  // The mixer as this process sees it once another process changed it.
+  static bool MixerBecomes(const std::string& state) {
+    return Eventually([&] { return MixerStateText() == state; }, 5s);
+  }
+
+  bool AnyDefault() const {
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().filename().string().starts_with("default.set")) return true;
+    return false;
+  }
+
+  tw_test::TempDir dir{"tw handover \xC3\xA9 "};
+  fs::path folder;
+};
+
 }  // namespace
 
-TEST(Handover, FirstStartRunsTheWizardThenTunewispConvertsWithItsDefault) {
-  const tw_test::TempDir dir("tw handover \xC3\xA9 ");
-  const fs::path bin = fs::path(TW_BIN_DIR);
-  const fs::path folder = dir.Path() / "program";
-  fs::create_directories(folder);
-  fs::create_directories(dir.Path() / "state");
-  ::setenv("SOFTCARD_STATE_DIR", (dir.Path() / "state").c_str(), 1);
-  fs::copy_file(bin / "tw_handover_tunewisp", folder / "Tunewisp");
-  fs::copy_file(bin / "tw_handover_wizard", folder / "Knobwarden");
-  for (const auto& entry : fs::directory_iterator(bin)) {
-    const std::string name = entry.path().filename().string();
-    if ((entry.path().extension() == ".ini" && name != "lang.ini") || name == "tesr.mid")
-      fs::copy_file(entry.path(), folder / name);
-  }
+TEST_F(Handover, FirstStartRunsTheWizardThenTunewispConvertsWithItsDefault) {
   smftest::WriteMidiFile((folder / "song.mid").string(), 3000);
   ASSERT_FALSE(fs::exists(folder / "default.set"));
 
-  tw::SetProgramFolder(folder.string());
   EXPECT_TRUE(tw_test::Run({(folder / "Tunewisp").string()}));
   // Tunewisp has ended; the wizard and the second Tunewisp run on their own. Each writes its last
   // line when its window has closed.
-  const fs::path log = folder / kHandoverLog;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
   auto secondTunewispEnded = [&] {
-    const std::string text = Read(log);
+    const std::string text = Log();
     const auto done = text.find("tunewisp: done");
     return done != std::string::npos && text.find("tunewisp: exit", done) != std::string::npos;
   };
-  while (!secondTunewispEnded()) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << Read(log);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  ASSERT_TRUE(Eventually(secondTunewispEnded, 3min)) << Log();
 
   std::vector<std::string> expected = {
       "tunewisp: start without default.set",
       "tunewisp: exit",
+      "wizard: start finish",
       "wizard: done page",
       "wizard: finish",
       "tunewisp: start with default.set",
@@ -79,17 +144,90 @@ TEST(Handover, FirstStartRunsTheWizardThenTunewispConvertsWithItsDefault) {
       "tunewisp: volumes changed during the recording",
       "tunewisp: volumes back after the conversion",
   };
-  std::vector<std::string> lines = Lines(Read(log));
-  // The conversion's own messages are not part of the hand-over.
-  std::erase_if(lines, [](const std::string& l) { return l.starts_with("tunewisp: message"); });
-  ASSERT_GE(lines.size(), expected.size() + 3) << Read(log);
-  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << Read(log);
+  std::vector<std::string> lines = Lines(Log());
+  // The conversion's own messages are not part of the hand-over, and the wizard ends while the
+  // Tunewisp it started runs.
+  std::erase_if(lines, [](const std::string& l) {
+    return l.starts_with("tunewisp: message") || l == "wizard: exit";
+  });
+  ASSERT_GE(lines.size(), expected.size() + 3) << Log();
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << Log();
   const std::string& wrote = lines[lines.size() - 3];
-  ASSERT_TRUE(wrote.starts_with("tunewisp: wrote ")) << Read(log);
+  ASSERT_TRUE(wrote.starts_with("tunewisp: wrote ")) << Log();
   EXPECT_GT(std::stoul(wrote.substr(16)), 44u * 1000);
   EXPECT_EQ(lines[lines.size() - 2], "tunewisp: done");
+  EXPECT_TRUE(Logged("wizard: exit")) << Log();
 
   EXPECT_EQ(Read(folder / "lang.ini"), "en\r\n");
   EXPECT_GT(fs::file_size(folder / "default.set"), 0u);
-  tw::SetProgramFolder("");
+}
+
+TEST_F(Handover, TerminationSignalsGiveTheUserHisMixerBack) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(::strsignal(signalNumber));
+    fs::remove(folder / kHandoverLog);
+    const std::string user = MixerStateText();
+    const pid_t wizard = StartWizard("zeroed");
+    ASSERT_GT(wizard, 0);
+    ASSERT_TRUE(Eventually([&] { return Logged("wizard: zeroed"); })) << Log();
+    ASSERT_TRUE(Eventually([&] { return MixerStateText() != user; }, 5s)) << "nothing was zeroed";
+    ::kill(wizard, signalNumber);
+    const int status = Ended(wizard);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+    EXPECT_TRUE(Logged("wizard: exit")) << Log();
+    EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  }
+}
+
+TEST_F(Handover, ASignalDuringTheTestEndsItAndLeavesNoDefault) {
+  const std::string user = MixerStateText();
+  const pid_t wizard = StartWizard("testing");
+  ASSERT_GT(wizard, 0);
+  ASSERT_TRUE(Eventually([&] { return Logged("wizard: recording"); })) << Log();
+  ::kill(wizard, SIGTERM);
+  const int status = Ended(wizard);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+  EXPECT_TRUE(Logged("wizard: test ended")) << Log();
+  EXPECT_FALSE(AnyDefault());
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+}
+
+TEST_F(Handover, AWizardKilledDuringItsTestLeavesNoDefaultAndIsStartedAgain) {
+  const pid_t wizard = StartWizard("testing");
+  ASSERT_GT(wizard, 0);
+  ASSERT_TRUE(Eventually([&] { return Logged("wizard: recording"); })) << Log();
+  ::kill(wizard, SIGKILL);
+  const int status = Ended(wizard);
+  EXPECT_TRUE(WIFSIGNALED(status)) << Log();
+  EXPECT_FALSE(fs::exists(folder / "default.set"));
+
+  // Tunewisp finds no default and starts the wizard again.
+  ::setenv("HANDOVER_WIZARD_COURSE", "start", 1);
+  EXPECT_TRUE(tw_test::Run({(folder / "Tunewisp").string()}));
+  EXPECT_TRUE(Eventually([&] { return Logged("wizard: start start"); })) << Log();
+  EXPECT_TRUE(Logged("tunewisp: start without default.set")) << Log();
+}
+
+TEST_F(Handover, ABoxClosedWhileNoWindowIsActiveLeavesTheWizardRunning) {
+  // A French desktop: Qt's own buttons speak French too.
+  ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
+  const std::string user = MixerStateText();
+  const pid_t wizard = StartWizard("box");
+  ::unsetenv("LC_ALL");
+  ASSERT_GT(wizard, 0);
+  const int status = Ended(wizard);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+  const std::vector<std::string> expected = {
+      "wizard: start box",
+      "wizard: box Coch\xC3\xA9 signifie selectionn\xC3\xA9 ? [Annuler &Oui &Non]",
+      "wizard: no window active",
+      "wizard: box Garder ces parametres ? [&Oui &Non]",
+      "wizard: test kept",
+      "wizard: still running",
+      "wizard: exit",
+  };
+  EXPECT_EQ(Lines(Log()), expected) << Log();
+  // The approved default stays; Cancel gave the user's state back.
+  EXPECT_TRUE(fs::exists(folder / "default.set"));
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
 }

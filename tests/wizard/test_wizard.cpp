@@ -2,10 +2,14 @@
 // operating-system paths, saving and zeroing the mixer, the playback and recording lines, the test
 // recording, and how Finish, Cancel and a close by the frame leave the mixer.
 
+#include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 
 #include "WizardFixture.h"
 #include "audio/ACS_Wave.h"
@@ -14,6 +18,7 @@
 #include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/panel/Panel.h"
 #include "tests/support/DecodedAudio.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/RunProgram.h"
 
 namespace {
@@ -68,6 +73,12 @@ class WizardTest : public QObject {
   void clicksDuringTheTest_data();
   void clicksDuringTheTest();
   void closeByFrameGivesBackOnlyThisRunsState();
+  void saveAfterZeroKeepsTheUserState();
+  void testFilesThatCannotBeWritten_data();
+  void testFilesThatCannotBeWritten();
+  void enterPressesTheDefaultButtonWithoutFocus();
+  void theWizardFollowsTheWindowSize();
+  void boxesShowTheirTextAsItStands();
   void noSoundFontIsSaid();
 };
 
@@ -330,8 +341,17 @@ void WizardTest::testRecordsKeepsAndDrops() {
   const auto user = fx.fileState("sav.set");
   QVERIFY(chosen != user);
 
+  // While the test runs, its state waits in a file of its own: a wizard killed now leaves no
+  // default that nobody approved.
+  bool ran = false;
+  DuringRecording(fx, ran, [&] {
+    QVERIFY(!fx.folder.Exists("default.set"));
+    QVERIFY(fx.fileState(TForm1::kTestedSettings) == chosen);
+  });
   fx.answers.push_back(TAnswer::Yes);
   fx.click(ui.Button4);
+  QVERIFY(ran);
+  QVERIFY(!fx.folder.Exists(TForm1::kTestedSettings));
   // "default.set" holds the state of the moment "Test" was pressed, not the restored one.
   QVERIFY(fx.fileState("default.set") == chosen);
   QVERIFY(tw::CurrentMixerSettings() == user);
@@ -360,6 +380,13 @@ void WizardTest::testRecordsKeepsAndDrops() {
   const double belowDb = 20 * std::log10(rendered.Peak() / std::max(wav.Peak(), 1e-6));
   QVERIFY2(belowDb <= 16,
            qPrintable(QString("t.wav peaks %1 dB below the reference").arg(belowDb)));
+
+  // Another test records through the set-up again, not through the user's state the first one
+  // gave back.
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  QVERIFY(fx.fileState("default.set") == chosen);
+  QVERIFY(DecodeWav((fx.folder / "t.wav")).Peak() > 0.01);
 
   // Another test answered No: the default is dropped, and so are Next and the test texts.
   fx.click(ui.Button4);
@@ -487,6 +514,119 @@ void WizardTest::closeByFrameGivesBackOnlyThisRunsState() {
     fx.form->close();
     QCOMPARE(WizardFixture::line(0, "Wave").left, 777);
   }
+}
+
+void WizardTest::saveAfterZeroKeepsTheUserState() {
+  WizardFixture fx;
+  const auto user = tw::CurrentMixerSettings();
+  fx.toPlaybackPage();
+  fx.wizard().Click(wbBack);
+  fx.wizard().Click(wbBack);
+  QCOMPARE(fx.page(), fx.form->ui.JvWizardInteriorPage2);
+  fx.click(fx.form->ui.Button1);  // "Ok" again, the lines zeroed
+  QVERIFY(fx.fileState("sav.set") == user);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbNext | wbCancel));
+  fx.wizard().Click(wbCancel);
+  QVERIFY(tw::CurrentMixerSettings() == user);
+}
+
+void WizardTest::testFilesThatCannotBeWritten_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::newRow("tested state") << "tested";
+  QTest::newRow("t.wav cannot be created") << "t.wav";
+  QTest::newRow("disk full") << "full";
+  QTest::newRow("default.set cannot be replaced") << "default";
+}
+
+void WizardTest::testFilesThatCannotBeWritten() {
+  QFETCH(QString, fault);
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  fx.toRecordPage();
+  fx.chooseStereoMix();
+  const auto user = fx.fileState("sav.set");
+  const char* blocked = fault == "tested"  ? TForm1::kTestedSettings
+                        : fault == "t.wav" ? "t.wav"
+                                           : "default.set";
+  if (fault != "full") {
+    std::filesystem::create_directory(fx.folder / blocked);
+    fx.folder.Write(std::string(blocked) + "/keep", "");  // a folder that cannot be removed
+  }
+  std::optional<FileSizeLimit> full;
+  if (fault == "full") full.emplace(200000);
+  fx.answers.push_back(TAnswer::Yes);
+  fx.click(ui.Button4);
+  full.reset();
+
+  // One message naming the file, and the test ends as after No: no default, the user's state back.
+  QCOMPARE(fx.messages.size(), 1);
+  const QString file = fault == "full" ? "t.wav" : blocked;
+  QVERIFY2(fx.messages[0].contains(QString::fromStdString(fx.folder / file.toStdString())),
+           qPrintable(fx.messages[0]));
+  if (fault == "tested") {
+    // Nothing was recorded, and no question asked.
+    QVERIFY(!fx.folder.Exists("t.wav"));
+    QCOMPARE(fx.questions.size(), 1);
+    return;
+  }
+  QCOMPARE(fx.questions.size(), fault == "default" ? 2 : 1);
+  QVERIFY(!std::filesystem::is_regular_file(fx.folder / "default.set"));
+  QVERIFY(!fx.folder.Exists(TForm1::kTestedSettings));
+  QVERIFY(tw::CurrentMixerSettings() == user);
+  QCOMPARE(fx.buttons(), unsigned(wbBack | wbCancel));
+  QVERIFY(!ui.Button4->isVisibleTo(fx.form.get()));
+}
+
+void WizardTest::enterPressesTheDefaultButtonWithoutFocus() {
+  WizardFixture fx;
+  fx.form->show();
+  QVERIFY(QTest::qWaitForWindowActive(fx.form.get()));
+  // Links take no focus: nothing in the window has it.
+  fx.clickLink(fx.form->ui.JvLinkLabel2);
+  fx.clickLink(fx.form->ui.JvLinkLabel4);
+  QTest::keyClick(fx.form->windowHandle(), Qt::Key_Return);
+  QCOMPARE(fx.page(), fx.form->ui.JvWizardInteriorPage1);
+}
+
+void WizardTest::theWizardFollowsTheWindowSize() {
+  WizardFixture fx;
+  fx.clickLink(fx.form->ui.JvLinkLabel2);
+  fx.form->show();
+  QVERIFY(QTest::qWaitForWindowExposed(fx.form.get()));
+  for (const QSize size : {QSize(800, 600), QSize(420, 260)}) {
+    fx.form->resize(size);
+    QCOMPARE(fx.wizard().geometry(), fx.form->rect());
+    // The button bar keeps to the bottom edge, inside the window.
+    const QRect cancel = fx.wizard().CancelButton()->geometry();
+    QVERIFY(fx.form->rect().contains(cancel));
+    QVERIFY(cancel.bottom() > size.height() - TWizard::kButtonBarHeight);
+  }
+}
+
+void WizardTest::boxesShowTheirTextAsItStands() {
+  WizardFixture fx;
+  SetMessageHook({});
+  fx.folder.Write("sav.set", "<A></A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n");
+  fx.form->show();
+  QVERIFY(QTest::qWaitForWindowActive(fx.form.get()));
+  fx.clickLink(fx.form->ui.JvLinkLabel2);
+  QString shown;
+  Later([&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    QVERIFY(box);
+    const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+    QVERIFY(label);
+    // What the label shows: its text as it stands, or the text rich text makes of it.
+    const bool asItStands =
+        label->textFormat() == Qt::PlainText ||
+        (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(label->text()));
+    shown =
+        asItStands ? label->text() : QTextDocumentFragment::fromHtml(label->text()).toPlainText();
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  });
+  fx.wizard().Click(wbCancel);  // applying the damaged "sav.set" fails
+  QVERIFY2(shown.contains("<A>"), qPrintable(shown));
+  QVERIFY(!fx.closed);
 }
 
 void WizardTest::noSoundFontIsSaid() {

@@ -1,4 +1,4 @@
-#include "converter/TerminationSignals.h"
+#include "widgets/TerminationSignals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,0 +1,30 @@
+#include "wizard/Knobwarden.h"
+
+#include <QApplication>
+
+#include "widgets/TerminationSignals.h"
+#include "widgets/Toolkit.h"
+#include "wizard/Unit1.h"
+
+int RunKnobwarden(QApplication& app, const std::function<void(TForm1&)>& shown) {
+  // No title is set: message boxes carry the program's name.
+  QCoreApplication::setApplicationName("Knobwarden");
+  // The wizard is a tool window, which Qt does not count among the windows whose closing ends a
+  // program: the last box closed would otherwise end it. It ends when its window closes.
+  app.setQuitOnLastWindowClosed(false);
+  LoadQtTranslations();
+  InstallQtHooks();
+  int result = 0;
+  {
+    TForm1 form1;
+    SetMainWindow(&form1);
+    form1.OnClosed = [] { QCoreApplication::quit(); };
+    tw::OnTerminationRequest([&form1] { form1.close(); });
+    form1.show();
+    if (shown) shown(form1);
+    result = QApplication::exec();
+    SetMainWindow(nullptr);
+  }
+  RemoveQtHooks();
+  return result;
+}
