@@ -93,6 +93,7 @@ enum class TextId : int {
   SettingsFileUnreadable = 82,  // "%1" is the file
   SettingsLineUnreadable = 83,  // "%1" is the file, "%2" the line
   ListSkipped = 84,             // before the rows a list run could not convert
+  ListRowsRefused = 85,         // before the rows the list refused, which would destroy its files
 };
 
 struct LanguageRow {

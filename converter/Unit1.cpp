@@ -1315,6 +1315,10 @@ void TForm1::JvXPButton1Click() {
     ShowMessage(Text(tw::TextId::ListOutputTooShort));
     return;
   }
+  if (!ListRowFiles().Admit(Std(input), Std(ui.Edit2->text()))) {
+    ShowRefusedRows({input + " -> " + ui.Edit2->text()});
+    return;
+  }
   AddCurrentToList();
 }
 
@@ -1366,6 +1370,25 @@ void TForm1::AddListRow(const QString& input, const QString& output) {
 
 void TForm1::AddCurrentToList() { AddListRow(ui.Edit1->text(), ui.Edit2->text()); }
 
+tw::ListFiles TForm1::ListRowFiles() const {
+  tw::ListFiles files;
+  if (listRunning_ && !runRowInput_.isEmpty()) files.Add(Std(runRowInput_), Std(runRowOutput_));
+  if (Form4) {
+    const TListView* list = Form4->ui.ListView1;
+    for (int row = 0; row < list->RowCount(); ++row)
+      files.Add(Std(list->SubItem(row, 4)), Std(list->SubItem(row, 5)));
+  }
+  return files;
+}
+
+void TForm1::ShowRefusedRows(const QStringList& refused) {
+  ShowMessage(TextOr(tw::TextId::ListRowsRefused,
+                     "These files were not added to the list: their output file is the input or "
+                     "output file of a row already in the list, or their input file is the output "
+                     "file of such a row, and one conversion would destroy the other's file:") +
+              "\n" + refused.join('\n'));
+}
+
 void TForm1::ResizeListColumns() {
   for (int a = 0; a <= 5; ++a) adresizescroll(a);
 }
@@ -1393,9 +1416,18 @@ void TForm1::WMDropFiles(const QStringList& paths) {
                           : ui.Ogg->Checked() ? ".ogg"
                                               : "";
   const std::string directory = Std(Form4->ui.Edit1->text());
-  for (const QString& path : paths)
-    AddListRow(path, QString::fromStdString(tw::DroppedOutputName(directory, Std(path), extension,
-                                                                  tw::ProgramFolder())));
+  // Each file against the list as the drop's earlier files have left it.
+  tw::ListFiles files = ListRowFiles();
+  QStringList refused;
+  for (const QString& path : paths) {
+    const QString output = QString::fromStdString(
+        tw::DroppedOutputName(directory, Std(path), extension, tw::ProgramFolder()));
+    if (files.Admit(Std(path), Std(output)))
+      AddListRow(path, output);
+    else
+      refused << path + " -> " + output;
+  }
+  if (!refused.isEmpty()) ShowRefusedRows(refused);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) { TakeDroppedFiles(event); }
@@ -1491,6 +1523,9 @@ void TForm1::JvXPButton2Click() {
     LoadListRow(subItems, RowLoad::ForRun);
     list->Delete(0);
     const QString input = subItems.value(4);
+    // Off the list, its files still count for the rows added while it converts.
+    runRowInput_ = input;
+    runRowOutput_ = subItems.value(5);
     // A row whose MIDI file has gone is skipped: nobody is there to answer a file dialog.
     if (!tw::FileExists(Std(input))) {
       skipped << input + ": " + Text(tw::TextId::ListInputMissing);
@@ -1504,6 +1539,8 @@ void TForm1::JvXPButton2Click() {
     for (const QString& problem : std::exchange(rowProblems_, {}))
       skipped << input + ": " + QString(problem).replace('\n', ' ');
   }
+  runRowInput_.clear();
+  runRowOutput_.clear();
   SetListRuns(false);
   if (closing_) return;
   QString message = Text(tw::TextId::WavOrListDone);

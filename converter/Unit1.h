@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 
+#include "converter/FileNames.h"
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
 #include "converter/VolumeSnapshot.h"
@@ -184,7 +185,8 @@ class TForm1 : public QWidget {
   // Widens the columns that the newest row's texts need.
   void ResizeListColumns();
   void adresizescroll(int a);
-  // Files dropped on this window or the list window: one row each, in the drop's order.
+  // Files dropped on this window or the list window: one row each, in the drop's order, except the
+  // rows the list refuses (ListRowFiles), which one message names.
   void WMDropFiles(const QStringList& paths);
   // "Use this one": list row `row` becomes the settings and names of this window.
   void UseListRow(int row);
@@ -258,6 +260,12 @@ class TForm1 : public QWidget {
   void AddListColumns(QStringList& row) const;
   // Appends a row: caption, the settings shown, input and output names.
   void AddListRow(const QString& input, const QString& output);
+  // The files the list's rows, and the row a list run converts, read and write: a new row that
+  // would write over one of them or read one they write is refused.
+  tw::ListFiles ListRowFiles() const;
+  // The message naming the rows refused, each as "input -> output".
+  void ShowRefusedRows(const QStringList& refused);
+  QString runRowInput_, runRowOutput_;  // the row a list run converts, taken off the list
   // Puts a row's sub-items back into the settings controls, through their handlers, and its names
   // into the two edits. A list run sets the MP3 bit-rate list to its first item before the rate,
   // "Use this one" after it.
