@@ -94,6 +94,7 @@ enum class TextId : int {
   SettingsLineUnreadable = 83,  // "%1" is the file, "%2" the line
   ListSkipped = 84,             // before the rows a list run could not convert
   ListRowsRefused = 85,         // before the rows the list refused, which would destroy its files
+  MidiTooLong = 86,  // "%1" the MIDI file, "%2" the seconds it needs, "%3" the longest recording
 };
 
 struct LanguageRow {

@@ -680,8 +680,19 @@ int TForm1::GetRecordTime(const QString& path) {
   const QString typed = Form7 ? Form7->ui.Edit1->text() : QString();
   int seconds = 0;
   switch (TForm7::ParseRecordTime(typed, seconds)) {
-    case TForm7::RecordTime::Empty:
-      return length / 1000 + 1;
+    case TForm7::RecordTime::Empty: {
+      // The file's own length is not a time the user typed: say how long it is and what the
+      // format set now allows.
+      const int needed = length / 1000 + 1;
+      if (needed > LongestRecordTime())
+        throw ERecordTimeRefused(Std(
+            TextOr(tw::TextId::MidiTooLong,
+                   "The MIDI file %1 is too long: it needs a recording of %2 seconds, and at the "
+                   "chosen rate and channels a recording can last at most %3 seconds. Choose a "
+                   "lower rate or mono, or set a record time to convert only its beginning.")
+                .arg(Quoted(path), QString::number(needed), QString::number(LongestRecordTime()))));
+      return needed;
+    }
     case TForm7::RecordTime::Valid:
       return seconds;
     case TForm7::RecordTime::Invalid:

@@ -132,8 +132,10 @@ class TForm1 : public QWidget {
   int GetMidiPosition();
   void JvXPButton6Click();  // "Play this midi" / Stop
   // Seconds to record for a MIDI file: the record-time window's value when it holds one, else the
-  // file's length in whole seconds plus one. Always measures the length. Throws tw::EConvertError
-  // with the refusal text when the record-time window holds a time that is refused.
+  // file's length in whole seconds plus one. Always measures the length. Throws ERecordTimeRefused
+  // with the refusal text when the record-time window holds a time that is refused, and with the
+  // file's length and the limit when the file is longer than the longest recording in the format
+  // set now.
   int GetRecordTime(const QString& path);
 
   // ---- Output settings
