@@ -31,6 +31,7 @@
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
 #include "platform/runtime/GuiThread.h"
+#include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
 #include "platform/system/Files.h"
 #include "platform/system/Shell.h"
@@ -273,9 +274,37 @@ class ENoSoundFont : public std::runtime_error {
 }  // namespace
 
 QString TForm1::MidiMessage(const std::exception& e) const {
-  // Not the file's fault: what is missing, and how to get it, is the whole message.
-  if (dynamic_cast<const ENoSoundFont*>(&e)) return Text(tw::TextId::NoSoundFont);
+  // Not the file's fault: what is wrong with the SoundFont, and how to mend it, is the whole
+  // message.
+  if (dynamic_cast<const ENoSoundFont*>(&e))
+    return SoundFontMessage(platform::softcard::Card::Instance().SoundFontReport());
   return FileMessage(e, tw::TextId::MidiUnreadable, "The MIDI file %1 could not be played.");
+}
+
+QString TForm1::SoundFontMessage(const platform::softcard::SoundFontStatus& status) const {
+  using Kind = platform::softcard::SoundFontStatus::Kind;
+  const QString file = Quoted(QString::fromStdString(status.file));
+  switch (status.kind) {
+    case Kind::Loaded:
+      return {};
+    case Kind::NoneInstalled:
+      return Text(tw::TextId::NoSoundFont);
+    case Kind::NamedMissing:
+      return TextOr(tw::TextId::SoundFontMissing,
+                    "The SoundFont file %1 named in the environment variable SOFTCARD_SOUNDFONT "
+                    "does not exist, so MIDI files cannot be played or converted. Correct the name "
+                    "in the variable, or remove the variable to use an installed SoundFont.")
+          .arg(file);
+    case Kind::Unloadable:
+      break;
+  }
+  return TextOr(
+             tw::TextId::SoundFontUnloadable,
+             "The SoundFont file %1 exists, but the MIDI synthesiser cannot load it: it is not a "
+             "SoundFont, it is damaged or it cannot be read. MIDI files cannot be played or "
+             "converted. Name another SoundFont file in the environment variable "
+             "SOFTCARD_SOUNDFONT, or install one with \"apt-get install fluid-soundfont-gm\".")
+      .arg(file);
 }
 
 QString TForm1::TextOr(tw::TextId entry, const char* english) const {

@@ -35,6 +35,9 @@ class QDragMoveEvent;
 class QDropEvent;
 class QShowEvent;
 class QWindow;
+namespace platform::softcard {
+struct SoundFontStatus;
+}
 class TAudioIn;
 class TAudioMixer;
 class TMP3Out;
@@ -108,6 +111,9 @@ class TForm1 : public QWidget {
   QString SettingsFileMessage(const std::exception& e) const;
   // A MIDI file the sequencer cannot play.
   QString MidiMessage(const std::exception& e) const;
+  // Why the synthesiser cannot play MIDI files: no SoundFont installed, the SoundFont named does
+  // not exist, or the one found cannot be loaded (empty when one is loaded).
+  QString SoundFontMessage(const platform::softcard::SoundFontStatus& status) const;
   // What a second copy of the program in the same folder says before it ends, in the language of
   // the language file (no window exists then).
   static QString SecondCopyMessage();
