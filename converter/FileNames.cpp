@@ -1,5 +1,7 @@
 #include "converter/FileNames.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -42,21 +44,43 @@ int CompareBytes(const std::string& a, const std::string& b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
+std::string FileIdentity(const std::string& name) {
   namespace fs = std::filesystem;
+  // Present: the file system knows which file it is (through links and hard links).
+  struct stat st {};
+  if (!name.empty() && ::stat(name.c_str(), &st) == 0)
+    return "#" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  // Still to be written: the name the writer would create, with the folders' links resolved. It is
+  // absolute, so it never looks like the identity of a present file.
   std::error_code ec;
-  // Both present: the file system knows (links and hard links included).
-  if (fs::exists(a, ec) && fs::exists(b, ec)) {
-    const bool same = fs::equivalent(a, b, ec);
-    if (!ec) return same;
-  }
-  // One of them is still to be written: compare the names the writer would create, with the
-  // folders' links resolved.
-  const fs::path left = fs::weakly_canonical(fs::absolute(a, ec), ec);
-  if (ec) return false;
-  const fs::path right = fs::weakly_canonical(fs::absolute(b, ec), ec);
-  if (ec) return false;
-  return left == right;
+  const fs::path absolute = fs::absolute(name, ec);
+  if (ec) return {};
+  const fs::path canonical = fs::weakly_canonical(absolute, ec);
+  if (ec) return {};
+  return canonical.string();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  const std::string left = FileIdentity(a);
+  return !left.empty() && left == FileIdentity(b);
+}
+
+void ListFiles::AddIdentities(const std::string& in, const std::string& out) {
+  // A name whose identity cannot be told is compared with nothing.
+  if (!in.empty()) inputs_.insert(in);
+  if (!out.empty()) outputs_.insert(out);
+}
+
+void ListFiles::Add(const std::string& input, const std::string& output) {
+  AddIdentities(FileIdentity(input), FileIdentity(output));
+}
+
+bool ListFiles::Admit(const std::string& input, const std::string& output) {
+  const std::string in = FileIdentity(input), out = FileIdentity(output);
+  if (!out.empty() && (outputs_.contains(out) || inputs_.contains(out))) return false;
+  if (!in.empty() && outputs_.contains(in)) return false;
+  AddIdentities(in, out);
+  return true;
 }
 
 }  // namespace tw

@@ -87,12 +87,16 @@ enum class TextId : int {
   MidiUnreadable = 76,
   OutputIsInput = 77,
   SecondCopyRuns = 78,
-  NoSoundFont = 79,       // the synthesiser has no SoundFont: what is missing and how to get it
+  NoSoundFont = 79,       // no SoundFont is installed: what is missing and how to get it
   TextTableDamaged = 80,  // "%1" is the table that is missing, unreadable or too short
   Mp3No144 = 81,
   SettingsFileUnreadable = 82,  // "%1" is the file
   SettingsLineUnreadable = 83,  // "%1" is the file, "%2" the line
   ListSkipped = 84,             // before the rows a list run could not convert
+  ListRowsRefused = 85,         // before the rows the list refused, which would destroy its files
+  MidiTooLong = 86,  // "%1" the MIDI file, "%2" the seconds it needs, "%3" the longest recording
+  SoundFontMissing = 87,     // "%1" is the SoundFont named, which does not exist
+  SoundFontUnloadable = 88,  // "%1" is the SoundFont the synthesiser cannot load
 };
 
 struct LanguageRow {

@@ -31,6 +31,7 @@
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
 #include "platform/runtime/GuiThread.h"
+#include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
 #include "platform/system/Files.h"
 #include "platform/system/Shell.h"
@@ -273,9 +274,37 @@ class ENoSoundFont : public std::runtime_error {
 }  // namespace
 
 QString TForm1::MidiMessage(const std::exception& e) const {
-  // Not the file's fault: what is missing, and how to get it, is the whole message.
-  if (dynamic_cast<const ENoSoundFont*>(&e)) return Text(tw::TextId::NoSoundFont);
+  // Not the file's fault: what is wrong with the SoundFont, and how to mend it, is the whole
+  // message.
+  if (dynamic_cast<const ENoSoundFont*>(&e))
+    return SoundFontMessage(platform::softcard::Card::Instance().SoundFontReport());
   return FileMessage(e, tw::TextId::MidiUnreadable, "The MIDI file %1 could not be played.");
+}
+
+QString TForm1::SoundFontMessage(const platform::softcard::SoundFontStatus& status) const {
+  using Kind = platform::softcard::SoundFontStatus::Kind;
+  const QString file = Quoted(QString::fromStdString(status.file));
+  switch (status.kind) {
+    case Kind::Loaded:
+      return {};
+    case Kind::NoneInstalled:
+      return Text(tw::TextId::NoSoundFont);
+    case Kind::NamedMissing:
+      return TextOr(tw::TextId::SoundFontMissing,
+                    "The SoundFont file %1 named in the environment variable SOFTCARD_SOUNDFONT "
+                    "does not exist, so MIDI files cannot be played or converted. Correct the name "
+                    "in the variable, or remove the variable to use an installed SoundFont.")
+          .arg(file);
+    case Kind::Unloadable:
+      break;
+  }
+  return TextOr(
+             tw::TextId::SoundFontUnloadable,
+             "The SoundFont file %1 exists, but the MIDI synthesiser cannot load it: it is not a "
+             "SoundFont, it is damaged or it cannot be read. MIDI files cannot be played or "
+             "converted. Name another SoundFont file in the environment variable "
+             "SOFTCARD_SOUNDFONT, or install one with \"apt-get install fluid-soundfont-gm\".")
+      .arg(file);
 }
 
 QString TForm1::TextOr(tw::TextId entry, const char* english) const {
@@ -680,8 +709,19 @@ int TForm1::GetRecordTime(const QString& path) {
   const QString typed = Form7 ? Form7->ui.Edit1->text() : QString();
   int seconds = 0;
   switch (TForm7::ParseRecordTime(typed, seconds)) {
-    case TForm7::RecordTime::Empty:
-      return length / 1000 + 1;
+    case TForm7::RecordTime::Empty: {
+      // The file's own length is not a time the user typed: say how long it is and what the
+      // format set now allows.
+      const int needed = length / 1000 + 1;
+      if (needed > LongestRecordTime())
+        throw ERecordTimeRefused(Std(
+            TextOr(tw::TextId::MidiTooLong,
+                   "The MIDI file %1 is too long: it needs a recording of %2 seconds, and at the "
+                   "chosen rate and channels a recording can last at most %3 seconds. Choose a "
+                   "lower rate or mono, or set a record time to convert only its beginning.")
+                .arg(Quoted(path), QString::number(needed), QString::number(LongestRecordTime()))));
+      return needed;
+    }
     case TForm7::RecordTime::Valid:
       return seconds;
     case TForm7::RecordTime::Invalid:
@@ -1315,6 +1355,10 @@ void TForm1::JvXPButton1Click() {
     ShowMessage(Text(tw::TextId::ListOutputTooShort));
     return;
   }
+  if (!ListRowFiles().Admit(Std(input), Std(ui.Edit2->text()))) {
+    ShowRefusedRows({input + " -> " + ui.Edit2->text()});
+    return;
+  }
   AddCurrentToList();
 }
 
@@ -1366,6 +1410,25 @@ void TForm1::AddListRow(const QString& input, const QString& output) {
 
 void TForm1::AddCurrentToList() { AddListRow(ui.Edit1->text(), ui.Edit2->text()); }
 
+tw::ListFiles TForm1::ListRowFiles() const {
+  tw::ListFiles files;
+  if (listRunning_ && !runRowInput_.isEmpty()) files.Add(Std(runRowInput_), Std(runRowOutput_));
+  if (Form4) {
+    const TListView* list = Form4->ui.ListView1;
+    for (int row = 0; row < list->RowCount(); ++row)
+      files.Add(Std(list->SubItem(row, 4)), Std(list->SubItem(row, 5)));
+  }
+  return files;
+}
+
+void TForm1::ShowRefusedRows(const QStringList& refused) {
+  ShowMessage(TextOr(tw::TextId::ListRowsRefused,
+                     "These files were not added to the list: their output file is the input or "
+                     "output file of a row already in the list, or their input file is the output "
+                     "file of such a row, and one conversion would destroy the other's file:") +
+              "\n" + refused.join('\n'));
+}
+
 void TForm1::ResizeListColumns() {
   for (int a = 0; a <= 5; ++a) adresizescroll(a);
 }
@@ -1393,9 +1456,18 @@ void TForm1::WMDropFiles(const QStringList& paths) {
                           : ui.Ogg->Checked() ? ".ogg"
                                               : "";
   const std::string directory = Std(Form4->ui.Edit1->text());
-  for (const QString& path : paths)
-    AddListRow(path, QString::fromStdString(tw::DroppedOutputName(directory, Std(path), extension,
-                                                                  tw::ProgramFolder())));
+  // Each file against the list as the drop's earlier files have left it.
+  tw::ListFiles files = ListRowFiles();
+  QStringList refused;
+  for (const QString& path : paths) {
+    const QString output = QString::fromStdString(
+        tw::DroppedOutputName(directory, Std(path), extension, tw::ProgramFolder()));
+    if (files.Admit(Std(path), Std(output)))
+      AddListRow(path, output);
+    else
+      refused << path + " -> " + output;
+  }
+  if (!refused.isEmpty()) ShowRefusedRows(refused);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) { TakeDroppedFiles(event); }
@@ -1491,6 +1563,9 @@ void TForm1::JvXPButton2Click() {
     LoadListRow(subItems, RowLoad::ForRun);
     list->Delete(0);
     const QString input = subItems.value(4);
+    // Off the list, its files still count for the rows added while it converts.
+    runRowInput_ = input;
+    runRowOutput_ = subItems.value(5);
     // A row whose MIDI file has gone is skipped: nobody is there to answer a file dialog.
     if (!tw::FileExists(Std(input))) {
       skipped << input + ": " + Text(tw::TextId::ListInputMissing);
@@ -1504,6 +1579,8 @@ void TForm1::JvXPButton2Click() {
     for (const QString& problem : std::exchange(rowProblems_, {}))
       skipped << input + ": " + QString(problem).replace('\n', ' ');
   }
+  runRowInput_.clear();
+  runRowOutput_.clear();
   SetListRuns(false);
   if (closing_) return;
   QString message = Text(tw::TextId::WavOrListDone);

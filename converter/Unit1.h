@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 
+#include "converter/FileNames.h"
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
 #include "converter/VolumeSnapshot.h"
@@ -34,6 +35,9 @@ class QDragMoveEvent;
 class QDropEvent;
 class QShowEvent;
 class QWindow;
+namespace platform::softcard {
+struct SoundFontStatus;
+}
 class TAudioIn;
 class TAudioMixer;
 class TMP3Out;
@@ -107,6 +111,9 @@ class TForm1 : public QWidget {
   QString SettingsFileMessage(const std::exception& e) const;
   // A MIDI file the sequencer cannot play.
   QString MidiMessage(const std::exception& e) const;
+  // Why the synthesiser cannot play MIDI files: no SoundFont installed, the SoundFont named does
+  // not exist, or the one found cannot be loaded (empty when one is loaded).
+  QString SoundFontMessage(const platform::softcard::SoundFontStatus& status) const;
   // What a second copy of the program in the same folder says before it ends, in the language of
   // the language file (no window exists then).
   static QString SecondCopyMessage();
@@ -131,8 +138,10 @@ class TForm1 : public QWidget {
   int GetMidiPosition();
   void JvXPButton6Click();  // "Play this midi" / Stop
   // Seconds to record for a MIDI file: the record-time window's value when it holds one, else the
-  // file's length in whole seconds plus one. Always measures the length. Throws tw::EConvertError
-  // with the refusal text when the record-time window holds a time that is refused.
+  // file's length in whole seconds plus one. Always measures the length. Throws ERecordTimeRefused
+  // with the refusal text when the record-time window holds a time that is refused, and with the
+  // file's length and the limit when the file is longer than the longest recording in the format
+  // set now.
   int GetRecordTime(const QString& path);
 
   // ---- Output settings
@@ -184,7 +193,8 @@ class TForm1 : public QWidget {
   // Widens the columns that the newest row's texts need.
   void ResizeListColumns();
   void adresizescroll(int a);
-  // Files dropped on this window or the list window: one row each, in the drop's order.
+  // Files dropped on this window or the list window: one row each, in the drop's order, except the
+  // rows the list refuses (ListRowFiles), which one message names.
   void WMDropFiles(const QStringList& paths);
   // "Use this one": list row `row` becomes the settings and names of this window.
   void UseListRow(int row);
@@ -258,6 +268,12 @@ class TForm1 : public QWidget {
   void AddListColumns(QStringList& row) const;
   // Appends a row: caption, the settings shown, input and output names.
   void AddListRow(const QString& input, const QString& output);
+  // The files the list's rows, and the row a list run converts, read and write: a new row that
+  // would write over one of them or read one they write is refused.
+  tw::ListFiles ListRowFiles() const;
+  // The message naming the rows refused, each as "input -> output".
+  void ShowRefusedRows(const QStringList& refused);
+  QString runRowInput_, runRowOutput_;  // the row a list run converts, taken off the list
   // Puts a row's sub-items back into the settings controls, through their handlers, and its names
   // into the two edits. A list run sets the MP3 bit-rate list to its first item before the rate,
   // "Use this one" after it.

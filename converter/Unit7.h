@@ -9,7 +9,8 @@
 
 class QKeyEvent;
 
-// A record time that the window refuses, met when a conversion reads it.
+// A record time that a conversion cannot record: one the window refuses, met when a conversion
+// reads it, or a MIDI file's own length past the longest recording. Its text is the message.
 class ERecordTimeRefused : public tw::EConvertError {
  public:
   using tw::EConvertError::EConvertError;

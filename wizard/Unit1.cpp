@@ -156,15 +156,35 @@ const char* const kKeepSettings[] = {
     "savez pas, cliquez non et essayer encore",
     "Keep these settings ?\r\nPlease click yes only if you have heard the wav file, if you are not "
     "sure, click no and try again to see the difference"};
-// The melody cannot sound on a card whose synthesiser found no SoundFont.
-const char* const kNoSoundFont[] = {
-    "La m\xC3\xA9lodie de test \"%1\" ne peut pas \xC3\xAAtre jou\xC3\xA9"
-    "e : la carte son n'a "
-    "pas de SoundFont. Installez-en une (apt-get install fluid-soundfont-gm) ou donnez son chemin "
-    "dans la variable SOFTCARD_SOUNDFONT, puis relancez le test.",
-    "The test melody \"%1\" cannot be played: the sound card has no SoundFont. Install one "
-    "(apt-get install fluid-soundfont-gm) or give its path in the variable SOFTCARD_SOUNDFONT, "
-    "then run the test again."};
+// The melody cannot sound on a card whose synthesiser has no SoundFont. The message names the
+// melody ("%1" of the first part), then says why, by the card's case: none installed, the file
+// named in SOFTCARD_SOUNDFONT missing, or a file the synthesiser cannot load (the cause's "%1").
+// The playback page plays the melody for the user to hear the lines chosen: only the test's
+// message speaks of the test.
+const char* const kMelodyCannotPlay[2][2] = {
+    {"La m\xC3\xA9lodie \"%1\" ne peut pas \xC3\xAAtre jou\xC3\xA9"
+     "e : ",
+     "The melody \"%1\" cannot be played: "},
+    {"La m\xC3\xA9lodie de test \"%1\" ne peut pas \xC3\xAAtre jou\xC3\xA9"
+     "e : ",
+     "The test melody \"%1\" cannot be played: "}};
+const char* const kSoundFontCause[3][2] = {
+    {"la carte son n'a pas de SoundFont. Installez-en une (apt-get install fluid-soundfont-gm) ou "
+     "donnez son chemin dans la variable SOFTCARD_SOUNDFONT.",
+     "the sound card has no SoundFont. Install one (apt-get install fluid-soundfont-gm) or give "
+     "its path in the variable SOFTCARD_SOUNDFONT."},
+    {"le fichier SoundFont \"%1\" indiqu\xC3\xA9 dans la variable SOFTCARD_SOUNDFONT n'existe pas. "
+     "Corrigez le chemin, ou supprimez la variable pour utiliser une SoundFont install\xC3\xA9"
+     "e.",
+     "the SoundFont file \"%1\" named in the variable SOFTCARD_SOUNDFONT does not exist. Correct "
+     "the path, or remove the variable to use an installed SoundFont."},
+    {"la carte son ne peut pas charger le fichier SoundFont \"%1\" : ce n'est pas une SoundFont, "
+     "il est endommag\xC3\xA9 ou il ne peut pas \xC3\xAAtre lu. Donnez une autre SoundFont dans la "
+     "variable SOFTCARD_SOUNDFONT, ou installez-en une (apt-get install fluid-soundfont-gm).",
+     "the sound card cannot load the SoundFont file \"%1\": it is not a SoundFont, it is damaged "
+     "or it cannot be read. Give another SoundFont in the variable SOFTCARD_SOUNDFONT, or install "
+     "one (apt-get install fluid-soundfont-gm)."}};
+const char* const kRunTestAgain[] = {" Relancez ensuite le test.", " Then run the test again."};
 
 // The test's recording could not be written: "%1" is the file, "%2" why.
 const char* const kRecordingFailed[] = {
@@ -606,12 +626,26 @@ bool TForm1::PlayFile(const std::string& path, const char* missing, bool onSynth
   // A synthesiser without a SoundFont plays silence: say what is missing rather than let the user
   // listen for a melody that cannot come.
   if (onSynth && platform::softcard::Card::Instance().SoundFont().empty()) {
-    ShowMessage(Question(kNoSoundFont).arg(QString::fromStdString(path)));
+    // The record page plays the melody only for its test.
+    ShowMessage(NoSoundFontMessage(path, platform::softcard::Card::Instance().SoundFontReport(),
+                                   ui.JvWizard1->ActivePage() == ui.JvWizardInteriorPage5));
     return false;
   }
   Mci("open " + ShortPathOf(path) + " alias song");
   Mci("play song");
   return true;
+}
+
+QString TForm1::NoSoundFontMessage(const std::string& melody,
+                                   const platform::softcard::SoundFontStatus& status,
+                                   bool forTest) {
+  using Kind = platform::softcard::SoundFontStatus::Kind;
+  const int cause = status.kind == Kind::NamedMissing ? 1 : status.kind == Kind::Unloadable ? 2 : 0;
+  // Each part filled on its own, so that a "%" in one name is never taken for a place marker.
+  QString why = Question(kSoundFontCause[cause]);
+  if (!status.file.empty()) why = why.arg(QString::fromStdString(status.file));
+  return Question(kMelodyCannotPlay[forTest ? 1 : 0]).arg(QString::fromStdString(melody)) + why +
+         (forTest ? Question(kRunTestAgain) : QString());
 }
 
 bool TForm1::PlayMidi(const std::string& Path) { return PlayFile(Path, "no midi file", true); }

@@ -26,6 +26,9 @@
 
 class QCloseEvent;
 class QResizeEvent;
+namespace platform::softcard {
+struct SoundFontStatus;
+}
 class TAudioIn;
 class TAudioMixer;
 class TWaveOut;
@@ -78,6 +81,11 @@ class TForm1 : public QWidget {
   // after saying so; a missing file is said too, and counts as played.
   bool PlayMidi(const std::string& Path);
   bool Playwav(const std::string& Path);
+  // Why the card cannot play the melody `melody`, in the wizard's language: what is wrong with the
+  // SoundFont (`status`), and, for the test (`forTest`), that it can run again once mended.
+  static QString NoSoundFontMessage(const std::string& melody,
+                                    const platform::softcard::SoundFontStatus& status,
+                                    bool forTest);
   bool dimidi();  // "tesr.mid" of the program folder
   bool diwav();   // "t.wav" of the program folder
   void StopMidi();

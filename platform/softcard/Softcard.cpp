@@ -215,7 +215,8 @@ struct Card::Impl {
   std::mutex readyMu_;
   std::condition_variable readyCv_;
   bool ready_ = false;
-  std::string soundFont_;  // set before the constructor returns
+  std::string soundFont_;            // set before the constructor returns
+  SoundFontStatus soundFontStatus_;  // likewise
   std::thread thread_;
   std::thread::id threadId_;
   std::once_flag shutdownOnce_;
@@ -239,8 +240,11 @@ void Card::Impl::Run() {
   {
     // The synthesiser is made here so that loading the SoundFont runs on this thread's settings.
     std::lock_guard lock(mu_);
-    synth_ = std::make_unique<Synth>(FindSoundFont());
+    const std::string found = FindSoundFont();
+    synth_ = std::make_unique<Synth>(found);
     soundFont_ = synth_->SoundFont();
+    soundFontStatus_ =
+        SoundFontStatusOf(std::getenv("SOFTCARD_SOUNDFONT"), found, !soundFont_.empty());
     if (soundFont_.empty() && std::getenv("SOFTCARD_SOUNDFONT") == nullptr) {
       std::fprintf(stderr, "softcard: no SoundFont found; the synthesiser is silent\n");
     }
@@ -697,6 +701,8 @@ void Card::SetSynthGain(float gain) { impl_->synthGain_.store(std::clamp(gain, 0
 float Card::SynthGain() const { return impl_->synthGain_.load(); }
 
 std::string Card::SoundFont() const { return impl_->soundFont_; }
+
+SoundFontStatus Card::SoundFontReport() const { return impl_->soundFontStatus_; }
 
 void Card::SetLevels(const Levels& levels) {
   std::lock_guard lock(impl_->levelsMu_);

@@ -125,6 +125,18 @@ struct Levels {
   bool operator==(const Levels&) const = default;
 };
 
+// What became of the synthesiser's SoundFont when the card started.
+struct SoundFontStatus {
+  enum class Kind {
+    Loaded,         // `file` is loaded
+    NoneInstalled,  // none named in SOFTCARD_SOUNDFONT, and none installed where the card looks
+    NamedMissing,   // SOFTCARD_SOUNDFONT names `file`, which does not exist
+    Unloadable,     // `file` exists, but the synthesiser cannot load it (not a SoundFont...)
+  };
+  Kind kind = Kind::NoneInstalled;
+  std::string file;  // empty for NoneInstalled
+};
+
 // SOFTCARD_SPEED=max: no pacing.
 inline constexpr double kSpeedMax = std::numeric_limits<double>::infinity();
 // SOFTCARD_SPEED=auto (or unset): real time, unpaced while a capture records.
@@ -191,8 +203,10 @@ class Card {
   void SetSynthGain(float gain);
   float SynthGain() const;
 
-  // The SoundFont the synthesiser loaded, empty when none was found (the synth is then silent).
+  // The SoundFont the synthesiser loaded, empty when none was loaded (the synth is then silent).
   std::string SoundFont() const;
+  // Which SoundFont was loaded, or why none was.
+  SoundFontStatus SoundFontReport() const;
 
   // Called by the mixer layer when this process changed the mixer state, so the new levels apply
   // from the next period. Changes made by other processes reach the card through the levels

@@ -67,6 +67,19 @@ std::string FindSoundFont() {
                        {"/usr/share/sounds/sf2", "/usr/share/soundfonts"});
 }
 
+SoundFontStatus SoundFontStatusOf(const char* explicitPath, const std::string& found, bool loaded) {
+  using Kind = SoundFontStatus::Kind;
+  if (loaded) return {Kind::Loaded, found};
+  if (explicitPath != nullptr && *explicitPath != '\0') {
+    // Something that exists but is no file (a folder) cannot be loaded either.
+    std::error_code ec;
+    const bool exists = fs::exists(explicitPath, ec);
+    return {exists ? Kind::Unloadable : Kind::NamedMissing, explicitPath};
+  }
+  if (found.empty()) return {Kind::NoneInstalled, {}};
+  return {Kind::Unloadable, found};
+}
+
 Synth::Synth(const std::string& soundFont) {
   settings_ = new_fluid_settings();
   fluid_settings_setnum(settings_, "synth.sample-rate", kCardRate);

@@ -25,6 +25,10 @@ std::string FindSoundFont(const char* explicitPath, const std::string& defaultPa
 // The same with the environment and Debian's places.
 std::string FindSoundFont();
 
+// Why the synthesiser has the SoundFont it has: `explicitPath` is SOFTCARD_SOUNDFONT (null or empty
+// when not set), `found` what FindSoundFont chose, `loaded` whether the synthesiser loaded it.
+SoundFontStatus SoundFontStatusOf(const char* explicitPath, const std::string& found, bool loaded);
+
 class Synth final : public MidiSink {
  public:
   // Loads `soundFont` (empty: none). Without a loaded SoundFont the synthesiser plays nothing.

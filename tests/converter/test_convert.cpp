@@ -77,6 +77,7 @@ class ConvertTest : public QObject {
   void relabellingKeepsTheRecordingPhase();
   void outputTypeAndNamesHoldWhileConverting();
   void recordTimeWindowOverridesTheLength();
+  void midiLongerThanTheLongestRecordingIsRefused();
   void missingOutputFolderGivesAMessage_data();
   void missingOutputFolderGivesAMessage();
   void midiPresetsApplyBeforeTheRecording();
@@ -374,6 +375,25 @@ void ConvertTest::recordTimeWindowOverridesTheLength() {
     QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
     QVERIFY(w.ui.ComboBox3->isEnabled());
   }
+}
+
+void ConvertTest::midiLongerThanTheLongestRecordingIsRefused() {
+  FormFixture fx;
+  // One note held for 24 hours (480 ticks a beat at 120 beats a minute: 0.96 ticks a ms).
+  smftest::Track track;
+  track.Tempo(0, 500000).On(0, 0, 60).Off(86'400'000u / 500 * 480, 0, 60).End();
+  tw_test::WriteFile((fx.folder / "day.mid"), smftest::File(0, 480, {track}));
+  Windows w;
+  w.ui.Edit1->setText(fx.file("day.mid"));
+  w.ui.Edit2->setText(fx.file("day.wav"));
+  w.ui.JvXPButton7->click();
+  // The file's length and the limit at 44100 Hz stereo, not the record-time window's rule.
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].startsWith("The MIDI file \"" + fx.file("day.mid") + "\" is too long") &&
+               fx.messages[0].contains("86401 seconds") && fx.messages[0].contains("12173 seconds"),
+           qPrintable(fx.messages[0]));
+  QVERIFY(!fx.folder.Exists("day.wav"));
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
 }
 
 void ConvertTest::missingOutputFolderGivesAMessage_data() {

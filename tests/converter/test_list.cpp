@@ -98,6 +98,7 @@ class ListTest : public QObject {
   void runConvertsEveryRowWithItsOwnSettings();
   void stopEndsTheRowAndTheRunGoesOn();
   void closingTheMainWindowTakesNoMoreRows();
+  void rowsThatWouldDestroyTheListsFilesAreRefused();
 };
 
 void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
@@ -117,13 +118,17 @@ void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
   Drop(w.form1.get(), w.ui.Edit2, paths);  // over an edit: still rows, not text
   QCOMPARE(w.ui.Edit2->text(), QString("kept"));
   QVERIFY(!w.form4->isVisible());
-  QCOMPARE(w.list->RowCount(), 3);
+  QCOMPARE(w.list->RowCount(), 2);
   const QString out = fx.file("out") + "/";
   QCOMPARE(w.Row(0),
            QStringList({"song.mid", "Ogg", "96", "32000", "Mono", paths[0], out + "song.ogg"}));
   QCOMPARE(w.Row(1), QStringList({"ab", "Ogg", "96", "32000", "Mono", paths[1], out + "ab.ogg"}));
-  QCOMPARE(w.Row(2),
-           QStringList({"song.midi", "Ogg", "96", "32000", "Mono", paths[2], out + "song.ogg"}));
+  // "song.midi" would write "song.ogg" over the first row's output: refused, and said.
+  const QString refused = "These files were not added to the list: ";
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].startsWith(refused) &&
+               fx.messages[0].endsWith("\n" + paths[2] + " -> " + out + "song.ogg"),
+           qPrintable(fx.messages[0]));
 
   // The list window, its output directory emptied (a cancelled first folder dialog): the outputs go
   // to the program folder.
@@ -135,11 +140,13 @@ void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
   w.Choose(w.ui.Mp3, w.ui.RadioButton4, w.ui.RadioButton7, 1);  // 22050 Hz stereo "16"
   Drop(w.form4.get(), w.form4->ui.Edit1, paths);
   QCOMPARE(w.form4->ui.Edit1->text(), QString());
-  QCOMPARE(w.list->RowCount(), 6);
-  QCOMPARE(w.Row(3), QStringList({"song.mid", "Mp3", "16", "22050", "Stereo", paths[0],
+  QCOMPARE(w.list->RowCount(), 4);
+  QCOMPARE(w.Row(2), QStringList({"song.mid", "Mp3", "16", "22050", "Stereo", paths[0],
                                   fx.file("song.mp3")}));
-  QCOMPARE(w.Row(4).last(), fx.file("ab.mp3"));
-  QCOMPARE(w.Row(5).last(), fx.file("song.mp3"));
+  QCOMPARE(w.Row(3).last(), fx.file("ab.mp3"));
+  QCOMPARE(fx.messages.size(), 2);  // one box for the drop
+  QVERIFY2(fx.messages[1].endsWith(paths[2] + " -> " + fx.file("song.mp3")),
+           qPrintable(fx.messages[1]));
   // A drag without local files is not taken.
   QMimeData text;
   text.setText("song.mid");
@@ -177,7 +184,7 @@ void ListTest::columnClicksSortAsText() {
   for (const auto& row : rows) {
     smftest::WriteMidiFile((fx.folder / row.name), kSongMs);
     w.Choose(w.ui.Mp3, row.rate, w.ui.RadioButton7, row.item);
-    w.AddRow(fx.file(row.name), "o.mp3");
+    w.AddRow(fx.file(row.name), QString(row.name) + ".mp3");
   }
   w.Choose(w.ui.Wav, w.ui.RadioButton6, w.ui.RadioButton7);
   smftest::WriteMidiFile((fx.folder / "c.mid"), kSongMs);
@@ -405,6 +412,46 @@ void ListTest::closingTheMainWindowTakesNoMoreRows() {
   QCOMPARE(w.list->RowCount(), 1);
   QVERIFY(!w.form1->ListRuns());
   QVERIFY(fx.messages.isEmpty());
+}
+
+void ListTest::rowsThatWouldDestroyTheListsFilesAreRefused() {
+  FormFixture fx;
+  for (const char* name : {"a.mid", "b.mid", "c.mid"})
+    smftest::WriteMidiFile((fx.folder / name), kSongMs);
+  const auto midi = tw_test::ReadFile(fx.folder / "a.mid");
+  fx.folder.Write("a.wav", "an earlier conversion's output");
+  Windows w;
+  w.form4->ui.Edit1->setText(QString::fromStdString(fx.folder.Path().string()));
+  w.AddRow(fx.file("a.mid"), fx.file("a.wav"));
+  // The first row's output by another spelling, its input as an output, its output as an input.
+  const QString sameOutput = QString::fromStdString(fx.folder.Path().string()) + "/./a.wav";
+  w.AddRow(fx.file("b.mid"), sameOutput);
+  w.AddRow(fx.file("b.mid"), fx.file("a.mid"));
+  w.AddRow(fx.file("a.wav"), fx.file("x.wav"));
+  QCOMPARE(fx.messages.size(), 3);
+  QVERIFY2(fx.messages[0].startsWith("These files were not added to the list: ") &&
+               fx.messages[0].endsWith("\n" + fx.file("b.mid") + " -> " + sameOutput),
+           qPrintable(fx.messages[0]));
+  QCOMPARE(w.list->RowCount(), 1);
+  fx.messages.clear();
+
+  // While the row is converted, off the list: a dropped file that would write its output is
+  // refused, the other file of the drop is taken and converted in the same run.
+  bool dropped = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+    if (value < 5 || dropped || w.form1->phase() != TForm1::Phase::Recording) return;
+    dropped = true;
+    Later([&] { Drop(w.form4.get(), w.list, {fx.file("c.mid"), fx.file("a.mid")}); });
+  });
+  Show(w.form4.get());
+  w.ui.JvXPButton2->click();
+  QVERIFY(dropped);
+  QCOMPARE(fx.messages.size(), 2);
+  QVERIFY2(fx.messages[0].endsWith(":\n" + fx.file("a.mid") + " -> " + fx.file("a.wav")),
+           qPrintable(fx.messages[0]));
+  QCOMPARE(fx.messages[1], QString("Conversion finished!"));
+  QVERIFY(DecodeWav((fx.folder / "c.wav")).ok);
+  QVERIFY(tw_test::ReadFile(fx.folder / "a.mid") == midi);
 }
 
 TW_WINDOW_TEST_MAIN(ListTest)

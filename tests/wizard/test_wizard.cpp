@@ -630,25 +630,47 @@ void WizardTest::boxesShowTheirTextAsItStands() {
 }
 
 void WizardTest::noSoundFontIsSaid() {
-  if (!platform::softcard::Card::Instance().SoundFont().empty())
-    QSKIP("runs in the test run whose card has no SoundFont");
+  using platform::softcard::SoundFontStatus;
+  const SoundFontStatus status = platform::softcard::Card::Instance().SoundFontReport();
+  if (status.kind == SoundFontStatus::Kind::Loaded)
+    QSKIP("runs in the test runs whose card has no SoundFont");
+  // Run with SOFTCARD_SOUNDFONT naming a file that does not exist, or one that is no SoundFont.
+  const QString cause = status.kind == SoundFontStatus::Kind::NamedMissing
+                            ? "the SoundFont file \"%1\" named in the variable SOFTCARD_SOUNDFONT "
+                              "does not exist."
+                            : "the sound card cannot load the SoundFont file \"%1\": it is not a "
+                              "SoundFont";
   WizardFixture fx;
   auto& ui = fx.form->ui;
+  const QString melody = QString::fromStdString(fx.folder / "tesr.mid");
   fx.toPlaybackPage();
   fx.clickRow(ui.ListView1, WizardFixture::row(ui.ListView1, 0, "SW Synth"));
   QCOMPARE(fx.messages.size(), 1);
-  QVERIFY2(fx.messages[0].contains("SoundFont") && fx.messages[0].contains("tesr.mid"),
+  // The playback page plays the melody to hear the lines: not the test's message.
+  QVERIFY2(fx.messages[0].startsWith("The melody \"" + melody + "\" cannot be played: " +
+                                     cause.arg(QString::fromStdString(status.file))) &&
+               !fx.messages[0].endsWith("test again."),
            qPrintable(fx.messages[0]));
   fx.wizard().Click(wbNext);
   fx.chooseStereoMix();
   fx.click(ui.Button4);
   // The test says why and stops: no silent recording, no question, no default.
   QCOMPARE(fx.messages.size(), 2);
-  QVERIFY(fx.messages[1].contains("SoundFont"));
+  QVERIFY2(fx.messages[1].startsWith("The test melody \"" + melody + "\"") &&
+               fx.messages[1].contains(cause.arg(QString::fromStdString(status.file))) &&
+               fx.messages[1].endsWith("Then run the test again."),
+           qPrintable(fx.messages[1]));
   QCOMPARE(fx.questions.size(), 1);
   QVERIFY(!fx.folder.Exists("default.set"));
   QVERIFY(!fx.folder.Exists("t.wav"));
   QCOMPARE(WizardFixture::line(1, "Stereo Mix").left, 12800);
+
+  // None installed, in French: how to get one, and the test only where the test asked.
+  WizardLanguage = 1;
+  const SoundFontStatus none{SoundFontStatus::Kind::NoneInstalled, {}};
+  QVERIFY(TForm1::NoSoundFontMessage("m.mid", none, false).contains("Installez-en une (apt-get"));
+  QVERIFY(!TForm1::NoSoundFontMessage("m.mid", none, false).contains("test"));
+  QVERIFY(TForm1::NoSoundFontMessage("m.mid", none, true).endsWith("Relancez ensuite le test."));
 }
 
 TW_WINDOW_TEST_MAIN(WizardTest)

@@ -70,6 +70,18 @@ TEST_F(SoundFontDirs, NothingFoundIsEmpty) {
   EXPECT_EQ(FindSoundFont(nullptr, Dir("missing.sf2"), {Dir("a"), Dir("nowhere")}), "");
 }
 
+// Why the synthesiser has no SoundFont: none installed, the one named missing, one it cannot load
+// (a folder named, or a file found that fails).
+TEST_F(SoundFontDirs, StatusTellsNoneInstalledFromNamedMissingFromUnloadable) {
+  using Kind = platform::softcard::SoundFontStatus::Kind;
+  using platform::softcard::SoundFontStatusOf;
+  const std::string text = Touch("a/notes.sf2");
+  EXPECT_EQ(SoundFontStatusOf("", "", false).kind, Kind::NoneInstalled);
+  EXPECT_EQ(SoundFontStatusOf(Dir("nope.sf2").c_str(), "", false).kind, Kind::NamedMissing);
+  EXPECT_EQ(SoundFontStatusOf(Dir("a").c_str(), "", false).kind, Kind::Unloadable);
+  EXPECT_EQ(SoundFontStatusOf(nullptr, text, false).file, text);
+}
+
 TEST(Synth, PlaysANoteWithAGeneralMidiSoundFont) {
   if (!fs::exists(kTimGM)) GTEST_SKIP() << "TimGM6mb is not installed";
   Synth synth(kTimGM);
