@@ -31,6 +31,10 @@ TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) {
 
 void TComboBox::focusInEvent(QFocusEvent* event) {
   QComboBox::focusInEvent(event);
+  // The focus that comes back when the list's own drop-down closes (before the item picked in it is
+  // chosen), or when its window becomes active again, does not enter the list: it never left it.
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) return;
   if (OnEnter) OnEnter();
 }
 

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <QAbstractItemView>
 #include <QFile>
 #include <QFocusEvent>
 #include <QTest>
@@ -101,6 +102,7 @@ class MixerWindowTest : public QObject {
 
  private slots:
   void showsAndSetsTheShownLine();
+  void aLineChosenWithTheMouseOrTheKeysIsShownAndSet();
   void aRefusedWriteIsShown();
   void linesWithoutControls();
   void noMixerDevice();
@@ -147,6 +149,43 @@ void MixerWindowTest::showsAndSetsTheShownLine() {
   QCOMPARE(ui.ComboBox2->currentText(), QString("Mono In"));
   QCOMPARE(ui.LabelStereo->text(), QString("- mono -"));
   QCOMPARE(ui.TrackBar->Position(), 30000);
+}
+
+void MixerWindowTest::aLineChosenWithTheMouseOrTheKeysIsShownAndSet() {
+  FreshCard card;
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.ui();
+  SetLine(0, kSpeakers, kSynth, 10000, 10000, 0);
+  w.form3->show();
+  w.form3->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(w.form3.get()));
+  // The user's way: a click opens the drop-down, a click on "SW Synth" in it chooses the line.
+  QTest::mouseClick(ui.ComboBox2, Qt::LeftButton);
+  QAbstractItemView* popup = ui.ComboBox2->view();
+  QTRY_VERIFY(popup->isVisible());
+  const QRect item = popup->visualRect(popup->model()->index(kSynth, 0));
+  // A user takes longer than a double click's time: a quicker release is the opening click's own.
+  QTest::mouseMove(popup->viewport(), item.center());
+  QTest::mouseClick(popup->viewport(), Qt::LeftButton, {}, item.center(),
+                    QApplication::doubleClickInterval());
+  QTRY_VERIFY(!popup->isVisible());
+  QCOMPARE(ui.ComboBox2->currentText(), QString("SW Synth"));
+  QCOMPARE(ui.TrackBar->Position(), 10000);
+  QVERIFY(!ui.TrackBar->isHidden() && ui.Label5->isHidden());
+  ui.TrackBar->SetPosition(25000);
+  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 25000);
+  // The keys: Tab into the list brings the destination's own line back, Down chooses the next.
+  ui.ComboBox1->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(ui.ComboBox1, Qt::Key_Tab);
+  QVERIFY(ui.ComboBox2->hasFocus());
+  QCOMPARE(ui.ComboBox2->ItemIndex(), 0);
+  QTest::keyClick(ui.ComboBox2, Qt::Key_Down);
+  QCOMPARE(ui.ComboBox2->currentText(), QString("SW Synth"));
+  QCOMPARE(ui.TrackBar->Position(), 25000);
+  ui.TrackBar->SetPosition(26000);
+  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 26000);
+  QVERIFY(fx.messages.isEmpty());
 }
 
 void MixerWindowTest::aRefusedWriteIsShown() {
