@@ -291,9 +291,14 @@ void TForm3::JvXPButton2Click() {
   if (ui.ComboBox4->ItemIndex() <= 0) return;
   const std::string path = tw::ProgramFile(ui.ComboBox4->currentText().toStdString());
   // The lines before a malformed one stay applied; either way the window shows the shown line as
-  // the file left it, without writing it again.
-  ThenAlways([&] { tw::ApplySettingsFileToMixer(path, MainMixer()); },
-             [this] { ReturnMixerToShownDevice(); });
+  // the file left it, without writing it again. A file that cannot be applied is reported as the
+  // main window reports a settings file, in the user's language.
+  try {
+    ThenAlways([&] { tw::ApplySettingsFileToMixer(path, MainMixer()); },
+               [this] { ReturnMixerToShownDevice(); });
+  } catch (const std::exception& e) {
+    ShowMessage(Form1->SettingsFileMessage(e));
+  }
 }
 
 void TForm3::JvXPButton3Click() { Form1->restoresound(); }
@@ -311,9 +316,11 @@ void TForm3::JvXPButton4Click() {
 }
 
 void TForm3::JvXPButton5Click() {
-  if (platform::ShellExecuteA(0, "open", "SNDVOL32.EXE", nullptr, nullptr, platform::SW_SHOW) > 32)
+  const auto window = static_cast<std::uint32_t>(winId());
+  if (platform::ShellExecuteA(window, "open", "SNDVOL32.EXE", nullptr, nullptr, platform::SW_SHOW) >
+      32)
     return;
-  if (platform::ShellExecuteA(0, "open", "control.exe", "mmsys.cpl,,0", nullptr,
+  if (platform::ShellExecuteA(window, "open", "control.exe", "mmsys.cpl,,0", nullptr,
                               platform::SW_SHOW) > 32)
     return;
   ShowMessage(QString::fromStdString(platform::ShellErrorText(platform::GetLastError())));

@@ -173,8 +173,8 @@ void MixerWindowTest::aLineChosenWithTheMouseOrTheKeysIsShownAndSet() {
   QCOMPARE(ui.ComboBox2->currentText(), QString("SW Synth"));
   QCOMPARE(ui.TrackBar->Position(), 10000);
   QVERIFY(!ui.TrackBar->isHidden() && ui.Label5->isHidden());
-  ui.TrackBar->SetPosition(25000);
-  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 25000);
+  QTest::keyClick(ui.TrackBar, Qt::Key_End);
+  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 65535);
   // The keys: Tab into the list brings the destination's own line back, Down chooses the next.
   ui.ComboBox1->setFocus(Qt::TabFocusReason);
   QTest::keyClick(ui.ComboBox1, Qt::Key_Tab);
@@ -182,9 +182,9 @@ void MixerWindowTest::aLineChosenWithTheMouseOrTheKeysIsShownAndSet() {
   QCOMPARE(ui.ComboBox2->ItemIndex(), 0);
   QTest::keyClick(ui.ComboBox2, Qt::Key_Down);
   QCOMPARE(ui.ComboBox2->currentText(), QString("SW Synth"));
-  QCOMPARE(ui.TrackBar->Position(), 25000);
-  ui.TrackBar->SetPosition(26000);
-  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 26000);
+  QCOMPARE(ui.TrackBar->Position(), 65535);
+  QTest::keyClick(ui.TrackBar, Qt::Key_Home);
+  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 0);
   QVERIFY(fx.messages.isEmpty());
 }
 
@@ -260,9 +260,24 @@ void MixerWindowTest::presetsSaveLoadDel() {
   QCOMPARE(Everything(), before);
   QCOMPARE(ui.TrackBar->Position(), 5000);
 
-  // A file that went away behind the window's back is gone from the list after "R".
-  fx.folder.Write("other.set", "");
+  // A damaged preset: the lines before the damage stay applied, and the message names the file and
+  // the line in the user's language.
+  fx.folder.Write("other.set",
+                  "<A>0</A><B>0</B><C>0</C><L>7</L><R>7</R><M>0</M>\r\nnot a line\r\n");
   ui.JvXPButton6->click();
+  w.form1->ChangeLanguage(1);
+  w.Show(0, kSpeakers, kSynth);
+  ui.ComboBox4->Choose(w.PresetIndex("other.set"));
+  ui.JvXPButton2->click();
+  QCOMPARE(ui.TrackBar->Position(), 7);
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(
+      fx.messages.takeFirst().startsWith(QString::fromUtf8("La ligne 2 du fichier de r\u00e9glages "
+                                                           "du mixeur \"") +
+                                         fx.file("other.set")),
+      "the French message of a damaged settings line");
+
+  // A file that went away behind the window's back is gone from the list after "R".
   QVERIFY(w.PresetIndex("other.set") > 0);
   QFile::remove(fx.file("other.set"));
   ui.JvXPButton6->click();
@@ -474,9 +489,12 @@ void MixerWindowTest::volumeControlFallsBackToTheControlPanel() {
   std::vector<std::string> asked;
   std::intptr_t panelResult = 42;
   bool allToThePanel = true;
+  const auto form3 = static_cast<std::uint32_t>(w.form3->winId());
+  QVERIFY(form3 != w.form1->Handle());
   platform::SetShellHook([&](const platform::ShellRequest& request) {
     asked.push_back(request.parameters);
-    allToThePanel = allToThePanel && request.target.ends_with(platform::kPanelProgram);
+    allToThePanel = allToThePanel && request.target.ends_with(platform::kPanelProgram) &&
+                    request.window == form3;
     return request.parameters.empty() ? std::intptr_t{platform::SE_ERR_FNF} : panelResult;
   });
   w.ui().JvXPButton5->click();
