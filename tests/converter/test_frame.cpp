@@ -784,6 +784,9 @@ void FrameTest::recordTimeWindowRefusesPastedTextsAtOnce() {
   FormFixture fx;
   Windows w;
   w.form7->show();
+  // A title that shows nothing: an empty one would show the application's name.
+  const QString title = w.form7->windowHandle()->title();
+  QVERIFY(!title.isEmpty() && title.trimmed().isEmpty());
   // A pasted text that is not a number is refused as soon as it is there, with the longest time
   // the capture takes in the format set now; the window still closes.
   w.form7->ui.Edit1->setText("12a");
