@@ -46,6 +46,10 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   setPalette(grey);
   setAutoFillBackground(true);
   ui.cb1->hide();
+  // Device, destination and line names come from the card, preset names from the user, and any of
+  // them can be long: the lists keep their layout's width and show a long name's start.
+  for (TComboBox* list : {ui.ComboBox3, ui.ComboBox1, ui.ComboBox2, ui.ComboBox4})
+    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   ui.ComboBox4->addItem("Presets");
   ui.ComboBox4->SetItemIndex(0);
 

@@ -6,7 +6,12 @@
 #include <QFocusEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTextDocument>
 #include <QUrl>
 #include <algorithm>
 
@@ -46,6 +51,22 @@ TTrackBar::TTrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
   });
 }
 
+void TComboBox::paintEvent(QPaintEvent*) {
+  // As QComboBox paints itself, with a current text that does not fit its field ending in "...":
+  // the style would cut it off at the field's edge.
+  QStylePainter painter(this);
+  painter.setPen(palette().color(QPalette::Text));
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  const QRect field =
+      style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+  // The style draws the text one pixel in from each side of the field.
+  option.currentText =
+      option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
 void TComboBox::Choose(int index) {
   setCurrentIndex(index);
   emit activated(index);
@@ -58,6 +79,22 @@ TCheckBox::TCheckBox(QWidget* parent) : QCheckBox(parent) {
 }
 
 TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
+
+void TLabel::paintEvent(QPaintEvent* event) {
+  const QRect room = contentsRect();
+  const QFontMetrics metrics = fontMetrics();
+  if (wordWrap() || textFormat() == Qt::RichText || Qt::mightBeRichText(text()) ||
+      metrics.horizontalAdvance(text()) <= room.width()) {
+    QLabel::paintEvent(event);
+    return;
+  }
+  // Held narrower than its caption (by the frame around it): the caption ends in "...", rather
+  // than being cut off in the middle of a letter.
+  QPainter painter(this);
+  style()->drawItemText(&painter, room, QStyle::visualAlignment(layoutDirection(), alignment()),
+                        palette(), isEnabled(),
+                        metrics.elidedText(text(), Qt::ElideRight, room.width()), foregroundRole());
+}
 
 void TLabel::setText(const QString& text) {
   QLabel::setText(text);

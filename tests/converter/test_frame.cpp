@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <QHeaderView>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QTest>
@@ -101,6 +104,30 @@ QStringList DrawingFaults(QWidget* window) {
     if (control->isVisibleTo(window))
       if (const QString fault = DrawingFault(control); !fault.isEmpty()) faults << fault;
   return faults;
+}
+
+// Records the texts a widget draws through its style, and the room each is drawn in.
+struct TextRecorder : QProxyStyle {
+  void drawItemText(QPainter* painter, const QRect& room, int flags, const QPalette& palette,
+                    bool enabled, const QString& text, QPalette::ColorRole role) const override {
+    if (painter->fontMetrics().horizontalAdvance(text) <= room.width()) fitting << text;
+    QProxyStyle::drawItemText(painter, room, flags, palette, enabled, text, role);
+  }
+  mutable QStringList fitting;
+};
+
+// Which of `texts` `widget` draws cut: each must be drawn in its room whole, or as its start
+// ending in "...".
+QStringList TextsDrawnCut(QWidget* widget, QStringList texts) {
+  TextRecorder recorder;
+  widget->setStyle(&recorder);
+  widget->grab();
+  widget->setStyle(nullptr);
+  for (const QString& drawn : recorder.fitting)
+    texts.removeIf([&](const QString& text) {
+      return text == drawn || (drawn.endsWith(QChar(0x2026)) && text.startsWith(drawn.chopped(1)));
+    });
+  return texts;
 }
 
 }  // namespace
@@ -619,10 +646,14 @@ void FrameTest::layoutDump() {
 }
 
 void FrameTest::controlsAreDrawnWholeInEveryLayout() {
+  FreshCard card("quirks");  // a device with a long name, and a line without controls
   FormFixture fx;
   Windows w;
+  TForm3 form3;
   w.form1->FormActivate();
+  w.form4->show();
   auto& ui = w.form1->ui;
+  auto& ui3 = form3.ui;
   auto& ui7 = w.form7->ui;
   QCOMPARE(DrawingFaults(w.form1.get()), QStringList());
   // Each language's captions, right after the user picked it (the layout comes after the
@@ -639,6 +670,24 @@ void FrameTest::controlsAreDrawnWholeInEveryLayout() {
       QVERIFY2(DrawingFaults(w.form7.get()).isEmpty(),
                qPrintable(when + ": " + DrawingFaults(w.form7.get()).join("; ")));
     }
+    // The mixer window showing a line with neither volume nor box, then one with both: its frame
+    // and its device list keep their layout's width (the device's long name ends in "..."). The
+    // list window with its column captions.
+    for (int line : {ui3.ComboBox2->findText("Silent Line"), 0}) {
+      ui3.ComboBox2->Choose(line);
+      QVERIFY2(DrawingFaults(&form3).isEmpty(), qPrintable(DrawingFaults(&form3).join("; ")));
+      QCOMPARE(ui3.GroupBox2->width(), LayoutGeometry(ui3.GroupBox2).width());
+      QCOMPARE(ui3.ComboBox3->width(), LayoutGeometry(ui3.ComboBox3).width());
+      QCOMPARE(TextsDrawnCut(ui3.ComboBox3, {ui3.ComboBox3->currentText()}), QStringList());
+    }
+    QVERIFY(!ui3.Label1->isHidden() && !ui3.Label2->isHidden());
+    QVERIFY2(DrawingFaults(w.form4.get()).isEmpty(),
+             qPrintable(DrawingFaults(w.form4.get()).join("; ")));
+    QHeaderView* header = w.form4->ui.ListView1->header();
+    QStringList captions;
+    for (int column = 0; column < header->count(); ++column)
+      captions << header->model()->headerData(column, Qt::Horizontal).toString();
+    QCOMPARE(TextsDrawnCut(header, captions), QStringList());
     for (tw::TextId status : {tw::TextId::StatusEncoding, tw::TextId::StatusReady,
                               tw::TextId::StatusPlaying, tw::TextId::StatusRecording}) {
       ui.Label3->setText(w.form1->Text(status));
@@ -651,6 +700,11 @@ void FrameTest::controlsAreDrawnWholeInEveryLayout() {
     QVERIFY(dump.find("Form1.RadioButton5.height:=9;") != std::string::npos);
     QVERIFY(dump.find("Form7.Label4.width:=6;") != std::string::npos);
   }
+  // A caption that its frame cannot hold shows its start, ending in "...", inside the frame.
+  ui3.ComboBox2->Choose(ui3.ComboBox2->findText("Silent Line"));
+  ui3.Label4->setText(QString(60, 'W'));
+  QCOMPARE(TextsDrawnCut(ui3.Label4, {ui3.Label4->text()}), QStringList());
+  QVERIFY(ui3.GroupBox2->contentsRect().contains(ui3.Label4->geometry()));
   QCOMPARE(ui7.Label4->text(), QString("20893"));
   QCOMPARE(ui7.Label4->pos(), QPoint(24, 72));
 }
