@@ -484,7 +484,7 @@ void TForm1::FormActivate() {
     // again at every activation. Say why once, then close as when the wizard starts.
     if (started <= 32)
       ShowMessage(QString::fromStdString(
-          "The set-up wizard \"" + wizard +
+          "The set-up wizard \"" + platform::ExecutableFor(wizard) +
           "\" could not be started: " + platform::ShellErrorText(platform::GetLastError())));
     close();
   }

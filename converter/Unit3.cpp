@@ -46,6 +46,10 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   setPalette(grey);
   setAutoFillBackground(true);
   ui.cb1->hide();
+  // Device, destination and line names come from the card, preset names from the user, and any of
+  // them can be long: the lists keep their layout's width and show a long name's start.
+  for (TComboBox* list : {ui.ComboBox3, ui.ComboBox1, ui.ComboBox2, ui.ComboBox4})
+    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   ui.ComboBox4->addItem("Presets");
   ui.ComboBox4->SetItemIndex(0);
 
@@ -291,9 +295,14 @@ void TForm3::JvXPButton2Click() {
   if (ui.ComboBox4->ItemIndex() <= 0) return;
   const std::string path = tw::ProgramFile(ui.ComboBox4->currentText().toStdString());
   // The lines before a malformed one stay applied; either way the window shows the shown line as
-  // the file left it, without writing it again.
-  ThenAlways([&] { tw::ApplySettingsFileToMixer(path, MainMixer()); },
-             [this] { ReturnMixerToShownDevice(); });
+  // the file left it, without writing it again. A file that cannot be applied is reported as the
+  // main window reports a settings file, in the user's language.
+  try {
+    ThenAlways([&] { tw::ApplySettingsFileToMixer(path, MainMixer()); },
+               [this] { ReturnMixerToShownDevice(); });
+  } catch (const std::exception& e) {
+    ShowMessage(Form1->SettingsFileMessage(e));
+  }
 }
 
 void TForm3::JvXPButton3Click() { Form1->restoresound(); }
@@ -311,9 +320,11 @@ void TForm3::JvXPButton4Click() {
 }
 
 void TForm3::JvXPButton5Click() {
-  if (platform::ShellExecuteA(0, "open", "SNDVOL32.EXE", nullptr, nullptr, platform::SW_SHOW) > 32)
+  const auto window = static_cast<std::uint32_t>(winId());
+  if (platform::ShellExecuteA(window, "open", "SNDVOL32.EXE", nullptr, nullptr, platform::SW_SHOW) >
+      32)
     return;
-  if (platform::ShellExecuteA(0, "open", "control.exe", "mmsys.cpl,,0", nullptr,
+  if (platform::ShellExecuteA(window, "open", "control.exe", "mmsys.cpl,,0", nullptr,
                               platform::SW_SHOW) > 32)
     return;
   ShowMessage(QString::fromStdString(platform::ShellErrorText(platform::GetLastError())));

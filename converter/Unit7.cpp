@@ -12,6 +12,9 @@ TForm7* Form7 = nullptr;
 
 TForm7::TForm7(QWidget* parent) : QWidget(parent, Qt::Tool) {
   ui.setupUi(this);
+  // The window has no title. Qt gives a window whose title is empty the application's name instead;
+  // a blank shows nothing.
+  setWindowTitle(QStringLiteral(" "));
   setAutoFillBackground(true);
   QPalette grey = palette();
   grey.setColor(QPalette::Window, QColor(212, 208, 200));

@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <algorithm>
 
 TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
@@ -26,7 +28,34 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     OnClick();
 }
 
+namespace {
+
+// A list's column header whose captions, when wider than their column, show their start ending in
+// "...", wherever they are aligned. (Qt's own eliding measures a caption against the whole header,
+// so that a centred caption a little wider than its column is cut at both ends.)
+class TListHeader : public QHeaderView {
+ public:
+  explicit TListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    // As the header a tree view makes for itself.
+    setSectionsMovable(true);
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  }
+
+ protected:
+  void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+    QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+    QStyleOptionHeader section = *option;
+    section.rect =
+        QRect(sectionViewportPosition(logicalIndex), 0, sectionSize(logicalIndex), height());
+    const int room = style()->subElementRect(QStyle::SE_HeaderLabel, &section, this).width();
+    option->text = option->fontMetrics.elidedText(option->text, Qt::ElideRight, room);
+  }
+};
+
+}  // namespace
+
 TListView::TListView(QWidget* parent) : QTreeWidget(parent) {
+  setHeader(new TListHeader(this));
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -8,8 +8,13 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QPointer>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTextDocument>
 #include <QTranslator>
 #include <QUrl>
 #include <algorithm>
@@ -36,6 +41,10 @@ TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) {
 
 void TComboBox::focusInEvent(QFocusEvent* event) {
   QComboBox::focusInEvent(event);
+  // The focus that comes back when the list's own drop-down closes (before the item picked in it is
+  // chosen), or when its window becomes active again, does not enter the list: it never left it.
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) return;
   if (OnEnter) OnEnter();
 }
 
@@ -45,6 +54,22 @@ TTrackBar::TTrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
   connect(this, &QSlider::valueChanged, this, [this](int) {
     if (OnChange) OnChange();
   });
+}
+
+void TComboBox::paintEvent(QPaintEvent*) {
+  // As QComboBox paints itself, with a current text that does not fit its field ending in "...":
+  // the style would cut it off at the field's edge.
+  QStylePainter painter(this);
+  painter.setPen(palette().color(QPalette::Text));
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  const QRect field =
+      style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+  // The style draws the text one pixel in from each side of the field.
+  option.currentText =
+      option.fontMetrics.elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 void TComboBox::Choose(int index) {
@@ -59,6 +84,22 @@ TCheckBox::TCheckBox(QWidget* parent) : QCheckBox(parent) {
 }
 
 TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
+
+void TLabel::paintEvent(QPaintEvent* event) {
+  const QRect room = contentsRect();
+  const QFontMetrics metrics = fontMetrics();
+  if (wordWrap() || textFormat() == Qt::RichText || Qt::mightBeRichText(text()) ||
+      metrics.horizontalAdvance(text()) <= room.width()) {
+    QLabel::paintEvent(event);
+    return;
+  }
+  // Held narrower than its caption (by the frame around it): the caption ends in "...", rather
+  // than being cut off in the middle of a letter.
+  QPainter painter(this);
+  style()->drawItemText(&painter, room, QStyle::visualAlignment(layoutDirection(), alignment()),
+                        palette(), isEnabled(),
+                        metrics.elidedText(text(), Qt::ElideRight, room.width()), foregroundRole());
+}
 
 void TLabel::setText(const QString& text) {
   QLabel::setText(text);

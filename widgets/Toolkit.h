@@ -9,13 +9,18 @@
 //   it was not checked before. Checking the button that is already checked does nothing.
 // - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
 //   then OnChange.
-// - TComboBox: OnEnter runs when the list gets the keyboard focus.
+// - TComboBox: OnEnter runs when the keyboard focus moves into the list from elsewhere in its
+// window
+//   (a click, Tab, a shortcut or code), not when it comes back to the list as its drop-down closes
+//   or as its window becomes active again.
 // - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
 // - TTrackBar: OnChange runs whenever the position changes, from code as well as by the user; a
 //   position outside the range is kept within it.
 // - TLabel: a new caption is drawn whole. Once its window has been drawn whole (WholeControls.h),
 //   each new text draws the window whole again, so a status text longer than the label's layout
-//   width is never cut and the captions beside it move along.
+//   width is never cut and the captions beside it move along. A label that its frame holds
+//   narrower than its caption shows the caption's start ending in "...".
+// - TComboBox: a current text wider than the list's field ends in "...".
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -28,6 +33,7 @@
 #include <functional>
 
 class QDropEvent;
+class QPaintEvent;
 class QWidget;
 
 class TRadioButton : public QRadioButton {
@@ -53,6 +59,7 @@ class TComboBox : public QComboBox {
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 };
 
 class TCheckBox : public QCheckBox {
@@ -80,6 +87,9 @@ class TLabel : public QLabel {
   // Hides QLabel::setText, so that every text given through a TLabel, the generated window code's
   // included, is drawn whole.
   void setText(const QString& text);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // A file dialog that keeps the last name chosen: after a cancel, FileName still holds it. A folder

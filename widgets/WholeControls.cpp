@@ -71,10 +71,13 @@ QSize CaptionSize(QWidget* control) {
 
 QRect Wanted(QWidget* control);
 
-// A group box holds its title, and its controls below the title inside the frame.
+// A group box holds its title, and its controls below the title inside the frame: those hidden
+// too, so that showing one does not need another frame. It is as wide as its layout makes it, or
+// as its title needs: its controls are fitted into that width (PlaceControls), so that a frame
+// never grows into the controls beside it for a caption, nor for a control hidden in it.
 QSize GroupSize(QGroupBox* group) {
   const QMargins margins = group->contentsMargins();
-  int top = 0, bottom = -1, right = 0;
+  int top = 0, bottom = -1;
   for (QWidget* child : Controls(group)) {
     const QRect wanted = Wanted(child);
     if (bottom < top) {
@@ -83,11 +86,10 @@ QSize GroupSize(QGroupBox* group) {
     }
     top = std::min(top, wanted.top());
     bottom = std::max(bottom, wanted.bottom());
-    right = std::max(right, wanted.right() + 1);
   }
   const int title =
       group->title().isEmpty() ? 0 : group->fontMetrics().horizontalAdvance(group->title());
-  return {std::max(title + margins.left() + margins.right(), right + margins.right()),
+  return {title + margins.left() + margins.right(),
           margins.top() + std::max(0, bottom - top + 1) + margins.bottom()};
 }
 
@@ -110,9 +112,10 @@ bool OverlapHorizontally(const QRect& a, const QRect& b) {
   return a.left() <= b.right() && b.left() <= a.right();
 }
 
-// Places the controls of `parent`, whose drawn origin lies `shift` from its layout origin, between
-// the rows `top` and `bottom` of its drawn area.
-void PlaceControls(QWidget* parent, QPoint shift, int top, int bottom) {
+// Places the controls of `parent`, whose drawn origin lies `shift` from its layout origin, inside
+// `area` of its drawn area: between its rows, and left of its right edge.
+void PlaceControls(QWidget* parent, QPoint shift, const QRect& area) {
+  const int top = area.top(), bottom = area.bottom();
   QList<QWidget*> controls = Controls(parent);
   std::stable_sort(controls.begin(), controls.end(),
                    [](QWidget* a, QWidget* b) { return Anchor(a).left() < Anchor(b).left(); });
@@ -142,12 +145,26 @@ void PlaceControls(QWidget* parent, QPoint shift, int top, int bottom) {
       for (const auto& [other, otherDrawn] : placed)
         if (!Anchor(other).translated(-shift).intersects(anchor) && otherDrawn.intersects(drawn))
           drawn.moveLeft(otherDrawn.right() + 1 + kCaptionGap);
+    // And inside its frame: cut at the frame's edge, then, when its caption no longer fits, moved
+    // left into the room free beside the shown controls on its left. A label that still does not
+    // fit elides its caption (TLabel).
+    if (drawn.right() > area.right()) {
+      drawn.setRight(std::max(drawn.left(), area.right()));
+      int leftmost = area.left();
+      for (const auto& [other, otherDrawn] : placed)
+        if (otherDrawn.right() < drawn.left() && otherDrawn.top() <= drawn.bottom() &&
+            drawn.top() <= otherDrawn.bottom())
+          leftmost = std::max(leftmost, otherDrawn.right() + 1 + kCaptionGap);
+      const int missing = CaptionSize(control).width() - drawn.width();
+      if (missing > 0)
+        drawn.setLeft(std::max(std::min(leftmost, drawn.left()), drawn.left() - missing));
+    }
     control->setGeometry(drawn);
     if (!control->isHidden()) placed.append({control, drawn});
     if (auto* group = qobject_cast<QGroupBox*>(control)) {
       const QMargins margins = group->contentsMargins();
-      PlaceControls(group, drawn.topLeft() - anchor.topLeft(), margins.top(),
-                    drawn.height() - margins.bottom() - 1);
+      PlaceControls(group, drawn.topLeft() - anchor.topLeft(),
+                    QRect(QPoint(), drawn.size()).marginsRemoved(margins));
     }
   }
 }
@@ -171,6 +188,6 @@ void DrawWhole(QWidget* window) {
   if (!window) return;
   // A window has no frame: its controls may lie partly outside it, as a layout's background
   // picture does.
-  PlaceControls(window, QPoint(), std::numeric_limits<int>::min() / 2,
-                std::numeric_limits<int>::max() / 2);
+  const int far = std::numeric_limits<int>::max() / 4;
+  PlaceControls(window, QPoint(), QRect(QPoint(-far, -far), QPoint(far, far)));
 }

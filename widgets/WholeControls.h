@@ -8,8 +8,12 @@
 // writes); the control is drawn in a rectangle that holds its caption and indicator whole:
 // - a control grows to the right from its layout's left edge, and is centred vertically on its
 //   layout's rectangle;
-// - a group box grows until its title and its controls fit inside its frame, below the title, so
-//   that the frame runs through none of them;
+// - a group box is as wide as its layout makes it, or as its title needs, and grows in height
+//   until its controls, hidden ones included, fit inside its frame below the title, so that the
+//   frame runs through none of them;
+// - a control that would pass its frame's right edge is cut there and, as far as its caption then
+//   needs, moved left into the room free beside the shown controls on its left; a label that still
+//   does not fit shows its caption's start, ending in "..." (TLabel);
 // - a control that grows stays clear of the controls beside it: it keeps inside the frames that
 //   enclose it in the layout and out of the controls above and below it, and the captions to its
 //   right move along as far as it grew into them.

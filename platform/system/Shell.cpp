@@ -104,7 +104,7 @@ std::intptr_t Resolve(const std::string& file, const std::string& params,
     return 0;
   }
   if (EndsWithNoCase(path, ".exe")) {
-    const std::string stripped = path.substr(0, path.size() - 4);
+    const std::string stripped = ExecutableFor(path);
     const std::string found =
         stripped.find('/') == std::string::npos ? FindInPath(stripped) : stripped;
     if (!found.empty() && IsExecutableFile(found)) {
@@ -186,6 +186,11 @@ std::intptr_t ShellExecuteA(std::uint32_t hwnd, const char* /*lpOperation*/, con
   }
   lastError = static_cast<std::uint32_t>(error);
   return error == 0 ? 42 : error;
+}
+
+std::string ExecutableFor(const std::string& file) {
+  if (!EndsWithNoCase(file, ".exe") || IsExecutableFile(file)) return file;
+  return file.substr(0, file.size() - 4);
 }
 
 std::uint32_t GetLastError() { return lastError; }

@@ -29,6 +29,10 @@ inline constexpr std::intptr_t SE_ERR_ACCESSDENIED = 5;
 inline constexpr std::intptr_t SE_ERR_NOASSOC = 31;  // no handler to open the document with
 inline constexpr std::intptr_t SE_ERR_OOM = 8;       // could not start a process
 
+// The file that ShellExecuteA starts for the program `file` on this system: `file` itself, or, for
+// an ".exe" name that is no executable file, the name without ".exe". For messages.
+std::string ExecutableFor(const std::string& file);
+
 // `hwnd` is the window that asks (a window number, 0 for none); the shell does not use it.
 std::intptr_t ShellExecuteA(std::uint32_t hwnd, const char* lpOperation, const char* lpFile,
                             const char* lpParameters, const char* lpDirectory, int nShowCmd);

@@ -1,7 +1,8 @@
 #pragma once
 // What every window test needs: a program folder of its own holding the shipped language tables and
 // help pages, "default.set" (so that Tunewisp does not hand over to the wizard), and the message
-// boxes and file dialogs answered by the test instead of a user.
+// boxes and file dialogs answered by the test instead of a user; and, for the tests that set the
+// mixer, a card of their own.
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "converter/ProgramFolder.h"
+#include "platform/softcard/mixer/MixerApi.h"
 #include "tests/support/TempDir.h"
 #include "widgets/Toolkit.h"
 
@@ -58,6 +60,22 @@ class FormFixture {
   QStringList messages;
   int dialogsShown = 0;
   std::deque<QString> dialogAnswers;  // names the next dialogs "choose"; none left: cancel
+};
+
+// A card of its own for one test: a fresh mixer state (factory values) with the given devices.
+class FreshCard {
+ public:
+  explicit FreshCard(const char* topology = "standard,quirks") {
+    ::setenv("SOFTCARD_TOPOLOGY", topology, 1);
+    ::setenv("SOFTCARD_STATE_DIR", state_.Path().c_str(), 1);
+    platform::mixerResetForTesting();
+  }
+  ~FreshCard() { platform::mixerResetForTesting(); }
+  FreshCard(const FreshCard&) = delete;
+  FreshCard& operator=(const FreshCard&) = delete;
+
+ private:
+  tw_test::TempDir state_;
 };
 
 // What a user's click does: it arrives from the event loop, inside whatever wait is pumping, never

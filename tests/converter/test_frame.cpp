@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <QHeaderView>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QTest>
@@ -101,6 +104,25 @@ QStringList DrawingFaults(QWidget* window) {
     if (control->isVisibleTo(window))
       if (const QString fault = DrawingFault(control); !fault.isEmpty()) faults << fault;
   return faults;
+}
+
+// Records the texts a widget draws through its style that do not fit the room they are drawn in.
+struct TextRecorder : QProxyStyle {
+  void drawItemText(QPainter* painter, const QRect& room, int flags, const QPalette& palette,
+                    bool enabled, const QString& text, QPalette::ColorRole role) const override {
+    if (painter->fontMetrics().horizontalAdvance(text) > room.width()) cut << text;
+    QProxyStyle::drawItemText(painter, room, flags, palette, enabled, text, role);
+  }
+  mutable QStringList cut;
+};
+
+// The texts that `widget` draws cut off at the edge of their room.
+QStringList TextsDrawnCut(QWidget* widget) {
+  TextRecorder recorder;
+  widget->setStyle(&recorder);
+  widget->grab();
+  widget->setStyle(nullptr);
+  return recorder.cut;
 }
 
 }  // namespace
@@ -619,10 +641,14 @@ void FrameTest::layoutDump() {
 }
 
 void FrameTest::controlsAreDrawnWholeInEveryLayout() {
+  FreshCard card("quirks");  // a device with a long name, and a line without controls
   FormFixture fx;
   Windows w;
+  TForm3 form3;
   w.form1->FormActivate();
+  w.form4->show();
   auto& ui = w.form1->ui;
+  auto& ui3 = form3.ui;
   auto& ui7 = w.form7->ui;
   QCOMPARE(DrawingFaults(w.form1.get()), QStringList());
   // Each language's captions, right after the user picked it (the layout comes after the
@@ -639,6 +665,19 @@ void FrameTest::controlsAreDrawnWholeInEveryLayout() {
       QVERIFY2(DrawingFaults(w.form7.get()).isEmpty(),
                qPrintable(when + ": " + DrawingFaults(w.form7.get()).join("; ")));
     }
+    // The mixer window showing a line with neither volume nor box, then one with both: its frame
+    // and its device list keep their layout's width (the device's long name ends in "..."). The
+    // list window with its column captions.
+    for (int line : {ui3.ComboBox2->findText("Silent Line"), 0}) {
+      ui3.ComboBox2->Choose(line);
+      QCOMPARE(DrawingFaults(&form3), QStringList());
+      QCOMPARE(ui3.GroupBox2->width(), LayoutGeometry(ui3.GroupBox2).width());
+      QCOMPARE(ui3.ComboBox3->width(), LayoutGeometry(ui3.ComboBox3).width());
+      QCOMPARE(TextsDrawnCut(ui3.ComboBox3), QStringList());
+    }
+    QVERIFY(!ui3.Label1->isHidden() && !ui3.Label2->isHidden());
+    QCOMPARE(DrawingFaults(w.form4.get()), QStringList());
+    QCOMPARE(TextsDrawnCut(w.form4->ui.ListView1->header()), QStringList());
     for (tw::TextId status : {tw::TextId::StatusEncoding, tw::TextId::StatusReady,
                               tw::TextId::StatusPlaying, tw::TextId::StatusRecording}) {
       ui.Label3->setText(w.form1->Text(status));
@@ -651,6 +690,11 @@ void FrameTest::controlsAreDrawnWholeInEveryLayout() {
     QVERIFY(dump.find("Form1.RadioButton5.height:=9;") != std::string::npos);
     QVERIFY(dump.find("Form7.Label4.width:=6;") != std::string::npos);
   }
+  // A caption that its frame cannot hold shows its start, ending in "...", inside the frame.
+  ui3.ComboBox2->Choose(ui3.ComboBox2->findText("Silent Line"));
+  ui3.Label4->setText(QString(60, 'W'));
+  QCOMPARE(TextsDrawnCut(ui3.Label4), QStringList());
+  QVERIFY(ui3.GroupBox2->contentsRect().contains(ui3.Label4->geometry()));
   QCOMPARE(ui7.Label4->text(), QString("20893"));
   QCOMPARE(ui7.Label4->pos(), QPoint(24, 72));
 }
@@ -687,7 +731,8 @@ void FrameTest::saysWhyTheWizardCannotStart() {
   w.form1->FormActivate();
   QVERIFY(!w.form1->isVisible());
   QCOMPARE(fx.messages.size(), 1);
-  QVERIFY2(fx.messages[0].contains(QString::fromStdString((fx.folder / "Knobwarden"))) &&
+  // The wizard's file as it is named here.
+  QVERIFY2(fx.messages[0].contains(QString::fromStdString((fx.folder / "Knobwarden\""))) &&
                fx.messages[0].contains(QString::fromStdString(
                    platform::ShellErrorText(std::uint32_t(platform::SE_ERR_FNF)))),
            qPrintable(fx.messages[0]));
@@ -784,6 +829,9 @@ void FrameTest::recordTimeWindowRefusesPastedTextsAtOnce() {
   FormFixture fx;
   Windows w;
   w.form7->show();
+  // A title that shows nothing: an empty one would show the application's name.
+  const QString title = w.form7->windowHandle()->title();
+  QVERIFY(!title.isEmpty() && title.trimmed().isEmpty());
   // A pasted text that is not a number is refused as soon as it is there, with the longest time
   // the capture takes in the format set now; the window still closes.
   w.form7->ui.Edit1->setText("12a");

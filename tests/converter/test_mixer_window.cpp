@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <QAbstractItemView>
 #include <QFile>
 #include <QFocusEvent>
 #include <QTest>
@@ -17,25 +18,10 @@
 #include "converter/Unit1.h"
 #include "converter/Unit3.h"
 #include "mixer/AMixer.h"
-#include "platform/softcard/mixer/MixerApi.h"
 #include "platform/system/Files.h"
 #include "platform/system/Shell.h"
 
 namespace {
-
-// A card of its own for one test: a fresh mixer state (factory values) with the given devices.
-class FreshCard {
- public:
-  explicit FreshCard(const char* topology = "standard,quirks") {
-    ::setenv("SOFTCARD_TOPOLOGY", topology, 1);
-    ::setenv("SOFTCARD_STATE_DIR", state_.Path().c_str(), 1);
-    platform::mixerResetForTesting();
-  }
-  ~FreshCard() { platform::mixerResetForTesting(); }
-
- private:
-  tw_test::TempDir state_;
-};
 
 struct Line {
   int m = 0, j = 0, i = 0;
@@ -101,6 +87,7 @@ class MixerWindowTest : public QObject {
 
  private slots:
   void showsAndSetsTheShownLine();
+  void aLineChosenWithTheMouseOrTheKeysIsShownAndSet();
   void aRefusedWriteIsShown();
   void linesWithoutControls();
   void noMixerDevice();
@@ -147,6 +134,36 @@ void MixerWindowTest::showsAndSetsTheShownLine() {
   QCOMPARE(ui.ComboBox2->currentText(), QString("Mono In"));
   QCOMPARE(ui.LabelStereo->text(), QString("- mono -"));
   QCOMPARE(ui.TrackBar->Position(), 30000);
+}
+
+void MixerWindowTest::aLineChosenWithTheMouseOrTheKeysIsShownAndSet() {
+  FreshCard card;
+  FormFixture fx;
+  Windows w;
+  auto& ui = w.ui();
+  SetLine(0, kSpeakers, kSynth, 10000, 10000, 0);
+  w.form3->show();
+  QVERIFY(QTest::qWaitForWindowExposed(w.form3.get()));
+  // A click opens the drop-down; a click on "SW Synth" in it, later than a double click's time
+  // (a quicker release is the opening click's own), chooses the line.
+  QTest::mouseClick(ui.ComboBox2, Qt::LeftButton);
+  QAbstractItemView* popup = ui.ComboBox2->view();
+  QTRY_VERIFY(popup->isVisible());
+  const QPoint item = popup->visualRect(popup->model()->index(kSynth, 0)).center();
+  QTest::mouseMove(popup->viewport(), item);
+  QTest::mouseClick(popup->viewport(), Qt::LeftButton, {}, item,
+                    QApplication::doubleClickInterval());
+  QCOMPARE(ui.ComboBox2->currentText(), QString("SW Synth"));
+  QCOMPARE(ui.TrackBar->Position(), 10000);
+  QTest::keyClick(ui.TrackBar, Qt::Key_End);
+  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 65535);
+  // Tab into the list brings the destination's own line back; Down chooses the next line.
+  ui.ComboBox1->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(ui.ComboBox1, Qt::Key_Tab);
+  QCOMPARE(ui.ComboBox2->ItemIndex(), 0);
+  QTest::keyClick(ui.ComboBox2, Qt::Key_Down);
+  QTest::keyClick(ui.TrackBar, Qt::Key_Home);
+  QCOMPARE(ReadLine(0, kSpeakers, kSynth).left, 0);
 }
 
 void MixerWindowTest::aRefusedWriteIsShown() {
@@ -221,9 +238,20 @@ void MixerWindowTest::presetsSaveLoadDel() {
   QCOMPARE(Everything(), before);
   QCOMPARE(ui.TrackBar->Position(), 5000);
 
-  // A file that went away behind the window's back is gone from the list after "R".
-  fx.folder.Write("other.set", "");
+  // A damaged preset: the lines before the damage stay applied, and the message names the file and
+  // the line in the user's language.
+  fx.folder.Write("other.set", "<A>0</A><B>0</B><C>0</C><L>7</L><R>7</R><M>0</M>\r\nbad\r\n");
   ui.JvXPButton6->click();
+  w.form1->ChangeLanguage(1);
+  w.Show(0, kSpeakers, kSynth);
+  ui.ComboBox4->Choose(w.PresetIndex("other.set"));
+  ui.JvXPButton2->click();
+  QCOMPARE(ui.TrackBar->Position(), 7);
+  QVERIFY(fx.messages.size() == 1 &&
+          fx.messages.takeFirst().startsWith("La ligne 2 du fichier de r\u00e9glages du mixeur \"" +
+                                             fx.file("other.set")));
+
+  // A file that went away behind the window's back is gone from the list after "R".
   QVERIFY(w.PresetIndex("other.set") > 0);
   QFile::remove(fx.file("other.set"));
   ui.JvXPButton6->click();
@@ -435,9 +463,12 @@ void MixerWindowTest::volumeControlFallsBackToTheControlPanel() {
   std::vector<std::string> asked;
   std::intptr_t panelResult = 42;
   bool allToThePanel = true;
+  const auto form3 = static_cast<std::uint32_t>(w.form3->winId());
+  QVERIFY(form3 != w.form1->Handle());
   platform::SetShellHook([&](const platform::ShellRequest& request) {
     asked.push_back(request.parameters);
-    allToThePanel = allToThePanel && request.target.ends_with(platform::kPanelProgram);
+    allToThePanel = allToThePanel && request.target.ends_with(platform::kPanelProgram) &&
+                    request.window == form3;
     return request.parameters.empty() ? std::intptr_t{platform::SE_ERR_FNF} : panelResult;
   });
   w.ui().JvXPButton5->click();

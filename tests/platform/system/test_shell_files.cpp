@@ -61,6 +61,7 @@ TEST(Shell, ExeNameStartsTheProgramWithoutTheExtension) {
                                               nullptr, nullptr, platform::SW_SHOWNORMAL);
   ASSERT_TRUE(platform::SetCurrentDirectoryA(old.c_str()));
   EXPECT_GT(result, 32);
+  EXPECT_EQ(platform::ExecutableFor(dir.path + "/Knobwarden.exe"), dir.path + "/Knobwarden");
   // Without a folder of its own, the program inherits ours of the moment of the call.
   EXPECT_EQ(WaitForFile(dir.path + "/started.txt"), fs::canonical(dir.path).string() + "\n");
 }
