@@ -10,9 +10,8 @@
 // - TComboBox: setting the item index from code runs no handler. A choice by the user runs OnClick,
 //   then OnChange.
 // - TComboBox: OnEnter runs when the keyboard focus moves into the list from elsewhere in its
-// window
-//   (a click, Tab, a shortcut or code), not when it comes back to the list as its drop-down closes
-//   or as its window becomes active again.
+//   window (a click, Tab, a shortcut or code), not when it comes back to the list as its drop-down
+//   closes or as its window becomes active again.
 // - TCheckBox: OnClick runs whenever the checked state changes, from code as well as by the user.
 // - TTrackBar: OnChange runs whenever the position changes, from code as well as by the user; a
 //   position outside the range is kept within it.
