@@ -23,6 +23,10 @@ WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std
 WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
                             std::vector<std::uint8_t>& bytes);
 
+// Reads at most the first `maxBytes` bytes of the regular file `path` into `bytes`, for a file of
+// which only the start matters; the rest is not read. Never TooLarge.
+WholeFileRead ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes);
+
 // Replaces the file `path` with `content`: writes a new file in the same folder and renames it over
 // the old one, so that a failed write (a full disk) leaves the old file as it was, never an empty
 // or half-written one. A file that was there keeps its permissions, and a symbolic link stays a
