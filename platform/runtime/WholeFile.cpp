@@ -148,8 +148,13 @@ bool ReplaceWholeFile(const std::string& linkOrPath, std::string_view content, s
   static std::atomic<unsigned> serial{0};
   int fd = -1;
   std::string temp;
+  // A name of the file's own length plus a suffix would not fit beside a name near the file
+  // system's limit: the temporary name is short instead, and it stays in the same folder, so that
+  // the rename is atomic.
+  const std::filesystem::path folder = target.parent_path();
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temp = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    const std::string name = ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    temp = folder.empty() ? name : (folder / name).string();
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }

@@ -221,6 +221,16 @@ TEST(FileReplacement, AFailedWriteLeavesTheOldLanguageAndSettingsFiles) {
   EXPECT_EQ(FilesIn(dir), 2u);
 }
 
+TEST(FileReplacement, AFileWhoseNameFillsTheFileSystemsLimitIsReplaced) {
+  tw_test::TempDir dir;
+  // 250 characters and ".set": 254 bytes of the 255 a name may have.
+  const std::string name = std::string(250, 'p') + ".set";
+  WriteSettingsFile((dir / name), {{0, 0, 0, 1, 1, 0}});
+  WriteSettingsFile((dir / name), {{0, 0, 0, 2, 2, 0}});
+  EXPECT_EQ(dir.Read(name), "<A>0</A><B>0</B><C>0</C><L>2</L><R>2</R><M>0</M>\r\n");
+  EXPECT_EQ(FilesIn(dir), 1u);
+}
+
 TEST(FileProbe, FindsWhatCannotBeWrittenAndLeavesEveryFileAsItWas) {
   tw_test::TempDir dir;
   std::string why;
