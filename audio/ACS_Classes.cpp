@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -378,6 +379,7 @@ void TACSOutput::FinishRun() {
   if (!Busy()) return;
   CanOutput = false;
   Done();
+  RunEnded(false);
   FBusy = false;
 }
 
@@ -395,6 +397,11 @@ void TACSOutput::HandleThreadException(const std::exception& E) {
     } catch (...) {
       // The run has failed already; what matters now is that the sink becomes idle.
     }
+  }
+  try {
+    RunEnded(true);
+  } catch (...) {
+    // As above: the failure to report is the run's.
   }
   CanOutput = false;
   FBusy = false;
@@ -415,6 +422,18 @@ void TACSFileOut::CheckFileStillNamed() const {
     throw EACSException("The file \"" + FFileName +
                         "\" was deleted or replaced while it was being written, so what was "
                         "written to it is lost.");
+}
+
+void TACSFileOut::NoteFileCreated() {
+  if (const auto* file = dynamic_cast<const platform::TFileStream*>(FStream.get()))
+    FCreated = CreatedFile{FFileName, file->Identity()};
+}
+
+void TACSFileOut::RunEnded(bool Failed) {
+  // Forgotten at every end, so that a later run that fails before it creates its file cannot
+  // remove this one.
+  const std::optional<CreatedFile> created = std::exchange(FCreated, std::nullopt);
+  if (Failed && created) platform::RemoveFileIfEmpty(created->name, created->identity);
 }
 
 void TACSFileOut::CheckEncoderInput(int Bits, int Channels, int Rate, const std::string& Format) {

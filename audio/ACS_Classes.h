@@ -30,6 +30,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -338,6 +339,9 @@ class TACSOutput : public platform::TComponent {
   virtual bool DoOutput(bool Abort) = 0;
   virtual void Done() = 0;
   virtual void Prepare() = 0;
+  // The end of every run that Run started, on the thread where it ended, after Done: Failed before
+  // OnThreadException (a failed Prepare included), not Failed before OnDone. Nothing here.
+  virtual void RunEnded(bool /*Failed*/) {}
 
   void Notification(platform::TComponent* AComponent, platform::TOperation Operation) override;
 
@@ -418,7 +422,19 @@ class TACSFileOut : public TACSStreamedOutput {
   // longer names the file written (deleted or replaced meanwhile), so the run is not taken for a
   // success.
   void CheckFileStillNamed() const;
+  // For the Prepare of a sink whose failed run must leave no empty file behind (the encoders),
+  // right after it created FFileName as FStream: when the run fails, the file is removed if the
+  // name still leads to it and it holds nothing. A file with data stays, as does anything else.
+  void NoteFileCreated();
+  void RunEnded(bool Failed) override;
 
   std::string FFileName;
   TFileOutputMode FFileMode = foRewrite;
+
+ private:
+  struct CreatedFile {
+    std::string name;
+    platform::FileIdentity identity;
+  };
+  std::optional<CreatedFile> FCreated;  // the file this run created, until the run ends
 };

@@ -109,6 +109,7 @@ void TMP3Out::Prepare() {
   CheckEncoderInput(bits, channels, rate, "MP3");
 
   FStream = std::make_unique<platform::TFileStream>(FFileName, platform::fmCreate);
+  NoteFileCreated();
   FStreamStart = 0;
   try {
     input->Init();

@@ -150,6 +150,8 @@ void TVorbisOut::Prepare() {
     FStream = std::make_unique<platform::TFileStream>(
         FFileName,
         append ? platform::fmOpenReadWrite | platform::fmShareExclusive : platform::fmCreate);
+    // A file appended to was there before this run: it stays whatever happens.
+    if (!append) NoteFileCreated();
     input->Init();
   } catch (...) {
     ReleaseRun();

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <limits>
 
 #include "converter/Errors.h"
 #include "platform/runtime/WholeFile.h"
@@ -35,23 +34,38 @@ int LanguageIndexOfCode(const std::string& code) {
   return -1;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::string content;
-  errno = 0;
-  switch (platform::ReadWholeFile(path, std::numeric_limits<std::uint64_t>::max(), content)) {
-    case platform::WholeFileRead::Ok:
-      return content;
+namespace {
+
+// Throws the EInOutError for a read of `path` that gave `result` (not Ok); errno tells why a file
+// could not be opened.
+[[noreturn]] void ThrowReadError(const std::string& path, platform::WholeFileRead result,
+                                 std::uint64_t maxBytes) {
+  switch (result) {
     case platform::WholeFileRead::NotAFile:
       throw EInOutError("Cannot read \"" + path + "\": it is not a file",
                         {path, 0, "It is a folder or a device, not a file."});
-    case platform::WholeFileRead::TooLarge:
-      throw EInOutError("Cannot read \"" + path + "\": it is too large",
-                        {path, 0, "The file is too large."});
+    case platform::WholeFileRead::TooLarge: {
+      const std::string limit = std::to_string(maxBytes / 1024) + " KiB";
+      throw EInOutError(
+          "Cannot read \"" + path + "\": it is larger than " + limit,
+          {path, 0, "The file is larger than " + limit + ", more than a file of its kind holds."});
+    }
+    case platform::WholeFileRead::Ok:
     case platform::WholeFileRead::CannotOpen:
       break;
   }
   const std::string reason = errno ? std::strerror(errno) : "The file cannot be opened";
   throw EInOutError("Cannot open file \"" + path + "\": " + reason, {path, 0, reason + "."});
+}
+
+}  // namespace
+
+std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+  std::string content;
+  errno = 0;
+  const platform::WholeFileRead result = platform::ReadWholeFile(path, maxBytes, content);
+  if (result != platform::WholeFileRead::Ok) ThrowReadError(path, result, maxBytes);
+  return content;
 }
 
 namespace {
@@ -68,7 +82,7 @@ int ParseTextTable(const std::string& content, TLangTexts& texts) {
 }  // namespace
 
 int LoadTextTable(const std::string& path, TLangTexts& texts) {
-  return ParseTextTable(ReadWholeFile(path), texts);
+  return ParseTextTable(ReadWholeFile(path, kMaxTextTableBytes), texts);
 }
 
 const TLangTexts& BuiltInEnglish() {
@@ -81,7 +95,11 @@ const TLangTexts& BuiltInEnglish() {
 }
 
 std::string ReadLanguageCode(const std::string& path) {
-  const std::string content = ReadWholeFile(path);
+  std::string content;
+  errno = 0;
+  const platform::WholeFileRead result =
+      platform::ReadFileStart(path, kMaxLanguageCodeBytes, content);
+  if (result != platform::WholeFileRead::Ok) ThrowReadError(path, result, kMaxLanguageCodeBytes);
   std::string first;
   ForEachLine(content, [&](std::string line) {
     first = std::move(line);

@@ -5,6 +5,8 @@
 // These are plain file routines; the main window owns the table in memory and shows any failure.
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tw {
@@ -123,10 +125,13 @@ int LanguageIndexOfCode(const std::string& code);
 // one is damaged.
 inline constexpr int kTextTableLines = 74;
 
+// The largest text table read: the shipped ones hold a few KiB. A larger file is refused unread.
+inline constexpr std::uint64_t kMaxTextTableBytes = 64 * 1024;
+
 // Reads the text table at `path` into `texts`, from entry 0 on, at most 100 lines; entries after
 // the file's last line keep their texts. A line ends at LF, CR LF or CR; an end after the last line
-// adds no entry. Returns the number of lines read. Throws EInOutError when the file cannot be read,
-// and then `texts` is unchanged.
+// adds no entry. Returns the number of lines read. Throws EInOutError when the file cannot be read
+// or is larger than kMaxTextTableBytes, and then `texts` is unchanged.
 int LoadTextTable(const std::string& path, TLangTexts& texts);
 
 // The English table built into the program (the shipped "en.ini" as it was when the program was
@@ -135,7 +140,11 @@ const TLangTexts& BuiltInEnglish();
 // Its text, as the build put it in.
 const char* BuiltInEnglishTable();
 
-// The first line of the language file at `path`, without its line end. Throws EInOutError when the
+// How much of the language file is read: its first line, up to this many bytes.
+inline constexpr std::size_t kMaxLanguageCodeBytes = 64;
+
+// The first line of the language file at `path`, without its line end; a longer first line than
+// kMaxLanguageCodeBytes comes back cut there, which names no language. Throws EInOutError when the
 // file exists but cannot be read.
 std::string ReadLanguageCode(const std::string& path);
 
@@ -143,7 +152,8 @@ std::string ReadLanguageCode(const std::string& path);
 // leaves the file as it was.
 void WriteLanguageFile(const std::string& path, const std::string& code);
 
-// Reads a whole text file; throws EInOutError naming the file when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
+// Reads a whole text file of at most `maxBytes` bytes; throws EInOutError naming the file when it
+// cannot be read or is larger (then without reading it).
+std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes);
 
 }  // namespace tw

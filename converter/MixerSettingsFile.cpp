@@ -56,7 +56,7 @@ MixerSettingsLine ParseSettingsLine(const std::string& line) {
 
 void ApplySettingsFile(const std::string& path,
                        const std::function<void(const MixerSettingsLine&)>& apply) {
-  const std::string content = ReadWholeFile(path);
+  const std::string content = ReadWholeFile(path, kMaxSettingsFileBytes);
   std::size_t start = 0;
   for (int number = 1; start < content.size(); ++number) {
     std::size_t end = content.find_first_of("\r\n", start);

@@ -7,6 +7,7 @@
 // hands each line to a callback, and the writer takes the lines it is given. The mixer walks that
 // produce and apply them live with the mixer code (MixerSettings.h).
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,10 +37,15 @@ std::string FormatSettingsLine(const MixerSettingsLine& line);
 // holds what, at the first field that is not an integer.
 MixerSettingsLine ParseSettingsLine(const std::string& line);
 
+// The largest settings file any reader takes. Real ones hold a few dozen lines, under 1 KiB; a
+// larger file is refused unread, so that a wrong or damaged file cannot hold a window for minutes.
+inline constexpr std::uint64_t kMaxSettingsFileBytes = 64 * 1024;
+
 // The reading rule shared by every reader: reads `path` line by line and calls `apply` for each
-// line as soon as it is parsed. Throws EInOutError when the file cannot be opened (nothing applied)
-// and EConvertError at a malformed line (the lines before it stay applied, the rest is not read);
-// both carry the file, the line number of a malformed line, and the reason in their FileFault.
+// line as soon as it is parsed. Throws EInOutError when the file cannot be opened or is larger than
+// kMaxSettingsFileBytes (nothing applied) and EConvertError at a malformed line (the lines before
+// it stay applied, the rest is not read); both carry the file, the line number of a malformed line,
+// and the reason in their FileFault.
 void ApplySettingsFile(const std::string& path,
                        const std::function<void(const MixerSettingsLine&)>& apply);
 

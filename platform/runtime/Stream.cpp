@@ -86,6 +86,21 @@ bool TFileStream::StillNamed() const {
   return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+FileIdentity TFileStream::Identity() const {
+  struct stat open {};
+  if (::fstat(fd_, &open) != 0) return {};
+  return {static_cast<std::uint64_t>(open.st_dev), static_cast<std::uint64_t>(open.st_ino)};
+}
+
+bool RemoveFileIfEmpty(const std::string& path, const FileIdentity& identity) {
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_size != 0)
+    return false;
+  const FileIdentity found{static_cast<std::uint64_t>(named.st_dev),
+                           static_cast<std::uint64_t>(named.st_ino)};
+  return found == identity && ::unlink(path.c_str()) == 0;
+}
+
 std::string TFileStream::Describe() const { return "file \"" + fileName_ + "\""; }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {

@@ -73,6 +73,18 @@ enum : unsigned {
   fmCreate = 0xFF00,  // create or truncate, for reading and writing
 };
 
+// Which file an open file stream has open, to know it again by its name after the stream is closed.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// Removes the name `path` when it still names the file `identity` and that file holds nothing;
+// true when it did. For a writer whose failed run wrote nothing to the file it had created: a file
+// with data, or another file put under the name meanwhile, stays.
+bool RemoveFileIfEmpty(const std::string& path, const FileIdentity& identity);
+
 // Sharing is advisory (flock): it keeps our own openers apart, as the share modes do for the
 // programs that use them, and does not stop other programs.
 class TFileStream : public TStream {
@@ -90,6 +102,7 @@ class TFileStream : public TStream {
   // False once the name the stream was opened with no longer names the file it has open: the file
   // was deleted, renamed, or replaced by another one. What was written then reached no one.
   bool StillNamed() const;
+  FileIdentity Identity() const;
 
  protected:
   std::string Describe() const override;

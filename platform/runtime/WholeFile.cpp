@@ -27,25 +27,39 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
 };
 
-template <class Bytes>
-WholeFileRead Read(const std::string& path, std::uint64_t maxBytes, Bytes& bytes) {
-  bytes.clear();
+// Opens `path` for reading when it is a regular file; `size` is its size then.
+WholeFileRead OpenRegular(const std::string& path, Fd& fd, std::uint64_t& size) {
   // Without O_NONBLOCK, opening a FIFO waits for a writer, for ever if none comes. A regular file
   // reads the same either way, and nothing else is read.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  fd.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return WholeFileRead::CannotOpen;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return WholeFileRead::CannotOpen;
   if (!S_ISREG(st.st_mode)) return WholeFileRead::NotAFile;
-  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return WholeFileRead::TooLarge;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return WholeFileRead::Ok;
+}
+
+template <class Bytes>
+WholeFileRead Read(const std::string& path, std::uint64_t maxBytes, Bytes& bytes) {
+  bytes.clear();
+  Fd fd(-1);
+  std::uint64_t size = 0;
+  if (const WholeFileRead opened = OpenRegular(path, fd, size); opened != WholeFileRead::Ok)
+    return opened;
+  if (size > maxBytes) return WholeFileRead::TooLarge;
   // The size is only a hint: a file that grows while it is read is read to its end, up to the
   // limit.
-  bytes.resize(static_cast<std::size_t>(st.st_size));
+  bytes.resize(static_cast<std::size_t>(size));
   std::size_t used = 0;
   for (;;) {
     if (used == bytes.size()) {
@@ -89,6 +103,30 @@ WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
   return Read(path, maxBytes, bytes);
 }
 
+WholeFileRead ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+  bytes.clear();
+  Fd fd(-1);
+  std::uint64_t size = 0;
+  if (const WholeFileRead opened = OpenRegular(path, fd, size); opened != WholeFileRead::Ok)
+    return opened;
+  bytes.resize(maxBytes);
+  std::size_t used = 0;
+  while (used < maxBytes) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + used, maxBytes - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      bytes.clear();
+      errno = saved;
+      return WholeFileRead::CannotOpen;
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  bytes.resize(used);
+  return WholeFileRead::Ok;
+}
+
 bool ReplaceWholeFile(const std::string& linkOrPath, std::string_view content, std::string& error) {
   // A name that is a symbolic link keeps it: the file it leads to is the one replaced.
   std::filesystem::path target(linkOrPath);
@@ -110,8 +148,13 @@ bool ReplaceWholeFile(const std::string& linkOrPath, std::string_view content, s
   static std::atomic<unsigned> serial{0};
   int fd = -1;
   std::string temp;
+  // A name of the file's own length plus a suffix would not fit beside a name near the file
+  // system's limit: the temporary name is short instead, and it stays in the same folder, so that
+  // the rename is atomic.
+  const std::filesystem::path folder = target.parent_path();
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temp = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    const std::string name = ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    temp = folder.empty() ? name : (folder / name).string();
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }

@@ -23,9 +23,15 @@ WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes, std
 WholeFileRead ReadWholeFile(const std::string& path, std::uint64_t maxBytes,
                             std::vector<std::uint8_t>& bytes);
 
+// Reads at most the first `maxBytes` bytes of the regular file `path` into `bytes`, for a file of
+// which only the start matters; the rest is not read. Never TooLarge.
+WholeFileRead ReadFileStart(const std::string& path, std::size_t maxBytes, std::string& bytes);
+
 // Replaces the file `path` with `content`: writes a new file in the same folder and renames it over
 // the old one, so that a failed write (a full disk) leaves the old file as it was, never an empty
-// or half-written one. A file that was there keeps its permissions, and a symbolic link stays a
+// or half-written one. The new file's name is short, whatever the length of `path`'s name, and
+// starts with a dot and ends with digits, so no listing by extension takes it for one of the
+// programs' files. A file that was there keeps its permissions, and a symbolic link stays a
 // link to the file replaced. Returns false with the reason in `error` when the file cannot be
 // replaced; nothing is left behind then.
 bool ReplaceWholeFile(const std::string& path, std::string_view content, std::string& error);

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "audio/ACS_Classes.h"
-#include "tests/support/EncodedAudio.h"
 #include "tests/audio/TestSupport.h"
+#include "tests/support/EncodedAudio.h"
+#include "tests/support/FileSizeLimit.h"
 
 namespace enctest {
 
@@ -55,6 +58,32 @@ class WriterTest : public ::testing::Test {
   bool Run(const std::string& name) {
     path = dir / name;
     return RunToEnd(*writer, ev, path);
+  }
+
+  // Failed runs leave no empty output: on a full disk an output that got nothing is removed and
+  // one that got data stays; a run refused before it creates its output leaves an empty file of
+  // that name alone. `refused` makes an input the writer refuses.
+  void CheckFailedRunsLeaveNoEmptyOutput(const std::function<void()>& refused) {
+    for (const rlim_t room : {rlim_t{0}, rlim_t{3000}}) {
+      Tone(44100, 2, 3.0);
+      const int failures = ev.failures;
+      {
+        FileSizeLimit full(room);
+        ASSERT_TRUE(full.ok());
+        ASSERT_TRUE(Run("full-" + std::to_string(room)));
+      }
+      EXPECT_EQ(ev.failures, failures + 1) << room;
+      EXPECT_EQ(ev.done, 0) << room;
+      if (room == 0)
+        EXPECT_FALSE(std::filesystem::exists(path));
+      else
+        EXPECT_EQ(std::filesystem::file_size(path), room);
+    }
+    dir.Write("there.out", "");
+    refused();
+    ASSERT_TRUE(Run("there.out"));
+    EXPECT_EQ(ev.done, 0);
+    EXPECT_TRUE(std::filesystem::exists(path));
   }
 
   tw_test::SinkEvents ev;

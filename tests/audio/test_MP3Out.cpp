@@ -408,6 +408,10 @@ TEST_F(MP3Writer, FormatsItCannotEncodeAreRefusedWithoutCreatingTheFile) {
   EXPECT_EQ(ev.done, 0);
 }
 
+TEST_F(MP3Writer, AFailedRunLeavesNoEmptyOutput) {
+  CheckFailedRunsLeaveNoEmptyOutput([&] { Source(std::vector<std::uint8_t>(3000), 24, 2, 44100); });
+}
+
 TEST_F(MP3Writer, AFileThatCannotBeCreatedLeavesTheInputIdle) {
   auto* src = Tone(44100, 2, 1.0);
   ASSERT_TRUE(enctest::RunToEnd(*mp3, ev, dir / "no such folder/x.mp3"));

@@ -371,6 +371,10 @@ TEST_F(VorbisWriter, FormatsItCannotEncodeAreRefusedWithoutCreatingTheFile) {
   EXPECT_EQ(ev.done, 0);
 }
 
+TEST_F(VorbisWriter, AFailedRunLeavesNoEmptyOutput) {
+  CheckFailedRunsLeaveNoEmptyOutput([&] { Source(std::vector<std::uint8_t>(3000), 32, 2, 44100); });
+}
+
 TEST_F(VorbisWriter, ABitRateTheEncoderCannotReachIsRefusedBeforeTheFileOrTheInputIsTouched) {
   auto* src = Tone(11025, 1, 1.0);
   ogg->SetDesiredNominalBitrate(bbr499);

@@ -184,6 +184,19 @@ TEST(LanguageFile, WritesCodeAndLineEndAndReadsOnlyTheFirstLine) {
   EXPECT_EQ(ReadLanguageCode((dir / "lang.ini")), "");
 }
 
+TEST(LanguageFile, OnlyTheStartOfItsFirstLineIsRead) {
+  tw_test::TempDir dir;
+  // A huge file (sparse: nothing on disk) with a good first line.
+  dir.Write("lang.ini", "fr\r\n");
+  std::filesystem::resize_file((dir / "lang.ini"), std::uintmax_t{1} << 30);
+  EXPECT_EQ(ReadLanguageCode((dir / "lang.ini")), "fr");
+  // A first line longer than the code may be is cut, and names no language.
+  dir.Write("lang.ini", "en" + std::string(200, ' ') + "\r\n");
+  const std::string code = ReadLanguageCode((dir / "lang.ini"));
+  EXPECT_EQ(code.size(), kMaxLanguageCodeBytes);
+  EXPECT_EQ(LanguageIndexOfCode(code), -1);
+}
+
 TEST(LanguageFile, UnwritableFileThrows) {
   tw_test::TempDir dir;
   EXPECT_THROW(WriteLanguageFile((dir / "missing-folder/lang.ini"), "en"), EInOutError);
@@ -206,6 +219,16 @@ TEST(FileReplacement, AFailedWriteLeavesTheOldLanguageAndSettingsFiles) {
   WriteLanguageFile((dir / "lang.ini"), "pl");
   EXPECT_EQ(dir.Read("lang.ini"), "pl\r\n");
   EXPECT_EQ(FilesIn(dir), 2u);
+}
+
+TEST(FileReplacement, AFileWhoseNameFillsTheFileSystemsLimitIsReplaced) {
+  tw_test::TempDir dir;
+  // 250 characters and ".set": 254 bytes of the 255 a name may have.
+  const std::string name = std::string(250, 'p') + ".set";
+  WriteSettingsFile((dir / name), {{0, 0, 0, 1, 1, 0}});
+  WriteSettingsFile((dir / name), {{0, 0, 0, 2, 2, 0}});
+  EXPECT_EQ(dir.Read(name), "<A>0</A><B>0</B><C>0</C><L>2</L><R>2</R><M>0</M>\r\n");
+  EXPECT_EQ(FilesIn(dir), 1u);
 }
 
 TEST(FileProbe, FindsWhatCannotBeWrittenAndLeavesEveryFileAsItWas) {
@@ -307,6 +330,44 @@ TEST(SettingsFile, LineWithoutFinalLineEndIsRead) {
   ApplySettingsFile((dir / "n.set"), [&](const MixerSettingsLine& l) { read.push_back(l); });
   ASSERT_EQ(read.size(), 1u);
   EXPECT_EQ(read[0], (MixerSettingsLine{1, 2, 3, 4, 5, 6}));
+}
+
+TEST(SizeLimits, SettingsFilesAndTextTablesOverTheLimitAreRefusedUnread) {
+  tw_test::TempDir dir;
+  const std::string line = "<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n";
+  std::string atLimit;
+  int lines = 0;
+  for (; atLimit.size() + 2 * line.size() <= kMaxSettingsFileBytes; ++lines) atLimit += line;
+  std::string last = line;
+  last.insert(last.find("<L>") + 3, kMaxSettingsFileBytes - atLimit.size() - line.size(), '0');
+  atLimit += last;
+  ++lines;
+  ASSERT_EQ(atLimit.size(), kMaxSettingsFileBytes);
+  dir.Write("limit.set", atLimit);
+  int applied = 0;
+  ApplySettingsFile((dir / "limit.set"), [&](const MixerSettingsLine& l) { applied += l.L; });
+  EXPECT_EQ(applied, lines);
+
+  // One byte more: refused with the file and the reason, nothing applied.
+  dir.Write("over.set", atLimit + "\n");
+  applied = 0;
+  try {
+    ApplySettingsFile((dir / "over.set"), [&](const MixerSettingsLine&) { ++applied; });
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_EQ(e.Fault().path, (dir / "over.set"));
+    EXPECT_NE(e.Fault().reason.find("64 KiB"), std::string::npos) << e.Fault().reason;
+  }
+  EXPECT_EQ(applied, 0);
+
+  TLangTexts texts;
+  texts.fill("before");
+  dir.Write("full.ini", std::string(kMaxTextTableBytes, 'x'));
+  EXPECT_EQ(LoadTextTable((dir / "full.ini"), texts), 1);
+  texts.fill("before");
+  dir.Write("over.ini", "x\r\n" + std::string(kMaxTextTableBytes, 'x'));
+  EXPECT_THROW(LoadTextTable((dir / "over.ini"), texts), EInOutError);
+  EXPECT_EQ(texts[0], "before");
 }
 
 TEST(SettingsFile, MissingFileAndUncreatableFileThrow) {

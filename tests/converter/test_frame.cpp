@@ -562,13 +562,17 @@ void FrameTest::damagedTablesFallBackToEnglishWithOneMessage() {
   QCOMPARE(ui.GroupBox5->title(), QString("Mijn bestanden"));
   QCOMPARE(ui.JvXPButton7->text(), QString("Conversion"));
 
-  // A table that is not there at all: one message naming it, and the captions stay.
-  fx.messages.clear();
+  // A table that is not there at all, or one far larger than a table can be: one message naming
+  // it, and the captions stay.
   std::filesystem::remove((fx.folder / "pl.ini"));
-  ui.ComboBox3->Choose(3);
-  QCOMPARE(fx.messages.size(), 1);
-  QVERIFY(fx.messages[0].contains("pl.ini"));
-  QCOMPARE(ui.JvXPButton7->text(), QString("Conversion"));
+  fx.folder.Write("ru.ini", "0\r\nBig\r\n" + std::string(tw::kMaxTextTableBytes, 'x'));
+  for (const int language : {3, 4}) {
+    fx.messages.clear();
+    ui.ComboBox3->Choose(language);
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY(fx.messages[0].contains(tw::kLanguages[static_cast<std::size_t>(language)].file));
+    QCOMPARE(ui.JvXPButton7->text(), QString("Conversion"));
+  }
 }
 
 void FrameTest::languageSwitchWithUnwritableLanguageFile() {

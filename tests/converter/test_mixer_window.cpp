@@ -299,6 +299,14 @@ void MixerWindowTest::saveRefusesTakenAndForeignNames() {
   ui.JvXPButton1->click();
   QCOMPARE(static_cast<int>(fx.messages.size()), shown);
   QVERIFY(!fx.folder.Read("mine.set").empty());
+
+  // A name as long as the file system takes: 250 characters and ".set".
+  const QString longest = QString(250, 'p') + ".set";
+  ui.Edit1->setText(longest.chopped(4));
+  ui.JvXPButton1->click();
+  QCOMPARE(static_cast<int>(fx.messages.size()), shown);
+  QCOMPARE(ui.ComboBox4->currentText(), longest);
+  QVERIFY(!fx.folder.Read(longest.toStdString()).empty());
 }
 
 void MixerWindowTest::deletingDefaultSetStartsTheWizard() {

@@ -10,6 +10,7 @@
 
 #include "FormFixture.h"
 #include "converter/Errors.h"
+#include "converter/MixerSettingsFile.h"
 #include "converter/Unit1.h"
 #include "converter/Unit7.h"
 #include "mixer/AMixer.h"
@@ -307,6 +308,11 @@ void PlaybackTest::midiPresetsApplyBeforeThePlayback() {
       {"\r\n", "Line 1 of the mixer settings file " + file +
                    " could not be read.\nThe <A> field is missing or empty."},
       {"", "The mixer settings file " + file + " could not be read.\nNo such file or directory."},
+      {"<A>0</A><B>0</B><C>0</C><L>1</L><R>1</R><M>0</M>\r\n" +
+           std::string(tw::kMaxSettingsFileBytes, '\n'),
+       "The mixer settings file " + file +
+           " could not be read.\nThe file is larger than 64 KiB, more than a file of its kind "
+           "holds."},
   };
   for (const auto& [content, message] : broken) {
     std::filesystem::remove((fx.folder / "default.set"));

@@ -443,6 +443,23 @@ void WizardTest::cancelAppliesSavedSettings() {
     QVERIFY(fx.closed);
     QVERIFY(fx.messages.isEmpty());
   }
+  {
+    // A "sav.set" far larger than a settings file can be is refused unread, with its name.
+    WizardFixture fx;
+    WizardFixture::setLine(0, "Wave", 2222, 0);
+    std::string content;
+    for (auto l : tw::CurrentMixerSettings()) {
+      l.L = l.R = (l.L >= 0 ? 4321 : l.L);
+      content += tw::FormatSettingsLine(l) + "\r\n";
+    }
+    fx.folder.Write("sav.set", content + std::string(tw::kMaxSettingsFileBytes, '\n'));
+    fx.clickLink(fx.form->ui.JvLinkLabel1);
+    fx.wizard().Click(wbCancel);
+    QCOMPARE(WizardFixture::line(0, "Wave").left, 2222);
+    QCOMPARE(fx.messages.size(), 1);
+    QVERIFY2(fx.messages[0].contains(QString::fromStdString(fx.folder / "sav.set")),
+             qPrintable(fx.messages[0]));
+  }
 }
 
 void WizardTest::clicksDuringTheTest_data() {

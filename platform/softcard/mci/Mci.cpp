@@ -187,8 +187,10 @@ class WaveDevice final : public Device {
     softcard::Card::Instance().AddWaveClient(player_);
   }
   void Play() override {
-    player_->Play();
-    softcard::Card::Instance().Wake();  // an idle card starts rendering again
+    // Under the card lock, as the sequencer starts: an idle card's clock stands still from here
+    // until the render thread mixes the first period, so the wave starts at the card time at which
+    // it was played, however long the render thread takes to wake (the unlock wakes it).
+    softcard::Card::Instance().WithSynth([&](softcard::MidiSink&) { player_->Play(); });
   }
   void Stop() override { player_->Stop(); }
   void Close() override {
