@@ -329,8 +329,10 @@ TEST(Mix, FactoryLevelsRecordTheStereoMix) {
   card.AddWaveClient(dc);
   const auto s = RecordStereo(0.05);
   card.RemoveWaveClient(dc.get());
-  // Every factory setting is unity gain: the recording holds the wave line as it is.
-  EXPECT_EQ(s[500], 16384);
+  // Every factory setting is unity gain: the recording holds the wave line as it is. The silent
+  // synthesiser may add values a hair below zero, which tip a value lying exactly halfway between
+  // two samples to the lower one.
+  EXPECT_NEAR(s[500], 16384, 1);
 }
 
 TEST(SynthVolume, MidiOutSetVolumeSetsTheSynthGain) {
