@@ -333,7 +333,7 @@ void TForm1::Stabilize() {
   using tw::TextId;
   const bool converting =
       phase_ == Phase::Recording || phase_ == Phase::Encoding || phase_ == Phase::Finishing;
-  const bool atRest = phase_ == Phase::Idle && !listRunning_;
+  const bool atRest = phase_ == Phase::Idle && !listRunning_ && !startWaiting_;
 
   // At rest the buttons and the status show the table's captions after a relabelling, and the
   // captions a run ends with after a run (the same words in the shipped tables). Until the first
@@ -746,32 +746,40 @@ void TForm1::JvXPButton6Click() {
     EndPlayback(ui.CheckBox1->Checked());
     return;
   }
-  if (phase_ != Phase::Idle) return;  // a conversion runs
+  // A conversion runs, or another start still waits for the synthesiser.
+  if (phase_ != Phase::Idle || startWaiting_) return;
   const QString midi = ui.Edit1->text();
   if (!tw::FileExists(Std(midi))) {
     OpenDialog1.Execute(this);
     ui.Edit1->setText(OpenDialog1.FileName);
     return;
   }
+  // The playback shows at once, before anything that may take time: the presets, the synthesiser
+  // still loading its SoundFont, the MIDI's length.
+  phase_ = Phase::Playing;
+  Stabilize();
+  repaint();
   // The playback cannot start without the default settings it asks for or the MIDI's length: give
   // the user the reason and the controls back.
   const bool presets = ui.CheckBox1->Checked();
   try {
     if (presets) ApplyPresets();
   } catch (const std::exception& e) {
+    EndPlayback(false);
     Guard([this] { RevertPresets(); });
     ShowMessage(SettingsFileMessage(e));
     return;
   }
+  WaitForSynth(Phase::Playing);
+  if (phase_ != Phase::Playing) return;  // stopped meanwhile (the stop put everything back)
   try {
     GetMidiLength(midi);
   } catch (const std::exception& e) {
+    EndPlayback(false);
     if (presets) Guard([this] { RevertPresets(); });
     ShowMessage(MidiMessage(e));
     return;
   }
-  phase_ = Phase::Playing;
-  Stabilize();
   StartMidi(midi);
 
   bool endedByItself = false;
@@ -1039,7 +1047,7 @@ void TForm1::trucc() {
     StopRecording();
     return;
   }
-  if (phase_ != Phase::Idle) return;
+  if (phase_ != Phase::Idle || startWaiting_) return;
 
   // With no output name, the output is the input's whole name with the type's extension appended.
   // This comes before the input check, so that a missing input still leaves a name to correct.
@@ -1077,28 +1085,39 @@ void TForm1::trucc() {
                   QString::fromStdString("Cannot create file \"" + Std(output) + "\": " + why));
     return;
   }
-  int seconds = 0;
-  try {
-    seconds = GetRecordTime(midi);
-  } catch (const ERecordTimeRefused& e) {
-    ReportProblem(QString::fromStdString(e.what()));
-    return;
-  } catch (const std::exception& e) {
-    ReportProblem(MidiMessage(e));
-    return;
-  }
-  if (seconds > LongestRecordTime()) {
-    ReportProblem(TForm7::RefusalText());
-    return;
-  }
-
   runType_ = ui.Wav->Checked()   ? OutputType::Wav
              : ui.Ogg->Checked() ? OutputType::Ogg
                                  : OutputType::Mp3;
   runOutput_ = output;
   failures_.clear();
+  // The recording shows at once, before anything that may take time: the synthesiser still loading
+  // its SoundFont, the MIDI's length.
   phase_ = Phase::Recording;
   Stabilize();
+  repaint();
+  WaitForSynth(Phase::Recording);
+  if (phase_ != Phase::Recording) {
+    // Stopped (or the window closed) before anything was played or recorded: nothing to finish.
+    phase_ = Phase::Idle;
+    restCaptions_ = RestCaptions::AfterRun;
+    Stabilize();
+    return;
+  }
+
+  int seconds = 0;
+  try {
+    seconds = GetRecordTime(midi);
+  } catch (const ERecordTimeRefused& e) {
+    AbortStart(QString::fromStdString(e.what()), false);
+    return;
+  } catch (const std::exception& e) {
+    AbortStart(MidiMessage(e), false);
+    return;
+  }
+  if (seconds > LongestRecordTime()) {
+    AbortStart(TForm7::RefusalText(), false);
+    return;
+  }
 
   try {
     if (ui.CheckBox1->Checked()) ApplyPresets();
@@ -1138,6 +1157,12 @@ void TForm1::trucc() {
 }
 
 void TForm1::StopRecording() {
+  if (startWaiting_) {
+    // Nothing plays or records yet: the starting click ends its start when its wait returns.
+    phase_ = Phase::Finishing;
+    Stabilize();
+    return;
+  }
   // The recording ends early; what was recorded so far is finished (and encoded) by the writer's
   // done event as at a normal end, inside this click's wait.
   phase_ = Phase::Finishing;
@@ -1149,6 +1174,18 @@ void TForm1::StopRecording() {
   WaitOutputsIdle();
   ui.ProgressBar1->setValue(0);
   platform::ProcessMessages();
+}
+
+void TForm1::WaitForSynth(Phase running) {
+  startWaiting_ = true;
+  struct Done {
+    TForm1* form;
+    ~Done() {
+      form->startWaiting_ = false;
+      form->Stabilize();
+    }
+  } done{this};
+  tw::WaitForSynth([this, running] { return phase_ == running; });
 }
 
 void TForm1::WaitOutputsIdle() {
@@ -1550,7 +1587,7 @@ void TForm1::LoadListRow(const QStringList& subItems, RowLoad how) {
 
 void TForm1::JvXPButton2Click() {
   // One run at a time: a click during a run, or while anything else runs, does nothing.
-  if (listRunning_ || phase_ != Phase::Idle || closing_ || !Form4) return;
+  if (listRunning_ || phase_ != Phase::Idle || startWaiting_ || closing_ || !Form4) return;
   TListView* list = Form4->ui.ListView1;
   if (list->RowCount() == 0) return;
   SetListRuns(true);

@@ -283,6 +283,11 @@ class TForm1 : public QWidget {
   void CheckChannels(const QString& channels);
   // The second click of "Convert one", nested inside the first one's wait.
   void StopRecording();
+  // A playback or conversion that shows its phase `running` waits here for the card's synthesiser
+  // (the first one of a session, while the SoundFont loads), or until it is stopped; no other start
+  // begins meanwhile.
+  void WaitForSynth(Phase running);
+  bool startWaiting_ = false;
   // A start that could not go on (a record time refused, presets that cannot be read): back to
   // rest.
   void AbortStart(const QString& message, bool presetsApplied);

@@ -9,6 +9,7 @@
 #include "converter/Unit3.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
+#include "platform/softcard/Softcard.h"
 #include "widgets/TerminationSignals.h"
 #include "widgets/Toolkit.h"
 
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     RemoveQtHooks();
     return 0;
   }
+  // The card loads its synthesiser in the background while the windows are made and the user
+  // sets up the first conversion.
+  platform::softcard::StartCard();
   int result = 0;
   try {
     TForm1 form1;

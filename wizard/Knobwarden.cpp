@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "platform/softcard/Softcard.h"
 #include "widgets/TerminationSignals.h"
 #include "widgets/Toolkit.h"
 #include "wizard/Unit1.h"
@@ -14,6 +15,8 @@ int RunKnobwarden(QApplication& app, const std::function<void(TForm1&)>& shown) 
   app.setQuitOnLastWindowClosed(false);
   LoadQtTranslations();
   InstallQtHooks();
+  // The card loads its synthesiser in the background while the user goes through the first pages.
+  platform::softcard::StartCard();
   int result = 0;
   {
     TForm1 form1;

@@ -570,7 +570,14 @@ void TForm1::ListView1Click() {
   if (ui.ListView1->SelCount() != 1) return;
   const int row = ui.ListView1->Selected();
   ui.ListView1->SetChecked(row, true);
+  // The check shows before the melody, which waits for the synthesiser on the first click of a
+  // session; the window stays painted meanwhile. A "Reset", Cancel or Finish in that time leaves
+  // nothing to play.
+  ui.ListView1->repaint();
   SetRowVolume(ui.ListView1, row, 25000, 25000, -1);
+  auto wanted = [this, row] { return !closingByWizard_ && ui.ListView1->Checked(row); };
+  tw::WaitForSynth(wanted);
+  if (!wanted()) return;
   dimidi();
   tw::savmixsettoxml("lod.set");
   playbackChosen_ = true;

@@ -55,11 +55,26 @@ double PaceOf(double speed, bool recording) {
 // idle card stops rendering once its reverb has faded to it.
 constexpr float kQuietPeak = 3e-5f;
 
+// What WithSynth hands over when the process ended before the synthesiser had loaded.
+class NoSynth final : public MidiSink {
+ public:
+  void Send(std::uint8_t, std::uint8_t, std::uint8_t) override {}
+  void SendSysex(std::span<const std::uint8_t>) override {}
+  void Reset() override {}
+  void SoundOff() override {}
+};
+
 }  // namespace
 
 struct Card::Impl {
   Impl();
   void Run();
+  // Loads the synthesiser (the slow part of the card's start). False when the process is ending:
+  // the render thread then ends at once.
+  bool LoadSynth();
+  // Waits until the synthesiser has loaded or the card has shut down, at most `timeout` when one is
+  // given; true then.
+  bool AwaitSynth(const std::chrono::milliseconds* timeout = nullptr);
   void RenderPeriod();
   // Delivers; `holds` is set when a capture client holds the clock. True while a capture records.
   bool CapturePhase(bool& holds);
@@ -211,12 +226,16 @@ struct Card::Impl {
   float synthL_[kPeriod], synthR_[kPeriod], waveL_[kPeriod], waveR_[kPeriod];
   float speakL_[kPeriod], speakR_[kPeriod], recL_[kPeriod], recR_[kPeriod];
 
-  // Guards ready_: the constructor waits until the render thread has made the synthesiser.
+  // Guards the start: ready_ (the constructor waits until the render thread runs), the
+  // synthesiser's load and soundFont_, and whether the process ends during the start.
   std::mutex readyMu_;
   std::condition_variable readyCv_;
   bool ready_ = false;
-  std::string soundFont_;            // set before the constructor returns
-  SoundFontStatus soundFontStatus_;  // likewise
+  bool loading_ = false;      // the SoundFont loads: an ending process does not wait for it
+  bool synthLoaded_ = false;  // synth_, soundFont_ and soundFontStatus_ are set
+  bool ending_ = false;       // Shutdown has begun
+  std::string soundFont_;
+  SoundFontStatus soundFontStatus_;
   std::thread thread_;
   std::thread::id threadId_;
   std::once_flag shutdownOnce_;
@@ -231,31 +250,65 @@ Card::Impl::Impl() {
   readyCv_.wait(lock, [this] { return ready_; });
 }
 
+bool Card::Impl::LoadSynth() {
+  {
+    std::lock_guard lock(readyMu_);
+    if (ending_) return false;
+    loading_ = true;
+  }
+  // Made on this thread so that loading the SoundFont runs on this thread's settings. Nothing holds
+  // the card lock meanwhile: clients may be added while the SoundFont loads.
+  const std::string found = FindSoundFont();
+  std::unique_ptr<Synth> synth = MakeSynth(found);
+  const std::string soundFont = synth->SoundFont();
+  {
+    std::lock_guard lock(mu_);
+    synth_ = std::move(synth);
+  }
+  bool ending;
+  {
+    std::lock_guard lock(readyMu_);
+    soundFont_ = soundFont;
+    soundFontStatus_ =
+        SoundFontStatusOf(std::getenv("SOFTCARD_SOUNDFONT"), found, !soundFont.empty());
+    loading_ = false;
+    synthLoaded_ = true;
+    ending = ending_;
+  }
+  readyCv_.notify_all();
+  if (ending) return false;  // the process went on to its end without waiting for this thread
+  if (soundFont.empty() && std::getenv("SOFTCARD_SOUNDFONT") == nullptr) {
+    std::fprintf(stderr, "softcard: no SoundFont found; the synthesiser is silent\n");
+  }
+  return true;
+}
+
+bool Card::Impl::AwaitSynth(const std::chrono::milliseconds* timeout) {
+  std::unique_lock lock(readyMu_);
+  auto done = [this] { return synthLoaded_ || ending_; };
+  if (timeout == nullptr) {
+    readyCv_.wait(lock, done);
+    return true;
+  }
+  return readyCv_.wait_for(lock, *timeout, done);
+}
+
 void Card::Impl::Run() {
+  // The levels of the mixer state are in force before the constructor returns: a change made just
+  // after is then pushed to the card (SetLevels) and not overwritten by this first poll.
   if (LevelsProvider provider = g_levelsProvider.load()) {
     const Levels levels = provider();
     std::lock_guard lock(levelsMu_);
     levels_ = lastPolled_ = levels;
   }
   {
-    // The synthesiser is made here so that loading the SoundFont runs on this thread's settings.
-    std::lock_guard lock(mu_);
-    const std::string found = FindSoundFont();
-    synth_ = std::make_unique<Synth>(found);
-    soundFont_ = synth_->SoundFont();
-    soundFontStatus_ =
-        SoundFontStatusOf(std::getenv("SOFTCARD_SOUNDFONT"), found, !soundFont_.empty());
-    if (soundFont_.empty() && std::getenv("SOFTCARD_SOUNDFONT") == nullptr) {
-      std::fprintf(stderr, "softcard: no SoundFont found; the synthesiser is silent\n");
-    }
-  }
-  const double startSpeed = speed_.load();
-  {
     std::lock_guard lock(readyMu_);
     threadId_ = std::this_thread::get_id();
     ready_ = true;
-    readyCv_.notify_all();
   }
+  readyCv_.notify_all();
+  if (!LoadSynth()) return;
+  const double startSpeed = speed_.load();
 
   if (startSpeed == 1.0 || startSpeed == kSpeedAuto) {
     std::string error;
@@ -566,6 +619,13 @@ void Card::Impl::RenderPeriod() {
 
 void Card::Impl::Shutdown() {
   std::call_once(shutdownOnce_, [this] {
+    bool loading;
+    {
+      std::lock_guard lock(readyMu_);
+      ending_ = true;
+      loading = loading_;
+    }
+    readyCv_.notify_all();  // nothing waits for a synthesiser that will not come
     shutDown_.store(true);
     idleClock_.Stop(CardClock::Wall::now());  // card time stands still from here
     {
@@ -575,8 +635,10 @@ void Card::Impl::Shutdown() {
     wakeCv_.notify_all();
     { std::lock_guard lock(framesMu_); }
     framesCv_.notify_all();
-    if (std::this_thread::get_id() == threadId_) {
-      thread_.detach();  // exit() called from a client on the render thread
+    if (std::this_thread::get_id() == threadId_ || loading) {
+      // exit() called from a client on the render thread; or the process ends while the SoundFont
+      // still loads, which it must not wait for: the thread ends by itself once it has loaded.
+      thread_.detach();
     } else if (thread_.joinable()) {
       thread_.join();
       speakers_.reset();
@@ -687,12 +749,17 @@ void Card::RemoveCaptureClient(const CaptureClient* client) {
 void Card::Wake() { impl_->Kick(); }
 
 void Card::WithSynth(const std::function<void(MidiSink&)>& fn) {
-  impl_->Locked([&] { fn(*impl_->synth_); });
+  impl_->AwaitSynth();
+  impl_->Locked([&] {
+    NoSynth none;
+    fn(impl_->synth_ ? static_cast<MidiSink&>(*impl_->synth_) : none);
+  });
 }
 
 int Card::ActiveVoices() const {
+  impl_->AwaitSynth();
   int voices = 0;
-  impl_->Locked([&] { voices = impl_->synth_->ActiveVoices(); });
+  impl_->Locked([&] { voices = impl_->synth_ ? impl_->synth_->ActiveVoices() : 0; });
   return voices;
 }
 
@@ -700,9 +767,21 @@ void Card::SetSynthGain(float gain) { impl_->synthGain_.store(std::clamp(gain, 0
 
 float Card::SynthGain() const { return impl_->synthGain_.load(); }
 
-std::string Card::SoundFont() const { return impl_->soundFont_; }
+std::string Card::SoundFont() const {
+  impl_->AwaitSynth();
+  std::lock_guard lock(impl_->readyMu_);
+  return impl_->soundFont_;
+}
 
-SoundFontStatus Card::SoundFontReport() const { return impl_->soundFontStatus_; }
+bool Card::WaitForSynth(std::chrono::milliseconds timeout) const {
+  return impl_->AwaitSynth(&timeout);
+}
+
+SoundFontStatus Card::SoundFontReport() const {
+  impl_->AwaitSynth();
+  std::lock_guard lock(impl_->readyMu_);
+  return impl_->soundFontStatus_;
+}
 
 void Card::SetLevels(const Levels& levels) {
   std::lock_guard lock(impl_->levelsMu_);
@@ -720,6 +799,8 @@ float TaperGain(double fraction, double unityAt) {
 }
 
 void SetLevelsProvider(LevelsProvider provider) { g_levelsProvider.store(provider); }
+
+void StartCard() { Card::Instance(); }
 
 std::uint32_t GetTickCount() { return Card::Instance().TickCount(); }
 

@@ -32,9 +32,15 @@
 // Capture clients (the wave-in devices) receive the recording line once per period while the card
 // lock is held, and hand back their filled buffers after it, in Deliver, without the card lock.
 //
+// Creating the card returns at once: the render thread first loads the synthesiser's SoundFont,
+// which may take seconds, and only then starts the clock. Meanwhile card time stands still, clients
+// may be added, and the calls that need the synthesiser (WithSynth, ActiveVoices, SoundFont) wait
+// for it. A program that must not block there (a GUI thread) waits with WaitForSynth first.
+//
 // The card shuts down at process exit: the render thread stops, and every later call returns at
 // once (card time stands still, WaitUntil does not wait). The card object itself is never freed,
-// so objects destroyed after it may still call it.
+// so objects destroyed after it may still call it. A SoundFont still loading then is not waited
+// for: the process ends without it.
 
 #include <chrono>
 #include <cstdint>
@@ -204,9 +210,14 @@ class Card {
   float SynthGain() const;
 
   // The SoundFont the synthesiser loaded, empty when none was loaded (the synth is then silent).
+  // Waits for the load.
   std::string SoundFont() const;
-  // Which SoundFont was loaded, or why none was.
+  // Which SoundFont was loaded, or why none was. Waits for the load.
   SoundFontStatus SoundFontReport() const;
+
+  // Waits at most `timeout` for the synthesiser to have loaded; true once it has (or once the card
+  // has shut down, when nothing will load any more). A zero timeout only looks.
+  bool WaitForSynth(std::chrono::milliseconds timeout) const;
 
   // Called by the mixer layer when this process changed the mixer state, so the new levels apply
   // from the next period. Changes made by other processes reach the card through the levels
@@ -230,6 +241,10 @@ class Card {
 // SetLevels pushes stay in force until the mixer state really changes.
 using LevelsProvider = Levels (*)();
 void SetLevelsProvider(LevelsProvider provider);
+
+// Creates the process's card now, so that its synthesiser loads in the background while the
+// program starts; returns at once. The programs call it when they start.
+void StartCard();
 
 // GetTickCount(): milliseconds of card time.
 std::uint32_t GetTickCount();

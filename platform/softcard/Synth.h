@@ -7,6 +7,7 @@
 // MidiSink through Card::WithSynth and MidiClient::Dispatch, and FluidSynth is linked to the card
 // alone.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,13 @@ class Synth final : public MidiSink {
   fluid_synth_t* synth_ = nullptr;        // owned
   std::string soundFont_;
 };
+
+// The card's synthesiser for `soundFont`: a Synth, or what a test made in its place.
+std::unique_ptr<Synth> MakeSynth(const std::string& soundFont);
+
+// Tests make the card's load slow, or watch it: `maker` makes the card's synthesiser from then on
+// (nullptr: the Synth constructor again). Set it before the card is created.
+using SynthMaker = std::unique_ptr<Synth> (*)(const std::string& soundFont);
+void SetSynthMakerForTesting(SynthMaker maker);
 
 }  // namespace platform::softcard

@@ -16,6 +16,7 @@
 #include "converter/Unit3.h"
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
+#include "platform/softcard/Softcard.h"
 #include "widgets/Toolkit.h"
 
 namespace {
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
   SetMessageHook([&](const QString& text) { log("message " + text.toStdString()); });
   const bool set = tw::FileExists(tw::ProgramFile("default.set"));
   log(set ? "start with default.set" : "start without default.set");
+  platform::softcard::StartCard();  // as the program does
   int result = 0;
   {
     // Every window, in the program's order: the mixer window takes the volumes given back.

@@ -1,6 +1,7 @@
 // The set-up wizard driven as a user would, offscreen on the virtual card: language, the two
-// operating-system paths, saving and zeroing the mixer, the playback and recording lines, the test
-// recording, and how Finish, Cancel and a close by the frame leave the mixer.
+// operating-system paths, saving and zeroing the mixer, the playback and recording lines (a chosen
+// one drawn checked before its melody starts), the test recording, and how Finish, Cancel and a
+// close by the frame leave the mixer.
 
 #include <QLabel>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include "platform/softcard/panel/Panel.h"
 #include "tests/support/DecodedAudio.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/PaintLog.h"
 #include "tests/support/RunProgram.h"
 
 namespace {
@@ -66,6 +68,7 @@ class WizardTest : public QObject {
   void finishOnTheOsPageEmptiesTheSettingsFiles();
   void saveAndZeroPages();
   void playbackLineAndReset();
+  void playbackRowIsDrawnCheckedBeforeTheMelody();
   void recordLineChoice();
   void testRecordsKeepsAndDrops();
   void finishRestoresTheUserStateAndStartsTunewisp();
@@ -298,6 +301,28 @@ void WizardTest::playbackLineAndReset() {
   tw::pause(300);
   QCOMPARE(MelodyPosition(), stoppedAt);
   QVERIFY(fx.messages.isEmpty());
+}
+
+void WizardTest::playbackRowIsDrawnCheckedBeforeTheMelody() {
+  WizardFixture fx;
+  fx.toPlaybackPage();
+  fx.form->show();
+  QVERIFY(QTest::qWaitForWindowExposed(fx.form.get()));
+  TListView* list = fx.form->ui.ListView1;
+  const int synth = WizardFixture::row(list, 0, "SW Synth");
+  const tw_test::PaintLog paints(list->viewport(),
+                                 [&] { return list->Checked(synth) ? "on" : ""; });
+  bool drawnAtOpen = false, opened = false;
+  platform::SetMciObserver([&](std::string_view command) {
+    if (!opened && command.starts_with("open ") && command.find("tesr.mid") != command.npos) {
+      opened = true;
+      drawnAtOpen = paints.FirstShowing("on").has_value();
+    }
+  });
+  fx.clickRow(list, synth);
+  platform::SetMciObserver({});
+  QVERIFY(opened);
+  QVERIFY(drawnAtOpen);
 }
 
 void WizardTest::recordLineChoice() {

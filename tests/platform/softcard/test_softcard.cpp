@@ -1,5 +1,6 @@
-// The card: clock and pacing, sample-accurate MIDI clients, client removal, the mix through the
-// mixer levels, the synthesiser's output gain. Runs with SOFTCARD_SPEED=20.
+// The card: its start while the synthesiser loads, clock and pacing, sample-accurate MIDI clients,
+// client removal, the mix through the mixer levels, the synthesiser's output gain. Runs with
+// SOFTCARD_SPEED=20.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +13,8 @@
 #include "platform/softcard/CardClock.h"
 #include "platform/softcard/MidiOut.h"
 #include "platform/softcard/Speakers.h"
+#include "platform/softcard/Synth.h"
+#include "tests/support/HeldSynthLoad.h"
 
 using namespace platform;
 using namespace platform::softcard;
@@ -39,6 +42,55 @@ void Quiet() {
 }
 
 }  // namespace
+
+TEST(CardStart, TheCardRunsWhileItsSynthesiserLoads) {
+  tw_test::HoldSynthLoad();
+  StartCard();
+  tw_test::WaitForSynthLoadToStart();
+  Card& card = Card::Instance();
+  EXPECT_FALSE(card.WaitForSynth(std::chrono::milliseconds(0)));
+  EXPECT_FALSE(card.WaitForSynth(std::chrono::milliseconds(30)));
+  // What needs no synthesiser answers at once; card time stands still until the load ends.
+  EXPECT_EQ(card.TickCount(), 0u);
+  card.SetSynthGain(0.5f);
+  auto client = std::make_shared<ListClient>(
+      std::vector<MidiEvent>{{kCardRate / 10, 0, 60, 100}, {kCardRate / 5, 0, 60, 0}});
+  card.AddMidiClient(client);
+  EXPECT_EQ(card.Frames(), 0u);
+  // What needs it waits for it.
+  auto soundFont = std::async(std::launch::async, [&] { return card.SoundFont(); });
+  EXPECT_EQ(soundFont.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  tw_test::ReleaseSynthLoad();
+  EXPECT_TRUE(card.WaitForSynth(std::chrono::seconds(60)));
+  EXPECT_FALSE(soundFont.get().empty());
+  // The client added meanwhile plays from the start of card time.
+  card.WaitUntil(kCardRate / 2);
+  EXPECT_EQ(client->Dispatched(), (std::vector<std::uint64_t>{kCardRate / 10, kCardRate / 5}));
+  card.RemoveMidiClient(client.get());
+  SetSynthMakerForTesting(nullptr);
+}
+
+TEST(CardStart, AProcessEndsAtOnceWhileTheSoundFontLoads) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto start = Wall::now();
+  // The card loads the real SoundFont again and again for a minute, so the process ends in the
+  // middle of a load; it must end cleanly (no crash, no leak, no race) and without waiting.
+  EXPECT_EXIT(
+      {
+        SetSynthMakerForTesting([](const std::string& soundFont) {
+          tw_test::MarkLoadStartedThenWait(false);
+          auto synth = std::make_unique<Synth>(soundFont);
+          for (const auto until = Wall::now() + std::chrono::minutes(1); Wall::now() < until;)
+            synth = std::make_unique<Synth>(soundFont);
+          return synth;
+        });
+        StartCard();
+        tw_test::WaitForSynthLoadToStart();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_LT(Seconds(Wall::now() - start), 20.0);
+}
 
 TEST(CardClock, NeverRunsAheadOfTheAskedSpeed) {
   Card& card = Card::Instance();

@@ -1,0 +1,121 @@
+// The first "Convert one" and "Play this midi" of a session. While the card's synthesiser still
+// loads (the test holds the load: a process of its own, whose card is made here) the click shows
+// its running captions at once and waits with the window's messages handled, so that a Stop click
+// ends the start with nothing opened, played or recorded. Once loaded, the captions are painted
+// before the MIDI file is first opened.
+
+#include <QTest>
+#include <memory>
+#include <string_view>
+
+#include "FormFixture.h"
+#include "converter/Unit1.h"
+#include "converter/Unit7.h"
+#include "platform/softcard/Softcard.h"
+#include "platform/softcard/mci/Mci.h"
+#include "tests/support/HeldSynthLoad.h"
+#include "tests/support/PaintLog.h"
+#include "tests/support/SmfBuilder.h"
+
+namespace {
+
+// The main window shown, a MIDI file and a WAV output named, and "Convert one" (or "Play this
+// midi") watched: its caption and the status as they are painted, and the MIDI files the sequencer
+// is asked to open.
+struct Start {
+  explicit Start(FormFixture& fx, bool convert)
+      : button(convert ? form1->ui.JvXPButton7 : form1->ui.JvXPButton6),
+        status(convert ? "Recording..." : "Playing..."),
+        done(convert ? "Conversion finished!" : "Finished!") {
+    smftest::WriteMidiFile((fx.folder / "song.mid"), 2000);
+    form1->FormActivate();
+    form1->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form1.get()));
+    form1->ui.Edit1->setText(fx.file("song.mid"));
+    form1->ui.Edit2->setText(fx.file("out.wav"));
+    platform::SetMciObserver([this](std::string_view command) {
+      if (command.starts_with("open ") && ++opened == 1) paintedAtOpen = Painted();
+    });
+  }
+  ~Start() { platform::SetMciObserver({}); }
+  // The Stop caption and the running status have been painted.
+  bool Painted() const {
+    return buttonPaints.FirstShowing("Stop") && statusPaints.FirstShowing(status);
+  }
+
+  std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
+  std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
+  QPushButton* button;
+  QString status, done;
+  tw_test::PaintLog buttonPaints{button}, statusPaints{form1->ui.Label3};
+  int opened = 0;
+  bool paintedAtOpen = false;
+};
+
+void StartData() {
+  QTest::addColumn<bool>("convert");
+  QTest::newRow("convert one") << true;
+  QTest::newRow("play this midi") << false;
+}
+
+}  // namespace
+
+class FirstUseTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    tw_test::HoldSynthLoad();
+    platform::softcard::StartCard();
+    tw_test::WaitForSynthLoadToStart();
+  }
+  void stopWhileTheSynthesiserLoads_data() { StartData(); }
+  void stopWhileTheSynthesiserLoads();
+  void captionsArePaintedBeforeTheMidiIsOpened_data() { StartData(); }
+  void captionsArePaintedBeforeTheMidiIsOpened();
+};
+
+void FirstUseTest::stopWhileTheSynthesiserLoads() {
+  QFETCH(bool, convert);
+  FormFixture fx;
+  Start s(fx, convert);
+  // Inside the starting click's wait: what has been painted and opened, then Stop.
+  bool waited = false, paintedInWait = false;
+  int openedInWait = -1;
+  Later([&] {
+    waited = true;
+    paintedInWait = s.Painted();
+    openedInWait = s.opened;
+    QTest::mouseClick(s.button, Qt::LeftButton);
+  });
+  QTest::mouseClick(s.button, Qt::LeftButton);
+  QVERIFY(waited);
+  QVERIFY(paintedInWait);
+  QCOMPARE(openedInWait, 0);
+  // The stop ended the start without waiting for the load, and nothing was opened or recorded.
+  QVERIFY(!platform::softcard::Card::Instance().WaitForSynth(std::chrono::milliseconds(0)));
+  QCOMPARE(s.opened, 0);
+  QCOMPARE(fx.messages, QStringList());
+  QVERIFY(!fx.folder.Exists("out.wav"));
+  QCOMPARE(s.form1->phase(), TForm1::Phase::Idle);
+  QCOMPARE(s.form1->ui.Label3->text(), QString("Ready"));
+  QCOMPARE(s.form1->ui.JvXPButton7->text(), QString("Convert one"));
+  QCOMPARE(s.form1->ui.JvXPButton6->text(), QString("Play this midi"));
+  QVERIFY(s.form1->ui.JvXPButton7->isEnabled());
+  QVERIFY(s.form1->ui.JvXPButton6->isEnabled());
+  QVERIFY(s.form1->ui.JvXPButton2->isEnabled());
+}
+
+void FirstUseTest::captionsArePaintedBeforeTheMidiIsOpened() {
+  QFETCH(bool, convert);
+  tw_test::ReleaseSynthLoad();
+  FormFixture fx;
+  Start s(fx, convert);
+  QTest::mouseClick(s.button, Qt::LeftButton);
+  QVERIFY(s.opened > 0);
+  QVERIFY(s.paintedAtOpen);
+  QCOMPARE(fx.messages, QStringList({s.done}));
+}
+
+TW_WINDOW_TEST_MAIN(FirstUseTest)
+#include "test_first_use.moc"
