@@ -5,7 +5,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
-#include <QPointer>
 #include <QShowEvent>
 #include <QWindow>
 #include <algorithm>
@@ -1261,18 +1260,10 @@ void TForm1::VorbisOut1Progress(platform::TComponent*) {
 }
 
 void TForm1::OutputFailed(platform::TComponent* Sender, const std::exception& E) {
-  const QString message = QString::fromUtf8(E.what());
-  if (platform::IsGuiThread()) {
+  // From the writer's worker too: the GUI thread shows it; the worker does not wait for the user.
+  RunOnGuiThread(this, [this, Sender, message = QString::fromUtf8(E.what())] {
     if (bool* awaiting = AwaitingFlag(Sender)) *awaiting = false;
     ConversionFailed(message);
-    return;
-  }
-  // On the writer's worker: the GUI thread shows it; the worker does not wait for the user.
-  QPointer<TForm1> self(this);
-  platform::PostToGui([self, Sender, message] {
-    if (!self) return;
-    if (bool* awaiting = self->AwaitingFlag(Sender)) *awaiting = false;
-    self->ConversionFailed(message);
   });
 }
 

@@ -264,6 +264,16 @@ class QueueRunner : public QObject {
 
 }  // namespace
 
+void RunOnGuiThread(QObject* owner, std::function<void()> fn) {
+  if (platform::IsGuiThread()) {
+    fn();
+    return;
+  }
+  platform::PostToGui([alive = QPointer<QObject>(owner), fn = std::move(fn)] {
+    if (alive) fn();
+  });
+}
+
 void InstallQtHooks() {
   QCoreApplication* app = QCoreApplication::instance();
   // One runner per application, however often the hooks are installed; it goes with the

@@ -163,6 +163,11 @@ void LoadQtTranslations();
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
+// Runs `fn` on the GUI thread: at once when called there; from a worker, at the GUI thread's next
+// message processing, and then only while `owner` still exists (a worker's report about a window
+// that has gone meanwhile is dropped). The worker does not wait.
+void RunOnGuiThread(QObject* owner, std::function<void()> fn);
+
 // Hooks the GUI thread's call queue (platform/runtime/GuiThread.h) into Qt: a queued call wakes
 // Qt's event loop, which then runs it, and ProcessMessages() also processes Qt's pending events.
 // Call once after the QApplication exists; RemoveQtHooks() before it goes.

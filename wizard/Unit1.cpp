@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <QPalette>
-#include <QPointer>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -318,14 +317,7 @@ void TForm1::CreateComponents() {
   WaveOut1->OnThreadException = [this](platform::TComponent*, const std::exception& e) {
     QString cause = QString::fromUtf8(e.what());
     if (cause.isEmpty()) cause = "?";
-    if (platform::IsGuiThread()) {
-      RecordingEnded(cause);
-      return;
-    }
-    QPointer<TForm1> self(this);
-    platform::PostToGui([self, cause] {
-      if (self) self->RecordingEnded(cause);
-    });
+    RunOnGuiThread(this, [this, cause] { RecordingEnded(cause); });
   };
 }
 

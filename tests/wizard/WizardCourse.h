@@ -4,10 +4,25 @@
 
 #include <QString>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 
+#include "audio/ACS_Wave.h"
 #include "widgets/Controls.h"
 #include "widgets/Wizard.h"
 #include "wizard/Unit1.h"
+
+// Runs `action` once, from the first message pass in which the test's recording runs.
+inline void WhenRecording(TForm1& form, std::function<void()> action) {
+  auto* timer = new QTimer(&form);
+  timer->setInterval(0);
+  QObject::connect(timer, &QTimer::timeout, timer, [&form, timer, action] {
+    if (form.WaveOut1->Status() != 0) return;
+    timer->stop();
+    action();
+  });
+  timer->start();
+}
 
 inline void ClickLink(TLinkLabel* link) { QTest::mouseClick(link, Qt::LeftButton); }
 

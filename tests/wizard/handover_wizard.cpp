@@ -20,7 +20,6 @@
 
 #include "HandoverSupport.h"
 #include "WizardCourse.h"
-#include "audio/ACS_Wave.h"
 #include "platform/softcard/Softcard.h"
 #include "widgets/Toolkit.h"
 #include "widgets/Wizard.h"
@@ -28,18 +27,6 @@
 #include "wizard/Unit1.h"
 
 namespace {
-
-// Runs `action` once, from the first message pass in which the test's recording runs.
-void WhenRecording(TForm1& form, std::function<void()> action) {
-  auto* timer = new QTimer(&form);
-  timer->setInterval(0);
-  QObject::connect(timer, &QTimer::timeout, timer, [&form, timer, action] {
-    if (form.WaveOut1->Status() != 0) return;
-    timer->stop();
-    action();
-  });
-  timer->start();
-}
 
 // Answers every message box Qt shows with a click on its button "Yes" (in the system's language),
 // noting the box's first line and its buttons.

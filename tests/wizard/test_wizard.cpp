@@ -40,17 +40,12 @@ struct CardSpeed {
   ~CardSpeed() { platform::softcard::Card::Instance().SetSpeed(platform::softcard::kSpeedMax); }
 };
 
-// Runs `action` once, from the first message pass in which the test's recording runs.
+// Runs `action` once while the test records, noting in `ran` that it did.
 void DuringRecording(WizardFixture& fx, bool& ran, std::function<void()> action) {
-  auto* timer = new QTimer(fx.form.get());
-  timer->setInterval(0);
-  QObject::connect(timer, &QTimer::timeout, timer, [&fx, &ran, timer, action] {
-    if (fx.form->WaveOut1->Status() != 0) return;
-    timer->stop();
+  WhenRecording(*fx.form, [&ran, action] {
     ran = true;
     action();
   });
-  timer->start();
 }
 
 constexpr std::int64_t kTestBytes = 2LL * 2 * 44000 * 6;
