@@ -127,15 +127,20 @@ WholeFileRead ReadFileStart(const std::string& path, std::size_t maxBytes, std::
   return WholeFileRead::Ok;
 }
 
-bool ReplaceWholeFile(const std::string& linkOrPath, std::string_view content, std::string& error) {
-  // A name that is a symbolic link keeps it: the file it leads to is the one replaced.
-  std::filesystem::path target(linkOrPath);
+std::string FinalLinkTarget(const std::string& path) {
+  std::filesystem::path target(path);
   std::error_code ec;
   for (int hops = 0; hops < 40 && std::filesystem::is_symlink(target, ec); ++hops) {
     const std::filesystem::path next = std::filesystem::read_symlink(target, ec);
     if (ec) break;
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
+  return target.string();
+}
+
+bool ReplaceWholeFile(const std::string& linkOrPath, std::string_view content, std::string& error) {
+  // A name that is a symbolic link keeps it: the file it leads to is the one replaced.
+  const std::filesystem::path target(FinalLinkTarget(linkOrPath));
   const std::string path = target.string();
   struct stat old {};
   const bool existed = ::stat(path.c_str(), &old) == 0;

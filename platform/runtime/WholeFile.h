@@ -36,4 +36,9 @@ WholeFileRead ReadFileStart(const std::string& path, std::size_t maxBytes, std::
 // replaced; nothing is left behind then.
 bool ReplaceWholeFile(const std::string& path, std::string_view content, std::string& error);
 
+// The name a write to `path` finally reaches: when `path` is a symbolic link, the name it leads to,
+// through chains of links, each relative target taken from its link's folder; the target need not
+// exist. `path` itself when it is no link. A loop of links ends after 40 steps at the name reached.
+std::string FinalLinkTarget(const std::string& path);
+
 }  // namespace platform
