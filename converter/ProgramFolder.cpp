@@ -66,19 +66,26 @@ TProgramFolderLock::~TProgramFolderLock() {
 }
 
 bool CanWriteFile(const std::string& path, std::string& why) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO for writing waits for a reader, for ever if none comes.
+  int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   bool created = false;
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
     created = fd >= 0;
   }
   if (fd < 0) {
-    why = std::strerror(errno);
+    why = errno == ENXIO ? "it is not a file" : std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  const bool known = ::fstat(fd, &st) == 0;
+  if (known && !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    why = "it is not a file";
     return false;
   }
   // Only the probe's own file goes, and only while nobody has written into it meanwhile.
-  struct stat st {};
-  if (created && ::fstat(fd, &st) == 0 && st.st_size == 0) ::unlink(path.c_str());
+  if (created && known && st.st_size == 0) ::unlink(path.c_str());
   ::close(fd);
   return true;
 }

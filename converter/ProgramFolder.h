@@ -42,7 +42,8 @@ class TProgramFolderLock {
 
 // Whether the file `path` can be written, found out without harm to it: a file that is there is
 // opened for writing but not truncated; a missing one is created and, when still empty, removed
-// again. Returns false with the reason in `why` when it cannot be written.
+// again. Returns false with the reason in `why` when it cannot be written, or is not a regular file
+// (a FIFO is not waited for).
 bool CanWriteFile(const std::string& path, std::string& why);
 
 }  // namespace tw

@@ -5,11 +5,15 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QShowEvent>
+#include <QStyleHints>
 #include <QWindow>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -108,8 +112,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.Button6->hide();
   ui.Button7->hide();
 
-  Bind(ui.JvXPButton6, &TForm1::JvXPButton6Click);
-  Bind(ui.JvXPButton7, &TForm1::JvXPButton7Click);
+  BindStartStop(ui.JvXPButton6, &TForm1::JvXPButton6Click);
+  BindStartStop(ui.JvXPButton7, &TForm1::JvXPButton7Click);
   Bind(ui.JvXPButton4, &TForm1::JvXPButton4Click);
   Bind(ui.JvXPButton5, &TForm1::JvXPButton5Click);
   Bind(ui.Button6, &TForm1::Button6Click);
@@ -215,6 +219,37 @@ void TForm1::Bind(QPushButton* button, void (TForm1::*handler)()) {
 }
 
 void TForm1::Guard(const std::function<void()>& handler) { Guarded(handler); }
+
+void TForm1::BindStartStop(QPushButton* button, void (TForm1::*handler)()) {
+  button->installEventFilter(this);
+  connect(button, &QAbstractButton::clicked, this, [this, button, handler] {
+    // The press of this click, when it came from the mouse (a key or code clicks without one).
+    std::optional<quint64> press;
+    if (lastPress_ && lastPress_->button == button) press = lastPress_->time;
+    lastPress_.reset();
+    if (phase_ == Phase::Idle && !startWaiting_) {
+      startPress_ = press ? std::optional<Press>(Press{button, *press}) : std::nullopt;
+    } else if (press && startPress_ && startPress_->button == button &&
+               *press - startPress_->time <
+                   static_cast<quint64>(
+                       QGuiApplication::styleHints()->mouseDoubleClickInterval())) {
+      // The second click of a double click on the button that started a conversion or a playback
+      // would stop it at once: the Stop caption shows as soon as it starts.
+      return;
+    }
+    Guard([this, handler] { (this->*handler)(); });
+  });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  auto* button = qobject_cast<QAbstractButton*>(watched);
+  if (button &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick))
+    lastPress_ = Press{button, static_cast<QMouseEvent*>(event)->timestamp()};
+  else if (button && event->type() == QEvent::KeyPress)
+    lastPress_.reset();
+  return QWidget::eventFilter(watched, event);
+}
 
 std::uint32_t TForm1::Handle() { return static_cast<std::uint32_t>(winId()); }
 
@@ -510,12 +545,13 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A list run takes no more rows once its window is gone, and nothing that ends now waits for a
+  // click: a logout or a kill would wait for it.
+  closing_ = true;
   // A playback must not go on unheard once its window is gone, and a recording ends with what it
   // has recorded so far (which is still encoded) rather than running on behind a closed window.
   if (phase_ == Phase::Playing) Guard([this] { JvXPButton6Click(); });
   if (phase_ == Phase::Recording) Guard([this] { StopRecording(); });
-  // A list run takes no more rows once its window is gone.
-  closing_ = true;
   Guard([this] { FormClose(); });
   event->accept();
   if (OnClosed) OnClosed();
@@ -741,8 +777,8 @@ void TForm1::EndPlayback(bool revertPresets) {
 void TForm1::JvXPButton6Click() {
   if (phase_ == Phase::Playing) {
     // The Stop click, nested inside the starting click's wait, which sees the phase change and
-    // leaves its loop.
-    EndPlayback(ui.CheckBox1->Checked());
+    // leaves its loop. While the synthesiser still loads, no presets have been applied yet.
+    EndPlayback(ui.CheckBox1->Checked() && !startWaiting_);
     return;
   }
   // A conversion runs, or another start still waits for the synthesiser.
@@ -753,11 +789,15 @@ void TForm1::JvXPButton6Click() {
     ui.Edit1->setText(OpenDialog1.FileName);
     return;
   }
-  // The playback shows at once, before anything that may take time: the presets, the synthesiser
-  // still loading its SoundFont, the MIDI's length.
+  // The playback shows at once, before anything that may take time: the synthesiser still loading
+  // its SoundFont, the presets, the MIDI's length.
   phase_ = Phase::Playing;
   Stabilize();
   repaint();
+  // The presets only once the synthesiser can play: a program killed while it loads must not leave
+  // them in the user's mixer.
+  WaitForSynth(Phase::Playing);
+  if (phase_ != Phase::Playing) return;  // stopped meanwhile (the stop put everything back)
   // The playback cannot start without the default settings it asks for or the MIDI's length: give
   // the user the reason and the controls back.
   const bool presets = ui.CheckBox1->Checked();
@@ -769,8 +809,6 @@ void TForm1::JvXPButton6Click() {
     ShowMessage(SettingsFileMessage(e));
     return;
   }
-  WaitForSynth(Phase::Playing);
-  if (phase_ != Phase::Playing) return;  // stopped meanwhile (the stop put everything back)
   try {
     GetMidiLength(midi);
   } catch (const std::exception& e) {
@@ -1035,7 +1073,9 @@ void TForm1::AbortStart(const QString& message, bool presetsApplied) {
 }
 
 void TForm1::ReportProblem(const QString& text) {
-  if (listRunning_)
+  if (closing_)
+    std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+  else if (listRunning_)
     rowProblems_ << text;
   else
     ShowMessage(text);
@@ -1063,12 +1103,11 @@ void TForm1::trucc() {
   }
 
   // Nothing starts (no presets, no MIDI, no file) for a conversion that could not end well: one
-  // that would write over its own input, or over the temporary recording it encodes from, or one
-  // longer than the capture can record in the format set now.
+  // that would write over its own input, or over the temporary recording (which the next MP3 or Ogg
+  // Vorbis recording would delete), or one longer than the capture can record in the format set
+  // now.
   const QString output = ui.Edit2->text();
-  const bool encoded = !ui.Wav->Checked();
-  if (tw::SameFile(Std(output), Std(midi)) ||
-      (encoded && tw::SameFile(Std(output), Std(TempWavPath())))) {
+  if (tw::SameFile(Std(output), Std(midi)) || tw::SameFile(Std(output), Std(TempWavPath()))) {
     ReportProblem(TextOr(tw::TextId::OutputIsInput,
                          "The output file %1 is the input MIDI file or the program's temporary "
                          "recording \"temp.wav\": the conversion would destroy it. Choose another "
@@ -1076,18 +1115,16 @@ void TForm1::trucc() {
                       .arg(Quoted(output)));
     return;
   }
-  // An MP3 or Ogg Vorbis output is written only after the whole recording: one that cannot be
-  // written is found now, before anything is recorded for nothing.
+  // An output that cannot be written is found now, before anything is recorded for nothing.
   std::string why;
-  if (encoded && !tw::CanWriteFile(Std(output), why)) {
+  if (!runFile_.Plan(Std(output), why)) {
     ReportProblem(TextOr(tw::TextId::ConversionFailed, "The conversion failed:") + "\n" +
-                  QString::fromStdString("Cannot create file \"" + Std(output) + "\": " + why));
+                  QString::fromStdString(why));
     return;
   }
   runType_ = ui.Wav->Checked()   ? OutputType::Wav
              : ui.Ogg->Checked() ? OutputType::Ogg
                                  : OutputType::Mp3;
-  runOutput_ = output;
   failures_.clear();
   // The recording shows at once, before anything that may take time: the synthesiser still loading
   // its SoundFont, the MIDI's length.
@@ -1130,7 +1167,14 @@ void TForm1::trucc() {
   // Ogg Vorbis outputs are recorded to the temporary file first and encoded from it.
   StartMidi(midi);
   if (runType_ == OutputType::Wav) {
-    WaveOut1->SetFileName(Std(runOutput_));
+    if (!runFile_.Create(why)) {
+      CloseMidi();
+      AbortStart(TextOr(tw::TextId::ConversionFailed, "The conversion failed:") + "\n" +
+                     QString::fromStdString(why),
+                 ui.CheckBox1->Checked());
+      return;
+    }
+    WaveOut1->SetFileName(runFile_.WriteName());
   } else {
     QFile::remove(TempWavPath());
     WaveOut1->SetFileName(Std(TempWavPath()));
@@ -1212,36 +1256,47 @@ void TForm1::WaveOut1Done(platform::TComponent*) {
   } else {
     phase_ = Phase::Finishing;
     Stabilize();
-    if (!ListRuns()) ShowMessage(Text(tw::TextId::WavOrListDone));
+    // The output is under its name before anyone is told it is there.
+    if (CommitOutput() && !ListRuns() && !closing_) ShowMessage(Text(tw::TextId::WavOrListDone));
   }
 }
 
-void TForm1::Button6Click() {
-  phase_ = Phase::Encoding;
-  WaveIn1->SetFileName(Std(TempWavPath()));
-  MP3Out1->SetFileName(Std(runOutput_));
-  awaitingMp3_ = true;
-  MP3Out1->Run();
-  Stabilize();
+bool TForm1::CommitOutput() {
+  std::string why;
+  if (runFile_.Commit(why)) return true;
+  ConversionFailed(QString::fromStdString(why));
+  return false;
 }
 
-void TForm1::Button7Click() {
+void TForm1::RunEncoder(TACSFileOut* encoder, bool& awaiting) {
   phase_ = Phase::Encoding;
-  WaveIn1->SetFileName(Std(TempWavPath()));
-  VorbisOut1->SetFileName(Std(runOutput_));
-  awaitingOgg_ = true;
-  VorbisOut1->Run();
   Stabilize();
+  std::string why;
+  if (!runFile_.Create(why)) {
+    phase_ = Phase::Finishing;
+    Stabilize();
+    ConversionFailed(QString::fromStdString(why));
+    return;
+  }
+  WaveIn1->SetFileName(Std(TempWavPath()));
+  encoder->SetFileName(runFile_.WriteName());
+  awaiting = true;
+  encoder->Run();
 }
+
+void TForm1::Button6Click() { RunEncoder(MP3Out1, awaitingMp3_); }
+
+void TForm1::Button7Click() { RunEncoder(VorbisOut1, awaitingOgg_); }
 
 void TForm1::MP3Out1Done(platform::TComponent* Sender) {
   if (bool* awaiting = AwaitingFlag(Sender)) *awaiting = false;
   platform::ProcessMessages();
   phase_ = Phase::Finishing;
   Stabilize();
+  const bool complete = CommitOutput();
   // Within a list run the next row's recording replaces the temporary file.
-  if (ListRuns()) return;
-  ShowMessage(Text(tw::TextId::EncodedOrPlayed));
+  if (ListRuns() && !closing_) return;
+  if (complete && !closing_) ShowMessage(Text(tw::TextId::EncodedOrPlayed));
   QFile::remove(TempWavPath());
 }
 
@@ -1263,6 +1318,9 @@ void TForm1::OutputFailed(platform::TComponent* Sender, const std::exception& E)
   // From the writer's worker too: the GUI thread shows it; the worker does not wait for the user.
   RunOnGuiThread(this, [this, Sender, message = QString::fromUtf8(E.what())] {
     if (bool* awaiting = AwaitingFlag(Sender)) *awaiting = false;
+    // What the failed writer left of the output goes; the previous file keeps its name. The
+    // recording of an MP3 or Ogg Vorbis conversion has made no output file yet.
+    runFile_.Discard();
     ConversionFailed(message);
   });
 }

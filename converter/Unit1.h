@@ -19,11 +19,13 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "converter/FileNames.h"
 #include "converter/LangTable.h"
 #include "converter/Layouts.h"
+#include "converter/OutputFile.h"
 #include "converter/VolumeSnapshot.h"
 #include "platform/runtime/Component.h"
 #include "ui_Unit1.h"
@@ -39,6 +41,7 @@ namespace platform::softcard {
 struct SoundFontStatus;
 }
 class TAudioIn;
+class TACSFileOut;
 class TAudioMixer;
 class TMP3Out;
 class TRateConverter;
@@ -239,6 +242,8 @@ class TForm1 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Notes the time of each mouse press on "Convert one" and "Play this midi".
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // The first showing is the first activation, whether or not the desktop gives the window the
   // focus.
   void showEvent(QShowEvent* event) override;
@@ -291,7 +296,8 @@ class TForm1 : public QWidget {
   // A start that could not go on (a record time refused, presets that cannot be read): back to
   // rest.
   void AbortStart(const QString& message, bool presetsApplied);
-  // A conversion's failure or refusal: shown now, or kept for the end of a list run.
+  // A conversion's failure or refusal: shown now, kept for the end of a list run, or written to
+  // standard error once the window is closing (nobody is left to click a box away).
   void ReportProblem(const QString& text);
   QStringList rowProblems_;  // of the list row being converted
   bool closing_ = false;     // the window is closing: a list run takes no more rows
@@ -303,20 +309,35 @@ class TForm1 : public QWidget {
   // change under it when the user edits the settings while it records.
   enum class OutputType { Wav, Mp3, Ogg };
   OutputType runType_ = OutputType::Wav;
-  QString runOutput_;
-  QStringList failures_;  // writer failures of the running conversion
+  tw::TOutputFile runFile_;  // the output file, written whole or not at all
+  QStringList failures_;     // writer failures of the running conversion
   // Set when a writer is run, cleared on the GUI thread when its run has reported (done event or
   // failure): a writer is idle before its done event has run, and the wait must let that run first.
   bool awaitingWave_ = false;
   bool awaitingMp3_ = false;
   bool awaitingOgg_ = false;
   bool* AwaitingFlag(platform::TComponent* sink);
+  // The MP3 or Ogg Vorbis encoder step: `encoder` writes the output from the temporary recording.
+  void RunEncoder(TACSFileOut* encoder, bool& awaiting);
+  // The output's writer has ended with the file complete: it goes under the output's name. False,
+  // the failure reported, when it could not.
+  bool CommitOutput();
   // A message from an entry of the table, or the English text when the table lacks it.
   QString TextOr(tw::TextId entry, const char* english) const;
   // Runs a handler; an exception it raises is shown in a message box, as the toolkit's default
   // error box would.
   void Guard(const std::function<void()>& handler);
   void Bind(QPushButton* button, void (TForm1::*handler)());
+  // Binds a button whose click starts a conversion or a playback and whose next click stops it. A
+  // click whose press comes within the system's double-click interval after the press of the click
+  // that started is the second click of a double click, not a Stop, and is ignored.
+  void BindStartStop(QPushButton* button, void (TForm1::*handler)());
+  struct Press {
+    QAbstractButton* button;
+    quint64 time;  // of the mouse event, in ms
+  };
+  std::optional<Press> lastPress_;   // the last mouse press on such a button, until its click
+  std::optional<Press> startPress_;  // the press of the click that started, when it was one
   // FormActivate, shown failure included; this window is the program's active window after it.
   void Activate();
 

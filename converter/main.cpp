@@ -1,51 +1,10 @@
-// Tunewisp: the program entry. Creates the windows in their fixed order (the main window first, so
-// that its creation handler runs before any other window exists; the record-time window last),
-// shows the main window and runs the message loop until the main window closes.
+// Tunewisp: the program entry.
 
 #include <QApplication>
 
-#include "converter/ProgramFolder.h"
-#include "converter/Unit1.h"
-#include "converter/Unit3.h"
-#include "converter/Unit4.h"
-#include "converter/Unit7.h"
-#include "platform/softcard/Softcard.h"
-#include "widgets/TerminationSignals.h"
-#include "widgets/Toolkit.h"
+#include "converter/Tunewisp.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QCoreApplication::setApplicationName("Tunewisp");
-  SetApplicationTitle("Tunewisp");
-  LoadQtTranslations();
-  InstallQtHooks();
-  // One copy per program folder: a second one says so and ends before it touches any file.
-  const tw::TProgramFolderLock folderLock(tw::ProgramFolder());
-  if (!folderLock.Held()) {
-    ShowMessage(TForm1::SecondCopyMessage());
-    RemoveQtHooks();
-    return 0;
-  }
-  // The card loads its synthesiser in the background while the windows are made and the user
-  // sets up the first conversion.
-  platform::softcard::StartCard();
-  int result = 0;
-  try {
-    TForm1 form1;
-    TForm3 form3;
-    TForm4 form4;
-    TForm7 form7;
-    SetMainWindow(&form1);
-    form1.OnClosed = [] { QCoreApplication::quit(); };
-    tw::OnTerminationRequest([&form1] { form1.close(); });
-    form1.show();
-    result = QApplication::exec();
-    SetMainWindow(nullptr);
-  } catch (const std::exception& e) {
-    // The main window cannot exist without its components (an encoder library is missing, say).
-    ShowMessage(QString::fromUtf8(e.what()));
-    result = 1;
-  }
-  RemoveQtHooks();
-  return result;
+  return RunTunewisp(app);
 }

@@ -54,4 +54,6 @@ void OnTerminationRequest(std::function<void()> onRequest) {
   SetHandlers(WriteSignalNumber);
 }
 
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
 }  // namespace tw

@@ -13,4 +13,10 @@ namespace tw {
 // calling again replaces the request handler and arms the signals anew.
 void OnTerminationRequest(std::function<void()> onRequest);
 
+// A write past a file-size limit (ulimit -f) raises SIGXFSZ, whose default action ends the program
+// with the user's mixer still set up for a recording and an output cut short. Ignored, the write
+// fails (EFBIG) and takes the path of any failed write: a message, the previous output kept, the
+// mixer given back. Programs started through the shell get the default action back.
+void IgnoreFileSizeSignal();
+
 }  // namespace tw

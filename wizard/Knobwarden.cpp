@@ -8,6 +8,7 @@
 #include "wizard/Unit1.h"
 
 int RunKnobwarden(QApplication& app, const std::function<void(TForm1&)>& shown) {
+  tw::IgnoreFileSizeSignal();
   // No title is set: message boxes carry the program's name.
   QCoreApplication::setApplicationName("Knobwarden");
   // The wizard is a tool window, which Qt does not count among the windows whose closing ends a

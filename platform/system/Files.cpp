@@ -15,13 +15,16 @@ HANDLE CreateFileA(const char* lpFileName, std::uint32_t dwDesiredAccess,
   const bool write = dwDesiredAccess & GENERIC_WRITE;
   int flags = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   if (dwCreationDisposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
-  const int fd = ::open(lpFileName, flags | O_CLOEXEC, 0644);
+  // Without O_NONBLOCK, opening a FIFO waits for the other end, for ever if none comes; nothing
+  // but a regular file is taken anyway.
+  const int fd = ::open(lpFileName, flags | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return INVALID_HANDLE_VALUE;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <sstream>
@@ -133,8 +134,18 @@ std::intptr_t Spawn(const std::vector<std::string>& argv, const std::string& dir
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  // A signal this program ignores stays ignored across exec: the program started gets the default
+  // action of the file-size signal back, as a shell would start it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, "/bin/sh", &actions, nullptr, cargs.data(), environ);
+  const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attributes, cargs.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return rc == ENOENT ? SE_ERR_FNF : SE_ERR_OOM;
   int status = 0;

@@ -2,11 +2,16 @@
 // is recorded, then encoded; every type, rate position and channel setting; Stop during a
 // recording; the record-time window; a missing output folder; the phase kept across a relabelling.
 
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QStyleHints>
 #include <QTest>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "FormFixture.h"
 #include "converter/Unit1.h"
@@ -14,6 +19,7 @@
 #include "mixer/AMixer.h"
 #include "platform/softcard/mci/Mci.h"
 #include "tests/support/DecodedAudio.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/SmfBuilder.h"
 #include "widgets/TerminationSignals.h"
 
@@ -54,6 +60,11 @@ double LongestRecording(double seconds, int rate, int channels) {
   return seconds + 16384.0 / (rate * channels * 2);
 }
 
+// The temporary files that outputs are written to before they are complete, left in the folder.
+QStringList PartFiles(const FormFixture& fx) {
+  return QDir(QString::fromStdString(fx.folder.Path().string())).entryList({"*.part"});
+}
+
 void ChooseSettings(Windows& w, const QString& type, int position, bool mono) {
   TRadioButton* types[] = {w.ui.Wav, w.ui.Mp3, w.ui.Ogg};
   types[type == "Mp3" ? 1 : type == "Ogg" ? 2 : 0]->click();
@@ -72,6 +83,9 @@ class ConvertTest : public QObject {
   void convertsEveryTypeRateAndChannelSetting();
   void outputNameFromInputAndMissingInput();
   void outputOverItsInputOrTemporaryRecordingIsRefused();
+  void outputsThatAreNotFilesAreRefusedWithoutWaiting();
+  void aFailedOutputKeepsThePreviousFile();
+  void aDoubleClickDoesNotStopWhatItStarted();
   void stopDuringRecording_data();
   void stopDuringRecording();
   void relabellingKeepsTheRecordingPhase();
@@ -126,6 +140,7 @@ void ConvertTest::convertsEveryTypeRateAndChannelSetting() {
            qPrintable(QString::number(audio.SoundingFraction(kSongSeconds))));
   if (type == "Wav") QCOMPARE(std::size_t(audio.headerDataSize), audio.samples.size() * 2);
   QVERIFY(!fx.folder.Exists("temp.wav"));
+  QCOMPARE(PartFiles(fx), QStringList());
   // Back at rest.
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QCOMPARE(w.ui.Label3->text(), QString("Ready"));
@@ -175,7 +190,9 @@ void ConvertTest::outputOverItsInputOrTemporaryRecordingIsRefused() {
       {"Wav", fx.file("song.mid")},
       {"Mp3", fx.folder.Path().string().c_str() + QString("/./song.mid")},
       {"Ogg", fx.file("link.mid")},
-      {"Mp3", fx.file("temp.wav")},  // the recording the encoder would read
+      // The recording the encoder reads, which the next MP3 or Ogg Vorbis recording deletes.
+      {"Wav", fx.file("temp.wav")},
+      {"Mp3", fx.file("temp.wav")},
       {"Ogg", fx.file("temp.wav")},
   };
   for (const auto& [type, output] : refused) {
@@ -195,13 +212,127 @@ void ConvertTest::outputOverItsInputOrTemporaryRecordingIsRefused() {
     QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
     QVERIFY(w.ui.ComboBox3->isEnabled());
   }
-  // A WAV output may be called "temp.wav": it is recorded there directly.
-  fx.messages.clear();
-  w.ui.Wav->click();
-  w.ui.Edit2->setText(fx.file("temp.wav"));
+}
+
+void ConvertTest::outputsThatAreNotFilesAreRefusedWithoutWaiting() {
+  FormFixture fx(false);
+  // A FIFO as the default settings: the window is made without waiting for a writer.
+  QCOMPARE(::mkfifo(fx.file("default.set").toLocal8Bit().constData(), 0644), 0);
+  smftest::WriteMidiFile((fx.folder / "song.mid"), 1000);
+  QCOMPARE(::mkfifo(fx.file("pipe.mp3").toLocal8Bit().constData(), 0644), 0);
+  std::filesystem::create_directory((fx.folder / "folder.wav"));
+  std::filesystem::create_symlink("pipe.mp3", (fx.folder / "link.ogg"));
+  Windows w;
+  QVERIFY(!w.ui.CheckBox1->Checked());
+  w.ui.Edit1->setText(fx.file("song.mid"));
+  struct Refused {
+    const char* type;
+    QString output;
+    const char* is;
+  };
+  for (const Refused& r : {Refused{"Mp3", fx.file("pipe.mp3"), "a named pipe (FIFO)"},
+                           Refused{"Ogg", fx.file("link.ogg"), "a named pipe (FIFO)"},
+                           Refused{"Wav", fx.file("folder.wav"), "a folder"},
+                           Refused{"Wav", "/dev/null", "a device"}}) {
+    fx.messages.clear();
+    ChooseSettings(w, r.type, 2, false);
+    w.ui.Edit2->setText(r.output);
+    int sent = 0;
+    platform::SetMciObserver([&](std::string_view) { ++sent; });
+    w.ui.JvXPButton7->click();
+    platform::SetMciObserver({});
+    QCOMPARE(fx.messages, QStringList({"The conversion failed:\nThe output file \"" + r.output +
+                                       "\" is " + r.is + ", not a file."}));
+    QCOMPARE(sent, 0);  // nothing measured or played
+    QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  }
+}
+
+void ConvertTest::aFailedOutputKeepsThePreviousFile() {
+  FormFixture fx;
+  smftest::WriteMidiFile((fx.folder / "song.mid"), kSongMs);
+  const std::string previous = "the previous output";
+  Windows w;
+  w.ui.Edit1->setText(fx.file("song.mid"));
+
+  // A full disk while the MP3 is encoded: the previous file keeps its name and its bytes.
+  fx.folder.Write("out.mp3", previous);
+  ChooseSettings(w, "Mp3", 2, false);
+  w.ui.Edit2->setText(fx.file("out.mp3"));
+  std::optional<FileSizeLimit> full;
+  const auto whileEncoding = connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&] {
+    if (w.form1->phase() == TForm1::Phase::Encoding && !full) full.emplace(4096);
+  });
   w.ui.JvXPButton7->click();
+  disconnect(whileEncoding);
+  QVERIFY(full && full->ok());
+  full.reset();
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].startsWith("The conversion failed:") &&
+               fx.messages[0].contains("File too large"),
+           qPrintable(fx.messages[0]));
+  QCOMPARE(fx.folder.Read("out.mp3"), previous);
+  QCOMPARE(PartFiles(fx), QStringList());
+
+  // The output's name taken by a folder while the WAV records: the move fails, the message names
+  // both files, and the whole recording stays under the temporary name.
+  fx.messages.clear();
+  ChooseSettings(w, "Wav", 2, false);
+  w.ui.Edit2->setText(fx.file("taken.wav"));
+  const auto whileRecording = connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&] {
+    if (!fx.folder.Exists("taken.wav")) {
+      std::filesystem::create_directory((fx.folder / "taken.wav"));
+      fx.folder.Write("taken.wav/inside", "x");
+    }
+  });
+  w.ui.JvXPButton7->click();
+  disconnect(whileRecording);
+  const QStringList parts = PartFiles(fx);
+  QCOMPARE(parts.size(), 1);
+  QCOMPARE(fx.messages.size(), 1);
+  QVERIFY2(fx.messages[0].contains(fx.file(qPrintable(parts[0]))) &&
+               fx.messages[0].contains(fx.file("taken.wav")),
+           qPrintable(fx.messages[0]));
+  const DecodedAudio audio = DecodeWav((fx.folder / parts[0].toStdString()));
+  QVERIFY2(audio.ok, audio.error.c_str());
+  QVERIFY(audio.Seconds() >= kRecordSeconds);
+}
+
+void ConvertTest::aDoubleClickDoesNotStopWhatItStarted() {
+  FormFixture fx;
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
+  Windows w;
+  w.ui.Edit1->setText(fx.file("long.mid"));
+  w.ui.Edit2->setText(fx.file("out.wav"));
+  w.form1->show();
+  QVERIFY(QTest::qWaitForWindowExposed(w.form1.get()));
+  QWindow* window = w.form1->windowHandle();
+  const QPoint button = w.ui.JvXPButton7->mapTo(w.form1.get(), w.ui.JvXPButton7->rect().center());
+  const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
+  // The second click of a double click comes in while the conversion runs, its press 1 ms after
+  // the first one's (inside the first click's handler, QTest has not moved its clock on yet).
+  bool stopped = false;
+  Later([&] {
+    QTest::mousePress(window, Qt::LeftButton, {}, button, 1);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, button, 1);
+    QCOMPARE(w.form1->phase(), TForm1::Phase::Recording);
+  });
+  // A click after the interval stops it.
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
+    if (v < 10 || stopped) return;
+    stopped = true;
+    Later([&] {
+      QTest::lastMouseTimestamp += interval;
+      QTest::mouseClick(window, Qt::LeftButton, {}, button);
+    });
+  });
+  QTest::mouseClick(window, Qt::LeftButton, {}, button);
+  QVERIFY(stopped);
   QCOMPARE(fx.messages, QStringList({"Conversion finished!"}));
-  QVERIFY(DecodeWav((fx.folder / "temp.wav")).ok);
+  const DecodedAudio audio = DecodeWav((fx.folder / "out.wav"));
+  QVERIFY(audio.ok);
+  QVERIFY2(audio.Seconds() > 5.0 && audio.Seconds() < 40.0,
+           qPrintable(QString::number(audio.Seconds())));
 }
 
 void ConvertTest::stopDuringRecording_data() {
@@ -239,6 +370,7 @@ void ConvertTest::stopDuringRecording() {
   QVERIFY(audio.Rms() > 0.001);
   if (type == "Wav") QCOMPARE(std::size_t(audio.headerDataSize), audio.samples.size() * 2);
   QVERIFY(!fx.folder.Exists("temp.wav"));
+  QCOMPARE(PartFiles(fx), QStringList());
   QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
   QCOMPARE(w.ui.JvXPButton7->text(), QString("Convert one"));
   QVERIFY(w.ui.JvXPButton6->isEnabled());
@@ -502,6 +634,9 @@ void ConvertTest::closingTheWindowKeepsWhatWasRecorded() {
   QVERIFY2(audio.ok, audio.error.c_str());
   QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);
   QVERIFY(!fx.folder.Exists("temp.wav"));
+  // Nobody is left to click a box away.
+  QCOMPARE(fx.messages, QStringList());
+  QCOMPARE(PartFiles(fx), QStringList());
 }
 
 void ConvertTest::terminationSignalsEndTheRecordingAsClosingDoes_data() {
@@ -524,6 +659,7 @@ void ConvertTest::terminationSignalsEndTheRecordingAsClosingDoes() {
   QVERIFY2(audio.ok, audio.error.c_str());
   QCOMPARE(std::size_t{audio.headerDataSize}, fileSize - 44);
   QVERIFY(audio.Seconds() > 2.0 && audio.Seconds() < 40.0);
+  QCOMPARE(fx.messages, QStringList());
 }
 
 TW_WINDOW_TEST_MAIN(ConvertTest)
