@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/runtime/WholeFile.h"
+
 namespace tw {
 
 std::string WithExtension(const std::string& name, const std::string& extension) {
@@ -47,13 +49,16 @@ int CompareBytes(const std::string& a, const std::string& b) {
 std::string FileIdentity(const std::string& name) {
   namespace fs = std::filesystem;
   // Present: the file system knows which file it is (through links and hard links).
+  if (name.empty()) return {};
   struct stat st {};
-  if (!name.empty() && ::stat(name.c_str(), &st) == 0)
+  if (::stat(name.c_str(), &st) == 0)
     return "#" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
   // Still to be written: the name the writer would create, with the folders' links resolved. It is
-  // absolute, so it never looks like the identity of a present file.
+  // absolute, so it never looks like the identity of a present file. Opening a name for writing
+  // follows a final link even when its target does not exist yet, and creates that target: a
+  // dangling link is the file it leads to, not a file of its own.
   std::error_code ec;
-  const fs::path absolute = fs::absolute(name, ec);
+  const fs::path absolute = fs::absolute(platform::FinalLinkTarget(name), ec);
   if (ec) return {};
   const fs::path canonical = fs::weakly_canonical(absolute, ec);
   if (ec) return {};

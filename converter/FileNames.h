@@ -30,8 +30,9 @@ int CompareBytes(const std::string& a, const std::string& b);
 
 // What a name reaches, for telling whether two names reach the same file: an existing file by its
 // device and inode (another spelling, a link or a hard link to it gives the same identity), a file
-// still to be written by the absolute name the writer would create, with the folders' links
-// resolved. Relative names start from the current folder. Empty when neither can be told.
+// still to be written by the absolute name the writer would create: a final symbolic link (a chain
+// of them) followed to the name it leads to, and the folders' links resolved. Relative names start
+// from the current folder. Empty when neither can be told.
 std::string FileIdentity(const std::string& name);
 
 // Whether the two names reach the same file, existing or not (their identities are the same).

@@ -99,6 +99,7 @@ enum class TextId : int {
   MidiTooLong = 86,  // "%1" the MIDI file, "%2" the seconds it needs, "%3" the longest recording
   SoundFontMissing = 87,     // "%1" is the SoundFont named, which does not exist
   SoundFontUnloadable = 88,  // "%1" is the SoundFont the synthesiser cannot load
+  ListRowStopped = 89,       // why a list row was stopped with nothing written
 };
 
 struct LanguageRow {

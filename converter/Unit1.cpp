@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "audio/ACS_Audio.h"
 #include "audio/ACS_Converters.h"
@@ -1134,9 +1135,13 @@ void TForm1::trucc() {
   WaitForSynth(Phase::Recording);
   if (phase_ != Phase::Recording) {
     // Stopped (or the window closed) before anything was played or recorded: nothing to finish.
+    // A list run names the row at its end, since nothing was written for it.
     phase_ = Phase::Idle;
     restCaptions_ = RestCaptions::AfterRun;
     Stabilize();
+    if (listRunning_)
+      rowProblems_ << TextOr(tw::TextId::ListRowStopped,
+                             "The conversion was stopped before its recording began.");
     return;
   }
 
@@ -1427,6 +1432,24 @@ const char* const kWavRates[] = {"11025", "22050", "44100"};
 const char* const kMp3Rates[] = {"22050", "32000", "44100"};
 const char* const kOggRates[] = {"11025", "32000", "44100"};
 
+const char kRowsRefusedEnglish[] =
+    "These files were not added to the list: their output file is the input or output file of a "
+    "row already in the list, or their input file is the output file of such a row, and one "
+    "conversion would destroy the other's file:";
+
+// The reason of the refusal text, for a row that a list run finds colliding when it comes to it:
+// the row was added, so the text's lead-in up to its first colon is left out, and so is the colon
+// that introduces the rows. A text without such a lead-in is kept whole.
+QString CollisionReason(const QString& refusal) {
+  const qsizetype colon = refusal.indexOf(':');
+  QString reason =
+      (colon >= 0 && colon + 1 < refusal.size() ? refusal.mid(colon + 1) : refusal).trimmed();
+  if (reason.endsWith(':')) reason.chop(1);
+  if (reason.isEmpty()) return refusal;
+  reason[0] = reason[0].toUpper();
+  return reason + ".";
+}
+
 }  // namespace
 
 void TForm1::JvXPButton12Click() { BringToFront(Form4); }
@@ -1508,11 +1531,7 @@ tw::ListFiles TForm1::ListRowFiles() const {
 }
 
 void TForm1::ShowRefusedRows(const QStringList& refused) {
-  ShowMessage(TextOr(tw::TextId::ListRowsRefused,
-                     "These files were not added to the list: their output file is the input or "
-                     "output file of a row already in the list, or their input file is the output "
-                     "file of such a row, and one conversion would destroy the other's file:") +
-              "\n" + refused.join('\n'));
+  ShowMessage(TextOr(tw::TextId::ListRowsRefused, kRowsRefusedEnglish) + "\n" + refused.join('\n'));
 }
 
 void TForm1::ResizeListColumns() {
@@ -1642,21 +1661,41 @@ void TForm1::JvXPButton2Click() {
   SetListRuns(true);
   // Rows that could not be converted, each as "input: why", for the message at the end.
   QStringList skipped;
+  // The input and output names of the rows this run has taken off the list and compared: a row
+  // started, whatever came of it, with both (its output may have been written), a row refused with
+  // its input only (it wrote nothing, but its MIDI file stays the user's).
+  std::vector<std::pair<QString, QString>> taken;
   // The count is read again for every row: rows added or removed during the run count.
   while (list->RowCount() > 0 && !closing_) {
     QStringList subItems;
     for (int k = 0; k < 6; ++k) subItems << list->SubItem(0, k);
     LoadListRow(subItems, RowLoad::ForRun);
     list->Delete(0);
-    const QString input = subItems.value(4);
-    // Off the list, its files still count for the rows added while it converts.
-    runRowInput_ = input;
-    runRowOutput_ = subItems.value(5);
+    const QString input = subItems.value(4), output = subItems.value(5);
+    // Until it has passed its checks, the row is compared with the others, not with itself.
+    runRowInput_.clear();
+    runRowOutput_.clear();
     // A row whose MIDI file has gone is skipped: nobody is there to answer a file dialog.
     if (!tw::FileExists(Std(input))) {
       skipped << input + ": " + Text(tw::TextId::ListInputMissing);
       continue;
     }
+    // The names were compared when the row was added, but what they reach may have changed since:
+    // a link made or moved, or an earlier row's output that a file system blind to case takes for
+    // this row's. So they are compared again as they are now, with the other rows still in the
+    // list and with the rows taken before it, whose outputs may exist by now.
+    tw::ListFiles others = ListRowFiles();
+    for (const auto& [in, out] : taken) others.Add(Std(in), Std(out));
+    if (!others.Admit(Std(input), Std(output))) {
+      taken.emplace_back(input, QString());
+      skipped << input + ": " +
+                     CollisionReason(TextOr(tw::TextId::ListRowsRefused, kRowsRefusedEnglish));
+      continue;
+    }
+    taken.emplace_back(input, output);
+    // Off the list, its files still count for the rows added while it converts.
+    runRowInput_ = input;
+    runRowOutput_ = output;
     rowProblems_.clear();
     trucc();
     // The run waits on the phase: a conversion still winding down (a Stop that is finishing) ends

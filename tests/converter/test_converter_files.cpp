@@ -447,6 +447,19 @@ TEST(FileNames, SameFileThroughAnySpellingOrLink) {
   EXPECT_TRUE(SameFile("song.mid", song));
   EXPECT_TRUE(SameFile("temp.wav", (dir / "temp.wav")));
   std::filesystem::current_path(oldFolder);
+  // A link to a file still to be written; a chain of links whose relative targets start from each
+  // link's folder: other/first.wav -> sub/next.wav -> new.wav.
+  std::filesystem::create_symlink((dir / "new.wav"), (dir / "dangling.wav"));
+  EXPECT_TRUE(SameFile((dir / "dangling.wav"), (dir / "new.wav")));
+  for (const char* folder : {"sub", "other"}) std::filesystem::create_directory(dir / folder);
+  std::filesystem::create_symlink("../new.wav", (dir / "sub/next.wav"));
+  std::filesystem::create_symlink("../sub/next.wav", (dir / "other/first.wav"));
+  EXPECT_TRUE(SameFile((dir / "other/first.wav"), (dir / "new.wav")));
+  // The list refuses a row writing through such a link to another row's output, taking nothing.
+  ListFiles files;
+  EXPECT_TRUE(files.Admit((dir / "a.mid"), (dir / "new.wav")));
+  EXPECT_FALSE(files.Admit((dir / "b.mid"), (dir / "other/first.wav")));
+  EXPECT_TRUE(files.Admit((dir / "c.mid"), (dir / "b.mid")));
 }
 
 TEST(ProgramFolderLock, OneProcessAtATimeHoldsAFolder) {

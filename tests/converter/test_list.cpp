@@ -1,7 +1,8 @@
 // The conversion list on the virtual card at SOFTCARD_SPEED=max: rows from dropped files and from
 // "Add to list", sorting by a column, "Use this one", and list runs that convert every row with its
 // own settings, skip what cannot be converted, take rows added and removed while they run, go on
-// after a Stop, and stop taking rows when the main window closes.
+// after a Stop, stop taking rows when the main window closes, and never let one row destroy another
+// row's file, through links made after the rows were added too.
 
 #include <QHeaderView>
 #include <QMimeData>
@@ -99,6 +100,7 @@ class ListTest : public QObject {
   void stopEndsTheRowAndTheRunGoesOn();
   void closingTheMainWindowTakesNoMoreRows();
   void rowsThatWouldDestroyTheListsFilesAreRefused();
+  void linksMadeAfterTheRowsWereAddedAreFoundWhenTheRowStarts();
 };
 
 void ListTest::droppedFilesBecomeRowsOnEitherWindow() {
@@ -452,6 +454,40 @@ void ListTest::rowsThatWouldDestroyTheListsFilesAreRefused() {
   QCOMPARE(fx.messages[1], QString("Conversion finished!"));
   QVERIFY(DecodeWav((fx.folder / "c.wav")).ok);
   QVERIFY(tw_test::ReadFile(fx.folder / "a.mid") == midi);
+}
+
+void ListTest::linksMadeAfterTheRowsWereAddedAreFoundWhenTheRowStarts() {
+  FormFixture fx;
+  for (const char* name : {"a.mid", "b.mid", "c.mid", "d.mid"})
+    smftest::WriteMidiFile((fx.folder / name), kSongMs);
+  const auto midi = tw_test::ReadFile(fx.folder / "b.mid");
+  Windows w;
+  for (const char* name : {"a", "b", "c", "d"})
+    w.AddRow(fx.file((std::string(name) + ".mid").c_str()),
+             fx.file((std::string(name) + ".wav").c_str()));
+  // Made after the rows were added: the first row's output leads to the third row's, still to be
+  // written; while the second row records, the last row's output is made to lead to its MIDI file.
+  std::filesystem::create_symlink("c.wav", (fx.folder / "a.wav"));
+  bool linked = false;
+  connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+    if (value < 5 || linked || w.ui.Edit1->text() != fx.file("b.mid")) return;
+    linked = true;
+    std::filesystem::create_symlink("b.mid", (fx.folder / "d.wav"));
+  });
+  fx.messages.clear();
+  w.ui.JvXPButton2->click();
+  QVERIFY(linked);
+
+  const QString reason =
+      ": Their output file is the input or output file of a row already in the list, or their "
+      "input file is the output file of such a row, and one conversion would destroy the other's "
+      "file.";
+  QCOMPARE(fx.messages.size(), 1);
+  QCOMPARE(fx.messages[0].split('\n'),
+           QStringList({"Conversion finished!", "", "These files were not converted:",
+                        fx.file("a.mid") + reason, fx.file("d.mid") + reason}));
+  QVERIFY(tw_test::ReadFile(fx.folder / "b.mid") == midi);
+  QVERIFY(DecodeWav((fx.folder / "b.wav")).ok && DecodeWav((fx.folder / "c.wav")).ok);
 }
 
 TW_WINDOW_TEST_MAIN(ListTest)
