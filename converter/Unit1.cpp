@@ -1450,6 +1450,21 @@ QString CollisionReason(const QString& refusal) {
   return reason + ".";
 }
 
+// A box with a line per file outgrows the screen after a few dozen files and hides its OK button:
+// past this many, the text names the first ones and the details, which scroll, name all.
+constexpr int kNamesInText = 20;
+
+void ShowWithNames(const QString& text, const QStringList& names) {
+  if (names.size() <= kNamesInText) {
+    ShowMessage(text + "\n" + names.join('\n'));
+    return;
+  }
+  ShowMessage(
+      text + "\n" + names.first(kNamesInText).join('\n') + "\n" +
+          QString("... and %1 more, all listed in the details.").arg(names.size() - kNamesInText),
+      names.join('\n'));
+}
+
 }  // namespace
 
 void TForm1::JvXPButton12Click() { BringToFront(Form4); }
@@ -1531,7 +1546,7 @@ tw::ListFiles TForm1::ListRowFiles() const {
 }
 
 void TForm1::ShowRefusedRows(const QStringList& refused) {
-  ShowMessage(TextOr(tw::TextId::ListRowsRefused, kRowsRefusedEnglish) + "\n" + refused.join('\n'));
+  ShowWithNames(TextOr(tw::TextId::ListRowsRefused, kRowsRefusedEnglish), refused);
 }
 
 void TForm1::ResizeListColumns() {
@@ -1708,9 +1723,11 @@ void TForm1::JvXPButton2Click() {
   runRowOutput_.clear();
   SetListRuns(false);
   if (closing_) return;
-  QString message = Text(tw::TextId::WavOrListDone);
-  if (!skipped.isEmpty())
-    message += "\n\n" + TextOr(tw::TextId::ListSkipped, "These files were not converted:") + "\n" +
-               skipped.join('\n');
-  ShowMessage(message);
+  const QString done = Text(tw::TextId::WavOrListDone);
+  if (skipped.isEmpty())
+    ShowMessage(done);
+  else
+    ShowWithNames(
+        done + "\n\n" + TextOr(tw::TextId::ListSkipped, "These files were not converted:"),
+        skipped);
 }

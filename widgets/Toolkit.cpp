@@ -15,6 +15,7 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <QTranslator>
 #include <QUrl>
 #include <algorithm>
@@ -143,10 +144,62 @@ QWidget* MessageOwner() {
 // tags such as "<A>", which rich text would swallow.
 class TMessageBox : public QMessageBox {
  public:
-  TMessageBox(const QString& text, StandardButtons buttons)
+  TMessageBox(const QString& text, StandardButtons buttons, const QString& details = QString())
       : QMessageBox(NoIcon, ApplicationTitle(), text, buttons, MessageOwner()) {
     setTextFormat(Qt::PlainText);
+    if (details.isEmpty()) return;
+    setDetailedText(details);
+    details_ = findChild<QTextEdit*>();
   }
+
+ protected:
+  // QMessageBox fixes its size to its contents whenever they change (when it is shown, when its
+  // details are unfolded or folded), which resizes it at once: this is where it is brought back
+  // within the screen, before it is drawn.
+  void resizeEvent(QResizeEvent* event) override {
+    QMessageBox::resizeEvent(event);
+    if (details_ && isVisible()) KeepOnScreen();
+  }
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    placed_ = true;
+  }
+
+ private:
+  void KeepOnScreen() {
+    const QRect room = screen()->availableGeometry();
+    const int frame = frameGeometry().height() - height();
+    int excess = frameGeometry().height() - room.height();
+    if (excess > 0) {
+      // The details scroll anyway, so they give up height before the text does; with a few lines
+      // left they still show what they are.
+      if (details_->isVisible()) {
+        const int least = 4 * details_->fontMetrics().lineSpacing() + 2 * details_->frameWidth();
+        const int give = std::clamp(excess, 0, std::max(details_->height() - least, 0));
+        details_->setFixedHeight(details_->height() - give);
+        excess -= give;
+      }
+      // Only a text that alone outgrows the screen (long names wrapped over several lines, a small
+      // screen) is cut, at its end, so that the buttons stay within reach; the details still hold
+      // everything.
+      if (excess > 0)
+        if (auto* text = findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+          text->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+      // This sends the event again, which then finds the box within the screen's height.
+      setFixedHeight(room.height() - frame);
+      return;
+    }
+    // A box unfolded downwards can reach below the screen: it moves up. While it is first shown,
+    // the dialog's own placement (which keeps it within the screen) is still to come: a move now
+    // would cancel it.
+    if (!placed_) return;
+    const QRect outer = frameGeometry();
+    const int top = std::clamp(outer.top(), room.top(), room.bottom() + 1 - outer.height());
+    if (top != outer.top()) move(outer.left(), top);
+  }
+
+  QTextEdit* details_ = nullptr;  // the box's own field of the details
+  bool placed_ = false;
 };
 
 // "Midi|*.mid|All|*.*" -> "Midi (*.mid);;All (*.*)"
@@ -192,12 +245,14 @@ QStringList TakeDroppedFiles(QDropEvent* event) {
   return paths;
 }
 
-void ShowMessage(const QString& text) {
+void ShowMessage(const QString& text) { ShowMessage(text, QString()); }
+
+void ShowMessage(const QString& text, const QString& details) {
   if (MessageHook()) {
-    MessageHook()(text);
+    MessageHook()(details.isEmpty() ? text : text + '\n' + kMessageDetailsLine + '\n' + details);
     return;
   }
-  TMessageBox box(text, QMessageBox::Ok);
+  TMessageBox box(text, QMessageBox::Ok, details);
   box.exec();
 }
 

@@ -126,6 +126,14 @@ QStringList TakeDroppedFiles(QDropEvent* event);
 // active window, or the main window while none of the program's windows is active. Tests capture
 // the texts through the hook instead of showing a box.
 void ShowMessage(const QString& text);
+// The same box with `details` in a part that the user unfolds with its "Show Details..." button and
+// that scrolls, for a list too long for the text. Folded or unfolded, the box is never taller than
+// the available height of its screen: the details give up height first (down to a few lines), then
+// the text is cut at its end; and it is moved up to stay within the screen. Empty details: the box
+// of ShowMessage(text). The hook receives the text, then a line kMessageDetailsLine, then the
+// details; only the text when the details are empty.
+void ShowMessage(const QString& text, const QString& details);
+inline constexpr char kMessageDetailsLine[] = "[Details]";
 void SetMessageHook(std::function<void(const QString&)> hook);
 
 // Runs an event handler; an exception it raises is shown in a message box, as a toolkit's default
