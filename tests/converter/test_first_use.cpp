@@ -18,6 +18,7 @@
 #include "tests/support/HeldSynthLoad.h"
 #include "tests/support/PaintLog.h"
 #include "tests/support/SmfBuilder.h"
+#include "tests/wizard/HandoverSupport.h"
 
 namespace {
 
@@ -84,20 +85,28 @@ class FirstUseTest : public QObject {
 void FirstUseTest::stopWhileTheSynthesiserLoads() {
   QFETCH(bool, convert);
   FormFixture fx;
+  // "Use Midi presets" on: nothing of them reaches the mixer before the synthesiser can play.
+  fx.folder.Write("default.set", OtherVolumesText());
+  const std::string user = MixerStateText();
   Start s(fx, convert);
-  // Inside the starting click's wait: what has been painted and opened, then Stop.
+  QVERIFY(s.form1->ui.CheckBox1->Checked());
+  // Inside the starting click's wait: what has been painted, opened and set, then Stop.
   bool waited = false, paintedInWait = false;
   int openedInWait = -1;
+  std::string mixerInWait;
   Later([&] {
     waited = true;
     paintedInWait = s.Painted();
     openedInWait = s.opened;
+    mixerInWait = MixerStateText();
     QTest::mouseClick(s.button, Qt::LeftButton);
   });
   QTest::mouseClick(s.button, Qt::LeftButton);
   QVERIFY(waited);
   QVERIFY(paintedInWait);
   QCOMPARE(openedInWait, 0);
+  QCOMPARE(mixerInWait, user);
+  QCOMPARE(MixerStateText(), user);
   // The stop ended the start without waiting for the load, and nothing was opened or recorded.
   QVERIFY(!platform::softcard::Card::Instance().WaitForSynth(std::chrono::milliseconds(0)));
   QCOMPARE(s.opened, 0);

@@ -462,11 +462,12 @@ void ListTest::rowsThatWouldDestroyTheListsFilesAreRefused() {
 
 void ListTest::linksMadeAfterTheRowsWereAddedAreFoundWhenTheRowStarts() {
   FormFixture fx;
-  for (const char* name : {"a.mid", "b.mid", "c.mid", "d.mid"})
+  for (const char* name : {"a.mid", "b.mid", "c.mid", "d.mid", "temp.mid"})
     smftest::WriteMidiFile((fx.folder / name), kSongMs);
   const auto midi = tw_test::ReadFile(fx.folder / "b.mid");
   Windows w;
-  for (const char* name : {"a", "b", "c", "d"})
+  // The last row writes the program's temporary recording, which any recording replaces.
+  for (const char* name : {"a", "b", "c", "d", "temp"})
     w.AddRow(fx.file((std::string(name) + ".mid").c_str()),
              fx.file((std::string(name) + ".wav").c_str()));
   // Made after the rows were added: the first row's output leads to the third row's, still to be
@@ -489,7 +490,11 @@ void ListTest::linksMadeAfterTheRowsWereAddedAreFoundWhenTheRowStarts() {
   QCOMPARE(fx.messages.size(), 1);
   QCOMPARE(fx.messages[0].split('\n'),
            QStringList({"Conversion finished!", "", "These files were not converted:",
-                        fx.file("a.mid") + reason, fx.file("d.mid") + reason}));
+                        fx.file("a.mid") + reason, fx.file("d.mid") + reason,
+                        fx.file("temp.mid") + ": The output file \"" + fx.file("temp.wav") +
+                            "\" is the input MIDI file or the program's temporary recording "
+                            "\"temp.wav\": the conversion would destroy it. Choose another "
+                            "output file."}));
   QVERIFY(tw_test::ReadFile(fx.folder / "b.mid") == midi);
   QVERIFY(DecodeWav((fx.folder / "b.wav")).ok && DecodeWav((fx.folder / "c.wav")).ok);
 }

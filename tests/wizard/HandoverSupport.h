@@ -31,3 +31,14 @@ inline std::string MixerStateText() {
   for (const auto& line : tw::CurrentMixerSettings()) text += tw::FormatSettingsLine(line) + "\r\n";
   return text;
 }
+
+// Settings for every source line with volumes other than the ones the mixer has now, so that a test
+// sees whether they were applied, and whether the volumes came back.
+inline std::string OtherVolumesText() {
+  std::string text;
+  for (tw::MixerSettingsLine line : tw::CurrentMixerSettings()) {
+    if (line.L >= 0) line.L = line.R = line.L == 1234 ? 4321 : 1234;
+    text += tw::FormatSettingsLine(line) + "\r\n";
+  }
+  return text;
+}

@@ -245,12 +245,7 @@ class TunewispOutput : public Handover {
   TunewispOutput() {
     smftest::WriteMidiFile((folder / "song.mid").string(), 3000);
     // Presets other than the user's volumes, so that giving the volumes back shows.
-    std::string presets;
-    for (tw::MixerSettingsLine line : tw::CurrentMixerSettings()) {
-      if (line.L >= 0) line.L = line.R = 1234;
-      presets += tw::FormatSettingsLine(line) + "\r\n";
-    }
-    std::ofstream(folder / "default.set", std::ios::binary) << presets;
+    std::ofstream(folder / "default.set", std::ios::binary) << OtherVolumesText();
   }
   ~TunewispOutput() override {
     for (const char* name : {"HANDOVER_OUTPUT", "HANDOVER_STALL", "HANDOVER_USER"})
