@@ -2,6 +2,7 @@
 // Shared by the two-process test and the two programs it runs in place of Tunewisp and Knobwarden:
 // the log they append to in their program folder, and the mixer state as text.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -41,4 +42,11 @@ inline std::string OtherVolumesText() {
     text += tw::FormatSettingsLine(line) + "\r\n";
   }
   return text;
+}
+
+// Notes when the program that started this one left it ignoring the file-size signal.
+inline void NoteIgnoredFileSizeSignal(const HandoverLog& log) {
+  struct sigaction action {};
+  if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+    log("file-size signal ignored at start");
 }

@@ -3,13 +3,11 @@
 // the main window hands over to the wizard and closes, as it does for a user; with it, the MIDI
 // file "song.mid" is converted, and the program notes whether "Use Midi presets" was on, whether
 // the mixer held "default.set" (and not the volumes it found) while it recorded, and whether the
-// volumes it found came back afterwards. The environment chooses:
-// - HANDOVER_OUTPUT: the output's name in the program folder ("out.wav" when unset), whose
-//   extension chooses the type;
-// - HANDOVER_STALL: "recording" or "encoding": once that step writes the output, the program
-//   notes "stalled" and hangs, its writer held, until it is killed.
-// - HANDOVER_USER: "nobody" runs the program as that user when the test runs as root.
-// Messages are noted instead of shown.
+// volumes it found came back afterwards. Messages are noted instead of shown. The environment
+// chooses the output's name in the program folder (HANDOVER_OUTPUT, "out.wav" when unset; its
+// extension chooses the type), a step ("recording" or "encoding") at which the program hangs with
+// its writer held until it is killed (HANDOVER_STALL), and "nobody" as the user it runs as when the
+// test runs as root (HANDOVER_USER).
 
 #include <grp.h>
 #include <pwd.h>
@@ -17,7 +15,6 @@
 
 #include <QApplication>
 #include <QTimer>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -48,16 +45,19 @@ void Convert(TForm1& form, const HandoverLog& log) {
   if (output.ends_with(".mp3")) form.ui.Mp3->click();
   form.ui.Edit1->setText(QString::fromStdString(tw::ProgramFile("song.mid")));
   form.ui.Edit2->setText(QString::fromStdString(tw::ProgramFile(output)));
+  // Holds the writer for good, when asked to, once it writes the output.
   const std::string stall = Env("HANDOVER_STALL", "");
+  auto stallAt = [&](TForm1::Phase phase, const char* name) {
+    if (stall != name || form.phase() != phase) return;
+    log("stalled");
+    for (;;) ::pause();
+  };
   // Looks at the mixer once the recording runs.
   bool looked = false;
   QTimer probe;
   probe.setInterval(0);
   QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (stall == "encoding" && form.phase() == TForm1::Phase::Encoding) {
-      log("stalled");
-      for (;;) ::pause();
-    }
+    stallAt(TForm1::Phase::Encoding, "encoding");
     if (looked || form.WaveOut1->Status() != 0) return;
     looked = true;
     const std::string during = MixerStateText();
@@ -68,10 +68,7 @@ void Convert(TForm1& form, const HandoverLog& log) {
     log(during == found ? "volumes unchanged during the recording"
                         : "volumes changed during the recording");
     log("recording");
-    if (stall == "recording") {
-      log("stalled");
-      for (;;) ::pause();
-    }
+    stallAt(TForm1::Phase::Recording, "recording");
   });
   probe.start();
   form.ui.JvXPButton7->click();  // the whole conversion runs inside the click
@@ -95,10 +92,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   const HandoverLog log("tunewisp");
-  // What the program that started this one left it with.
-  struct sigaction xfsz {};
-  if (::sigaction(SIGXFSZ, nullptr, &xfsz) == 0 && xfsz.sa_handler == SIG_IGN)
-    log("file-size signal ignored at start");
+  NoteIgnoredFileSizeSignal(log);
   SetMessageHook([&](const QString& text) { log("message " + text.toStdString()); });
   const bool set = tw::FileExists(tw::ProgramFile("default.set"));
   log(set ? "start with default.set" : "start without default.set");

@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <csignal>
 #include <cstdlib>
 #include <memory>
 
@@ -109,10 +108,7 @@ int main(int argc, char** argv) {
   const char* chosen = std::getenv("HANDOVER_WIZARD_COURSE");
   const std::string course = chosen && *chosen ? chosen : "finish";
   log("start " + course);
-  // What the program that started this one left it with.
-  struct sigaction xfsz {};
-  if (::sigaction(SIGXFSZ, nullptr, &xfsz) == 0 && xfsz.sa_handler == SIG_IGN)
-    log("file-size signal ignored at start");
+  NoteIgnoredFileSizeSignal(log);
   if (course != "box") {
     SetMessageHook([&](const QString& text) { log("message " + text.toStdString()); });
     SetQuestionHook([](const QString&, bool) { return TAnswer::Yes; });
