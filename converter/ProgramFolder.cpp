@@ -49,10 +49,10 @@ bool FileExists(const std::string& path) {
   return std::filesystem::exists(path, ec);
 }
 
-TProgramFolderLock::TProgramFolderLock(const std::string& folder) {
+TProgramFolderLock::TProgramFolderLock(const std::string& folder, const std::string& lockFile) {
   // Close-on-exec: the wizard, started for the hand-over, must not keep the folder held when it
   // starts Tunewisp again.
-  fd_ = ::open((folder + "/tunewisp.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  fd_ = ::open((folder + "/" + lockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;
   int result;
   do {

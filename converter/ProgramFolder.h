@@ -20,13 +20,15 @@ std::string ProgramFile(const std::string& name);
 // Whether a file (or anything else) of that name exists.
 bool FileExists(const std::string& path);
 
-// Holds a program folder for one running copy of Tunewisp: two copies in one folder would record
-// into the same temporary file and overwrite each other's files. The hold is a lock on the file
-// "tunewisp.lock" in the folder, which the system lets go when the process ends, however it ends;
-// programs the holder starts do not inherit it.
+// Holds a program folder for one running copy of a program: two copies of Tunewisp in one folder
+// would record into the same temporary file and overwrite each other's files, two wizards would
+// take each other's zeroed lines for the user's state. The hold is a lock on the file `lockFile`
+// in the folder, which the system lets go when the process ends, however it ends; programs the
+// holder starts do not inherit it.
 class TProgramFolderLock {
  public:
-  explicit TProgramFolderLock(const std::string& folder);
+  explicit TProgramFolderLock(const std::string& folder,
+                              const std::string& lockFile = "tunewisp.lock");
   ~TProgramFolderLock();
   TProgramFolderLock(const TProgramFolderLock&) = delete;
   TProgramFolderLock& operator=(const TProgramFolderLock&) = delete;

@@ -8,8 +8,7 @@
 #include "converter/Unit4.h"
 #include "converter/Unit7.h"
 #include "platform/softcard/Softcard.h"
-#include "widgets/TerminationSignals.h"
-#include "widgets/Toolkit.h"
+#include "widgets/MainWindowRun.h"
 
 int RunTunewisp(QApplication& /*app*/, const std::function<void(TForm1&)>& shown) {
   tw::IgnoreFileSizeSignal();
@@ -33,13 +32,7 @@ int RunTunewisp(QApplication& /*app*/, const std::function<void(TForm1&)>& shown
     TForm3 form3;
     TForm4 form4;
     TForm7 form7;
-    SetMainWindow(&form1);
-    form1.OnClosed = [] { QCoreApplication::quit(); };
-    tw::OnTerminationRequest([&form1] { form1.close(); });
-    form1.show();
-    if (shown) shown(form1);
-    result = QApplication::exec();
-    SetMainWindow(nullptr);
+    result = RunMainWindow(form1, shown);
   } catch (const std::exception& e) {
     // The main window cannot exist without its components (an encoder library is missing, say).
     ShowMessage(QString::fromUtf8(e.what()));

@@ -37,9 +37,11 @@
 #include "platform/runtime/GuiThread.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
+#include "platform/softcard/mixer/MixerApi.h"
 #include "platform/system/Files.h"
 #include "platform/system/Shell.h"
 #include "widgets/Controls.h"
+#include "widgets/TerminationSignals.h"
 #include "widgets/Toolkit.h"
 #include "widgets/WholeControls.h"
 
@@ -154,6 +156,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 TForm1::~TForm1() {
+  StopReports(this);
   if (Form1 == this) Form1 = nullptr;
 }
 
@@ -550,12 +553,22 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // click: a logout or a kill would wait for it.
   closing_ = true;
   // A playback must not go on unheard once its window is gone, and a recording ends with what it
-  // has recorded so far (which is still encoded) rather than running on behind a closed window.
+  // has recorded so far (which the converting click still encodes) rather than running on behind a
+  // closed window.
   if (phase_ == Phase::Playing) Guard([this] { JvXPButton6Click(); });
-  if (phase_ == Phase::Recording) Guard([this] { StopRecording(); });
+  if (phase_ == Phase::Recording) Guard([this] { StopRecording(false); });
+  // The user's volumes come back now, not once an encoding has ended.
+  if (presetsApplied_) Guard([this] { RevertPresets(); });
   Guard([this] { FormClose(); });
+  tw::MixerGivenBack();
   event->accept();
   if (OnClosed) OnClosed();
+}
+
+void TForm1::GiveMixerBackAtExit() {
+  // Only the mixer: the windows are no longer drawn.
+  if (presetsApplied_ || ui.CheckBox4->Checked()) Snapshot.Restore(*Mixer);
+  platform::mixerFlushState();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1196,7 +1209,8 @@ void TForm1::trucc() {
   WaveOut1->Stop();
   CloseMidi();
   ui.ProgressBar1->setValue(0);
-  if (ui.CheckBox1->Checked()) RevertPresets();
+  // A close has given the volumes back already.
+  if (ui.CheckBox1->Checked() && !closing_) RevertPresets();
   phase_ = Phase::Idle;
   restCaptions_ = RestCaptions::AfterRun;
   Stabilize();
@@ -1204,7 +1218,7 @@ void TForm1::trucc() {
   for (const QString& failure : failures) ReportProblem(failure);
 }
 
-void TForm1::StopRecording() {
+void TForm1::StopRecording(bool waitForOutput) {
   if (startWaiting_) {
     // Nothing plays or records yet: the starting click ends its start when its wait returns.
     phase_ = Phase::Finishing;
@@ -1219,6 +1233,7 @@ void TForm1::StopRecording() {
   if (ui.CheckBox1->Checked()) RevertPresets();
   WaveOut1->Stop();
   CloseMidi();
+  if (!waitForOutput) return;
   WaitOutputsIdle();
   ui.ProgressBar1->setValue(0);
   platform::ProcessMessages();
@@ -1405,9 +1420,15 @@ void TForm1::ReturnMixer(int device) {
   }
 }
 
-void TForm1::ApplyPresets() { pdefsav(); }
+void TForm1::ApplyPresets() {
+  presetsApplied_ = true;
+  pdefsav();
+}
 
-void TForm1::RevertPresets() { restoresound(); }
+void TForm1::RevertPresets() {
+  restoresound();
+  presetsApplied_ = false;
+}
 
 void TForm1::restoresound() {
   const int device = Mixer->MixerId();

@@ -129,6 +129,9 @@ class TForm1 : public QWidget {
   static std::uint64_t FileSizeOf(const QString& path);
   // Runs when the window closes, after FormClose (the program entry ends the message loop).
   std::function<void()> OnClosed;
+  // The process ends without a close (the display has gone): the mixer gets the user's volumes
+  // back where the close would give them back, and nothing else of the close runs.
+  void GiveMixerBackAtExit();
 
   // ---- MIDI playback over MCI (one device, alias "song")
   int MidiLengthMs = 0;  // length of the MIDI file last measured
@@ -286,8 +289,9 @@ class TForm1 : public QWidget {
   void LoadListRow(const QStringList& subItems, RowLoad how);
   // Checks the channel button of a row's "Mono" or "Stereo".
   void CheckChannels(const QString& channels);
-  // The second click of "Convert one", nested inside the first one's wait.
-  void StopRecording();
+  // The second click of "Convert one", nested inside the first one's wait, which waits there until
+  // the output is complete; a close does not wait (the converting click's wait finishes it).
+  void StopRecording(bool waitForOutput = true);
   // A playback or conversion that shows its phase `running` waits here for the card's synthesiser
   // (the first one of a session, while the SoundFont loads), or until it is stopped; no other start
   // begins meanwhile.
@@ -342,7 +346,8 @@ class TForm1 : public QWidget {
   void Activate();
 
   Phase phase_ = Phase::Idle;
-  int loadedEntries_ = 0;  // entries below this came from a loaded table
+  bool presetsApplied_ = false;  // "default.set" is in the mixer, not reverted since
+  int loadedEntries_ = 0;        // entries below this came from a loaded table
   bool listRunning_ = false;
   // Which captions the buttons and the status show at rest: the designed ones until the first
   // relabelling, the table's captions after a relabelling, and the ones a run ends with after a

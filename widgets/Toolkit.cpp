@@ -319,15 +319,23 @@ class QueueRunner : public QObject {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kReportsStopped = "twReportsStopped";
+
+}  // namespace
+
 void RunOnGuiThread(QObject* owner, std::function<void()> fn) {
   if (platform::IsGuiThread()) {
     fn();
     return;
   }
   platform::PostToGui([alive = QPointer<QObject>(owner), fn = std::move(fn)] {
-    if (alive) fn();
+    if (alive && !alive->property(kReportsStopped).toBool()) fn();
   });
 }
+
+void StopReports(QObject* owner) { owner->setProperty(kReportsStopped, true); }
 
 void InstallQtHooks() {
   QCoreApplication* app = QCoreApplication::instance();

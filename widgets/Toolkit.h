@@ -172,9 +172,12 @@ QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
 // Runs `fn` on the GUI thread: at once when called there; from a worker, at the GUI thread's next
-// message processing, and then only while `owner` still exists (a worker's report about a window
-// that has gone meanwhile is dropped). The worker does not wait.
+// message processing, and then only while `owner` still exists and has not called StopReports (a
+// worker's report about a window that is going or has gone is dropped). The worker does not wait.
 void RunOnGuiThread(QObject* owner, std::function<void()> fn);
+// Called first in the destructor of a window whose components report through RunOnGuiThread: the
+// components go last, and a report they run on their way out would find the members it writes gone.
+void StopReports(QObject* owner);
 
 // Hooks the GUI thread's call queue (platform/runtime/GuiThread.h) into Qt: a queued call wakes
 // Qt's event loop, which then runs it, and ProcessMessages() also processes Qt's pending events.

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 
+#include "converter/ProgramFolder.h"
 #include "platform/softcard/Softcard.h"
-#include "widgets/TerminationSignals.h"
-#include "widgets/Toolkit.h"
+#include "widgets/MainWindowRun.h"
 #include "wizard/Unit1.h"
 
 int RunKnobwarden(QApplication& app, const std::function<void(TForm1&)>& shown) {
@@ -16,18 +16,21 @@ int RunKnobwarden(QApplication& app, const std::function<void(TForm1&)>& shown) 
   app.setQuitOnLastWindowClosed(false);
   LoadQtTranslations();
   InstallQtHooks();
+  // One wizard per program folder: a second one would save the first one's zeroed lines as the
+  // user's state, and both would give the zeros back at their end. It says so and ends before it
+  // touches a file or the mixer.
+  const tw::TProgramFolderLock wizardLock(tw::ProgramFolder(), "knobwarden.lock");
+  if (!wizardLock.Held()) {
+    ShowMessage(TForm1::SecondWizardMessage());
+    RemoveQtHooks();
+    return 0;
+  }
   // The card loads its synthesiser in the background while the user goes through the first pages.
   platform::softcard::StartCard();
   int result = 0;
   {
     TForm1 form1;
-    SetMainWindow(&form1);
-    form1.OnClosed = [] { QCoreApplication::quit(); };
-    tw::OnTerminationRequest([&form1] { form1.close(); });
-    form1.show();
-    if (shown) shown(form1);
-    result = QApplication::exec();
-    SetMainWindow(nullptr);
+    result = RunMainWindow(form1, shown);
   }
   RemoveQtHooks();
   return result;

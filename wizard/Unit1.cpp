@@ -20,7 +20,9 @@
 #include "platform/softcard/MidiOut.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
+#include "platform/softcard/mixer/MixerApi.h"
 #include "platform/system/Shell.h"
+#include "widgets/TerminationSignals.h"
 #include "widgets/Toolkit.h"
 
 int WizardLanguage = 0;
@@ -294,7 +296,26 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Stabilize();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() { StopReports(this); }
+
+QString TForm1::SecondWizardMessage() {
+  const QString folder = QString::fromStdString(tw::ProgramFolder());
+  return QString::fromUtf8(
+             "L'assistant est d\xC3\xA9j\xC3\xA0 lanc\xC3\xA9 depuis le dossier \"%1\" : "
+             "terminez-le avant d'en lancer un autre.\nThe wizard is already running from the "
+             "folder \"%1\": finish it before you start another one.")
+      .arg(folder);
+}
+
+void TForm1::GiveMixerBackAtExit() {
+  if (!saveDone_) return;
+  try {
+    gload();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+  platform::mixerFlushState();
+}
 
 void TForm1::CreateComponents() {
   Mixer = new TAudioMixer(&components_);
@@ -452,6 +473,9 @@ void TForm1::CreateEmptyFile(const std::string& name) {
 }
 
 void TForm1::JvWizardInteriorPage6FinishButtonClick(bool& /*Stop*/) {
+  // After the zero page the lines are at zero, and an emptied "sav.set" could never give the
+  // user's state back: it comes back first. A failure says why and keeps the wizard here.
+  if (saveDone_) gload();
   for (const char* name : {"default.set", "lod.set", "sav.set"}) CreateEmptyFile(name);
 }
 
@@ -488,6 +512,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (testRunning_) AbortTest();
     if (saveDone_) Guarded([this] { gload(); });
   }
+  tw::MixerGivenBack();
   QWidget::closeEvent(event);
   if (OnClosed) OnClosed();
 }
@@ -548,7 +573,20 @@ void TForm1::Button2Click() {
   Stabilize();
 }
 
+void TForm1::ZeroAfterTest() {
+  // The test gave the user's own volumes back; a playback line raised on top of them would put them
+  // all, recording lines included, into "lod.set" and the next default.
+  restoredByTest_ = false;
+  settozero();
+  for (int row = 0; row < ui.ListView1->RowCount(); ++row)
+    if (ui.ListView1->Checked(row)) SetRowVolume(ui.ListView1, row, 25000, 25000, -1);
+  // The next test wants a recording line chosen on these lines.
+  HideTest();
+  Stabilize();
+}
+
 void TForm1::ListView1MouseDown(Qt::MouseButton /*Button*/, int X, int Y) {
+  if (restoredByTest_) ZeroAfterTest();
   const int row = ui.ListView1->RowAt(QPoint(X, Y));
   if (row < 0) return;
   if (ui.ListView1->Checked(row))
@@ -558,6 +596,7 @@ void TForm1::ListView1MouseDown(Qt::MouseButton /*Button*/, int X, int Y) {
 }
 
 void TForm1::ListView1Click() {
+  if (restoredByTest_) ZeroAfterTest();
   StopMidi();
   if (ui.ListView1->SelCount() != 1) return;
   const int row = ui.ListView1->Selected();

@@ -104,6 +104,12 @@ class TForm1 : public QWidget {
   // Sets visibilities, texts and the pages' button sets from the state below.
   void Stabilize();
 
+  // The process ends without a close (the display has gone): the state this run saved comes back.
+  void GiveMixerBackAtExit();
+  // What a second wizard started from the same program folder says before it ends, in French and in
+  // English (no language is chosen yet).
+  static QString SecondWizardMessage();
+
   // Runs when the window has closed (the program entry ends the message loop).
   std::function<void()> OnClosed;
 
@@ -136,6 +142,9 @@ class TForm1 : public QWidget {
   void HideTest();
   // What the answer No does: no default for Tunewisp, and the record page starts over.
   void DropTest();
+  // Before a playback line is pressed or clicked while the mixer holds the state a test gave back:
+  // the lines as the zero page sets them, plus the playback lines still checked.
+  void ZeroAfterTest();
   // The end of the test's recording as the writer reports it (GUI thread); `failure` is empty when
   // the recording was written.
   void RecordingEnded(const QString& failure);

@@ -2,12 +2,18 @@
 // Shared by the two-process test and the two programs it runs in place of Tunewisp and Knobwarden:
 // the log they append to in their program folder, and the mixer state as text.
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "converter/MixerSettings.h"
 #include "converter/ProgramFolder.h"
+#include "platform/softcard/mixer/MixerApi.h"
 
 inline constexpr const char* kHandoverLog = "handover.log";
 
@@ -49,4 +55,16 @@ inline void NoteIgnoredFileSizeSignal(const HandoverLog& log) {
   struct sigaction action {};
   if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
     log("file-size signal ignored at start");
+}
+
+// With HANDOVER_HOLD_RESTORE set, the next change to the mixer (a close giving the user's mixer
+// back) notes "restoring" and waits, doing nothing else, until the file "go" appears in the program
+// folder.
+inline void HoldNextMixerChange(const HandoverLog& log) {
+  if (!std::getenv("HANDOVER_HOLD_RESTORE")) return;
+  platform::mixerSetChangeObserverForTesting([log, held = std::make_shared<bool>(false)] {
+    if (std::exchange(*held, true)) return;
+    log("restoring");
+    for (int i = 0; i < 3000 && !tw::FileExists(tw::ProgramFile("go")); ++i) ::usleep(10000);
+  });
 }

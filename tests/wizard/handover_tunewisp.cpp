@@ -68,6 +68,7 @@ void Convert(TForm1& form, const HandoverLog& log) {
     log(during == found ? "volumes unchanged during the recording"
                         : "volumes changed during the recording");
     log("recording");
+    HoldNextMixerChange(log);
     stallAt(TForm1::Phase::Recording, "recording");
   });
   probe.start();

@@ -55,6 +55,7 @@ void Drive(TForm1& form, const std::string& course, const HandoverLog& log) {
   if (course == "zeroed") {
     ToPlaybackPage(form);
     log("zeroed");
+    HoldNextMixerChange(log);
     return;
   }
   if (course == "box") {

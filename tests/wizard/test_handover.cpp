@@ -56,6 +56,41 @@ bool Eventually(Fn ready, std::chrono::milliseconds limit = 60s) {
   return true;
 }
 
+// An X server of the test's own on a free display, which the test ends as a session's end would.
+class OwnDisplay {
+ public:
+  OwnDisplay() {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid_ = tw_test::Start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp"});
+    ::close(fds[1]);
+    for (char c; ::read(fds[0], &c, 1) == 1 && c != '\n';) number_ += c;
+    ::close(fds[0]);
+  }
+  ~OwnDisplay() { End(); }
+  OwnDisplay(const OwnDisplay&) = delete;
+  OwnDisplay& operator=(const OwnDisplay&) = delete;
+  bool Up() const { return !number_.empty(); }
+  void End() {
+    if (pid_ > 0) ::kill(pid_, SIGTERM), tw_test::Wait(pid_);
+    pid_ = -1;
+  }
+  // What `start` starts shows its windows here.
+  template <typename Start>
+  pid_t Show(Start start) const {
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    ::setenv("DISPLAY", (":" + number_).c_str(), 1);
+    const pid_t pid = start();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::unsetenv("DISPLAY");
+    return pid;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string number_;
+};
+
 // A fresh program folder holding the two stand-in programs under the programs' names and the
 // data files; the wizard's course is chosen through the environment.
 class Handover : public ::testing::Test {
@@ -234,6 +269,53 @@ TEST_F(Handover, ABoxClosedWhileNoWindowIsActiveLeavesTheWizardRunning) {
   EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
 }
 
+TEST_F(Handover, TheEndOfTheDisplayGivesTheUserHisMixerBack) {
+  const std::string user = MixerStateText();
+  OwnDisplay display;
+  ASSERT_TRUE(display.Up());
+  const pid_t wizard = display.Show([&] { return StartWizard("zeroed"); });
+  ASSERT_TRUE(Eventually([&] { return Logged("wizard: zeroed"); })) << Log();
+  ASSERT_TRUE(Eventually([&] { return MixerStateText() != user; }, 5s)) << "nothing was zeroed";
+  display.End();
+  Ended(wizard);
+  EXPECT_FALSE(Logged("wizard: exit")) << Log();  // no close ran
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+}
+
+TEST_F(Handover, ASecondWizardFromTheSameFolderEndsWithoutTouchingAnything) {
+  const std::string user = MixerStateText();
+  const pid_t first = StartWizard("zeroed");
+  ASSERT_TRUE(Eventually([&] { return Logged("wizard: zeroed"); })) << Log();
+  const std::string saved = Read(folder / "sav.set");
+  const int status = Ended(StartWizard("zeroed"));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+  EXPECT_NE(Log().find("wizard: message L'assistant est d\xC3\xA9j\xC3\xA0 lanc\xC3\xA9 depuis le "
+                       "dossier \"" +
+                       folder.string() + "\""),
+            std::string::npos)
+      << Log();
+  EXPECT_NE(Log().find("\nThe wizard is already running from the folder"), std::string::npos);
+  EXPECT_EQ(Read(folder / "sav.set"), saved);
+  ::kill(first, SIGTERM);
+  Ended(first);
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+}
+
+TEST_F(Handover, ASecondSignalWhileTheMixerComesBackIsIgnored) {
+  const std::string user = MixerStateText();
+  ::setenv("HANDOVER_HOLD_RESTORE", "1", 1);
+  const pid_t wizard = StartWizard("zeroed");
+  ::unsetenv("HANDOVER_HOLD_RESTORE");
+  ASSERT_TRUE(Eventually([&] { return Logged("wizard: zeroed"); })) << Log();
+  ::kill(wizard, SIGTERM);
+  ASSERT_TRUE(Eventually([&] { return Logged("wizard: restoring"); })) << Log();
+  ::kill(wizard, SIGHUP);  // as a logout sends it right after SIGTERM
+  std::ofstream(folder / "go");
+  const int status = Ended(wizard);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+}
+
 namespace {
 
 // Tunewisp's own program run converting "song.mid" with "Use Midi presets" on, in a process of its
@@ -246,8 +328,17 @@ class TunewispOutput : public Handover {
     std::ofstream(folder / "default.set") << OtherVolumesText();
   }
   ~TunewispOutput() override {
-    for (const char* name : {"HANDOVER_OUTPUT", "HANDOVER_STALL", "HANDOVER_USER"})
+    for (const char* name :
+         {"HANDOVER_OUTPUT", "HANDOVER_STALL", "HANDOVER_USER", "HANDOVER_HOLD_RESTORE"})
       ::unsetenv(name);
+  }
+  // A conversion of a song long enough to be ended while it records.
+  pid_t StartLongConversion(const std::string& output, const char* stall = "") {
+    smftest::WriteMidiFile((folder / "song.mid").string(), 60000);
+    ::setenv("SOFTCARD_SPEED", "4", 1);
+    const pid_t pid = StartTunewisp(output, stall);
+    ::setenv("SOFTCARD_SPEED", "max", 1);
+    return pid;
   }
   // `program` of the folder started by a shell with `ulimit -f limit` (in blocks of 512 bytes).
   pid_t StartLimited(const char* program, const std::string& limit) const {
@@ -313,11 +404,8 @@ TEST_F(TunewispOutput, AKilledConversionLeavesThePreviousFile) {
 }
 
 TEST_F(TunewispOutput, ATerminationSignalKeepsTheWholeRecordingAndShowsNoBox) {
-  smftest::WriteMidiFile((folder / "song.mid").string(), 60000);
   const std::string user = MixerStateText();
-  ::setenv("SOFTCARD_SPEED", "4", 1);
-  const pid_t tunewisp = StartTunewisp("out.wav");
-  ::setenv("SOFTCARD_SPEED", "max", 1);
+  const pid_t tunewisp = StartLongConversion("out.wav");
   ASSERT_TRUE(Eventually([&] {
     const auto parts = PartFiles();
     return parts.size() == 1 && fs::file_size(parts[0]) > 100000;
@@ -361,4 +449,36 @@ TEST_F(TunewispOutput, ReadOnlyOutputsAndFoldersWithoutWriteAccessBehaveAsBefore
   EXPECT_TRUE(EndedWell(StartTunewisp("locked/out.wav"))) << Log();
   EXPECT_TRUE(Logged("tunewisp: message Conversion finished!")) << Log();
   EXPECT_EQ(Read(folder / "locked" / "out.wav").compare(0, 4, "RIFF"), 0);
+}
+
+TEST_F(TunewispOutput, SignalsWhileTheMixerComesBackAndAfter) {
+  // A second signal while the close gives the volumes back is ignored; once they are back, a
+  // further one ends the encoding that follows at once, as a kill would.
+  const std::string user = MixerStateText();
+  ::setenv("HANDOVER_HOLD_RESTORE", "1", 1);
+  const pid_t tunewisp = StartLongConversion("out.mp3", "encoding");
+  ASSERT_TRUE(Eventually([&] { return Logged("tunewisp: recording"); })) << Log();
+  ::kill(tunewisp, SIGTERM);
+  ASSERT_TRUE(Eventually([&] { return Logged("tunewisp: restoring"); })) << Log();
+  ::kill(tunewisp, SIGHUP);
+  std::ofstream(folder / "go");
+  ASSERT_TRUE(Eventually([&] { return Logged("tunewisp: stalled"); })) << Log();
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  ::kill(tunewisp, SIGINT);
+  const int status = Ended(tunewisp);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << Log();
+  EXPECT_EQ(Read(folder / "out.mp3"), kPrevious);
+}
+
+TEST_F(TunewispOutput, TheEndOfTheDisplayGivesTheVolumesBack) {
+  const std::string user = MixerStateText();
+  OwnDisplay display;
+  ASSERT_TRUE(display.Up());
+  const pid_t tunewisp = display.Show([&] { return StartLongConversion("out.wav"); });
+  ASSERT_TRUE(Eventually([&] { return Logged("tunewisp: recording"); })) << Log();
+  display.End();
+  Ended(tunewisp);
+  EXPECT_FALSE(Logged("tunewisp: exit")) << Log();  // no close ran
+  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_EQ(Read(folder / "out.wav"), kPrevious);  // left as after a kill
 }

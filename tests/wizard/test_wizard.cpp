@@ -11,10 +11,13 @@
 #include <cmath>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "WizardFixture.h"
+#include "audio/ACS_Audio.h"
 #include "audio/ACS_Wave.h"
 #include "converter/Pause.h"
+#include "platform/runtime/GuiThread.h"
 #include "platform/softcard/Softcard.h"
 #include "platform/softcard/mci/Mci.h"
 #include "platform/softcard/panel/Panel.h"
@@ -61,11 +64,13 @@ class WizardTest : public QObject {
   void xpPathAndTheWayBack();
   void vistaPathOpensThePanelThenOffersFinish();
   void finishOnTheOsPageEmptiesTheSettingsFiles();
+  void finishOnTheOsPageAfterTheZeroStepGivesTheUserStateBack();
   void saveAndZeroPages();
   void playbackLineAndReset();
   void playbackRowIsDrawnCheckedBeforeTheMelody();
   void recordLineChoice();
   void testRecordsKeepsAndDrops();
+  void aPlaybackClickAfterATestStartsFromZeroedLines();
   void finishRestoresTheUserStateAndStartsTunewisp();
   void cancelAppliesSavedSettings();
   void clicksDuringTheTest_data();
@@ -77,6 +82,7 @@ class WizardTest : public QObject {
   void enterPressesTheDefaultButtonWithoutFocus();
   void theWizardFollowsTheWindowSize();
   void boxesShowTheirTextAsItStands();
+  void aReportDuringTheWindowsDestructionIsNotRun();
   void noSoundFontIsSaid();
 };
 
@@ -224,6 +230,36 @@ void WizardTest::finishOnTheOsPageEmptiesTheSettingsFiles() {
   QVERIFY(tw::CurrentMixerSettings() == before);
   QVERIFY(fx.closed);
   QCOMPARE(fx.started.back().target, (fx.folder / "Tunewisp"));
+}
+
+void WizardTest::finishOnTheOsPageAfterTheZeroStepGivesTheUserStateBack() {
+  WizardFixture fx;
+  auto& ui = fx.form->ui;
+  const auto user = tw::CurrentMixerSettings();
+  // The Vista road to the zero page's "Ok", then back to the system page.
+  fx.clickLink(ui.JvLinkLabel2);
+  fx.clickLink(ui.JvLinkLabel3);
+  for (QAbstractButton* step : {ui.Button6, ui.Button7, ui.Button8}) fx.click(step);
+  for (QAbstractButton* step :
+       {fx.wizard().NextButton(), fx.wizard().NextButton(), ui.Button1, fx.wizard().NextButton(),
+        ui.Button2, fx.wizard().BackButton(), fx.wizard().BackButton(), fx.wizard().BackButton()})
+    fx.click(step);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage6);
+  // A saved state that cannot be applied: said, and nothing is emptied or started.
+  const std::string saved = fx.folder.Read("sav.set");
+  std::filesystem::remove((fx.folder / "sav.set"));
+  const std::size_t started = fx.started.size();  // the panel of the Vista road
+  fx.click(fx.wizard().FinishButton());
+  QCOMPARE(fx.messages.size(), 1);
+  QCOMPARE(fx.page(), ui.JvWizardInteriorPage6);
+  QVERIFY(!fx.closed);
+  QCOMPARE(fx.started.size(), started);
+  QVERIFY(!fx.folder.Exists("default.set"));
+  fx.folder.Write("sav.set", saved);
+  fx.click(fx.wizard().FinishButton());
+  QVERIFY(tw::CurrentMixerSettings() == user);
+  QCOMPARE(fx.folder.Read("sav.set"), std::string());
+  QVERIFY(fx.closed);
 }
 
 void WizardTest::saveAndZeroPages() {
@@ -415,6 +451,37 @@ void WizardTest::testRecordsKeepsAndDrops() {
   QVERIFY(!ui.Button4->isVisibleTo(fx.form.get()));
   QVERIFY(!ui.Label9->isVisibleTo(fx.form.get()));
   QVERIFY(fx.messages.isEmpty());
+}
+
+void WizardTest::aPlaybackClickAfterATestStartsFromZeroedLines() {
+  // What one test writes, then what a test writes after a test, Back and a playback click: the
+  // volumes the user had before the wizard reach neither.
+  std::vector<tw::MixerSettingsLine> playback, tested;
+  for (const bool again : {false, true}) {
+    WizardFixture fx;
+    auto& ui = fx.form->ui;
+    WizardFixture::setLine(0, "Wave", 30000, 0);
+    WizardFixture::setLine(1, "CD Audio", 20000, -1);
+    fx.toRecordPage();
+    if (!again) playback = fx.fileState("lod.set");
+    fx.chooseStereoMix();
+    if (again) {
+      fx.click(ui.Button4);  // answered No
+      fx.wizard().Click(wbBack);
+      fx.clickRow(ui.ListView1, fx.row(ui.ListView1, 0, "SW Synth"));
+      QVERIFY(fx.fileState("lod.set") == playback);
+      QVERIFY(!ui.Button4->isVisibleTo(fx.form.get()));  // until a recording line is chosen
+      fx.wizard().Click(wbNext);
+      fx.chooseStereoMix();
+    }
+    fx.answers.push_back(TAnswer::Yes);
+    fx.click(ui.Button4);
+    if (again)
+      QVERIFY(fx.fileState("default.set") == tested);
+    else
+      tested = fx.fileState("default.set");
+    QVERIFY(!tested.empty());
+  }
 }
 
 void WizardTest::finishRestoresTheUserStateAndStartsTunewisp() {
@@ -638,6 +705,38 @@ void WizardTest::theWizardFollowsTheWindowSize() {
     QVERIFY(fx.form->rect().contains(cancel));
     QVERIFY(cancel.bottom() > size.height() - TWizard::kButtonBarHeight);
   }
+}
+
+namespace {
+
+// The wizard's window with one more report of its writer queued once its destruction has begun, as
+// when a recording that Cancel or a signal stopped fails on a full disk.
+class ReportedWhileGoing : public TForm1 {
+ public:
+  explicit ReportedWhileGoing(bool& ran) : ran_(ran) {}
+  ~ReportedWhileGoing() override {
+    std::thread([this] { RunOnGuiThread(this, [&ran = ran_] { ran = true; }); }).join();
+  }
+
+ private:
+  bool& ran_;
+};
+
+}  // namespace
+
+void WizardTest::aReportDuringTheWindowsDestructionIsNotRun() {
+  WizardFixture fx;
+  bool ran = false;
+  auto form = std::make_unique<ReportedWhileGoing>(ran);
+  // A recording has run, so that the writer's worker ends with the window and the window's
+  // destruction serves the calls queued for the GUI thread meanwhile.
+  form->AudioIn1->SetRecTime(0);
+  form->WaveOut1->SetFileName(fx.folder / "t.wav");
+  form->WaveOut1->Run();
+  form->playpause();
+  form.reset();
+  platform::ProcessMessages();
+  QVERIFY(!ran);
 }
 
 void WizardTest::boxesShowTheirTextAsItStands() {

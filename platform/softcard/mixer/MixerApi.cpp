@@ -688,8 +688,17 @@ MMRESULT mixerGetControlDetailsA(HMIXER mixer, MIXERCONTROLDETAILS* details, DWO
   return MixerService::Get().GetDetails(mixer, details, flags);
 }
 
+namespace {
+std::function<void()> changeObserver;  // set and run on the thread that sets the mixer
+}  // namespace
+
 MMRESULT mixerSetControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* details, DWORD flags) {
+  if (changeObserver) changeObserver();
   return MixerService::Get().SetDetails(mixer, details, flags);
+}
+
+void mixerSetChangeObserverForTesting(std::function<void()> observer) {
+  changeObserver = std::move(observer);
 }
 
 bool mixerFlushState() { return MixerService::Get().Flush(); }

@@ -20,6 +20,7 @@
 // Every call is thread-safe and returns MMSYSERR_NOERROR or an error code (MmSystem.h and below).
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/runtime/NotifyWindow.h"
 #include "platform/softcard/Softcard.h"
@@ -135,5 +136,8 @@ bool mixerFlushState();
 void mixerResetForTesting();
 // For tests: posts MM_MIXM_LINE_CHANGE for `lineId` to every notifying handle of the device.
 void mixerRaiseLineChangeForTesting(UINT deviceId, DWORD lineId);
+// For tests: runs `observer` on the calling thread before every mixerSetControlDetails, so that a
+// test can hold a program in the middle of setting its mixer; empty for none.
+void mixerSetChangeObserverForTesting(std::function<void()> observer);
 
 }  // namespace platform
