@@ -12,6 +12,7 @@
 
 using namespace std::chrono_literals;
 using tw_test::MemSource;
+using tw_test::MessageOf;
 using tw_test::PassThrough;
 using tw_test::PumpUntil;
 using tw_test::Ramp;
@@ -59,15 +60,40 @@ class TestSink : public TACSOutput {
 
 class Framework : public ::testing::Test {
  protected:
+  // A source of zeros that never ends and has no length.
+  static MemSource* Endless(platform::TComponent* by) {
+    auto* s = new MemSource(by, {});
+    s->endless = true;
+    s->openLength = true;
+    return s;
+  }
+  // Makes `sink` read `src`, a source of `data` (without data, an endless one), with its events
+  // counted in `ev` when `wired`.
+  void Chain(std::vector<std::uint8_t> data, bool wired = true) {
+    sink = new TestSink(&owner);
+    src = data.empty() ? Endless(&owner) : new MemSource(&owner, std::move(data));
+    sink->SetInput(src);
+    if (wired) Wire(*sink, ev);
+  }
+  // Runs `out` and waits for its next OnDone.
+  bool RunToDone(TACSOutput& out) {
+    const int next = ev.done + 1;
+    out.Run();
+    return PumpUntil([&] { return ev.done == next; });
+  }
+
+  SinkEvents ev;  // before the owner: the handlers of the sinks it owns refer to it
   platform::TComponent owner{nullptr};
+  TestSink* sink = nullptr;  // made by Chain, owned by owner
+  MemSource* src = nullptr;
 };
 
 // ---- Progress -----------------------------------------------------------------------------------
 
 TEST_F(Framework, ProgressIsAPercentageRoundedHalfToEven) {
-  auto* sink = new TestSink(&owner);
+  sink = new TestSink(&owner);
   EXPECT_EQ(sink->Progress(), 0) << "no input";
-  auto* src = new MemSource(&owner, {});
+  src = new MemSource(&owner, {});
   sink->SetInput(src);
   struct Case {
     int position, size, expected;
@@ -83,25 +109,14 @@ TEST_F(Framework, ProgressIsAPercentageRoundedHalfToEven) {
 // ---- Run, Stop, Status, OnDone ------------------------------------------------------------------
 
 TEST_F(Framework, RunWithoutInputOrWhileRunningRaises) {
-  auto* sink = new TestSink(&owner);
-  try {
-    sink->Run();
-    FAIL();
-  } catch (const EACSException& e) {
-    EXPECT_STREQ(e.what(), "Input is not assigned");
-  }
-  auto* src = new MemSource(&owner, {});
-  src->endless = true;
-  sink->SetInput(src);
-  SinkEvents ev;
+  sink = new TestSink(&owner);
+  EXPECT_EQ(MessageOf([&] { sink->Run(); }), "Input is not assigned");
+  auto* endless = new MemSource(&owner, {});
+  endless->endless = true;
+  sink->SetInput(endless);
   Wire(*sink, ev);
   sink->Run();
-  try {
-    sink->Run();
-    FAIL();
-  } catch (const EACSException& e) {
-    EXPECT_STREQ(e.what(), "Component is Busy");
-  }
+  EXPECT_EQ(MessageOf([&] { sink->Run(); }), "Component is Busy");
   EXPECT_EQ(sink->prepares, 1);
   EXPECT_NE(sink->Status(), 2) << "the first run goes on";
   sink->Stop();
@@ -110,10 +125,8 @@ TEST_F(Framework, RunWithoutInputOrWhileRunningRaises) {
 }
 
 TEST_F(Framework, ARunDeliversEveryByteInOrderThenOnDoneWithTheSinkIdle) {
-  auto* sink = new TestSink(&owner);
-  auto data = Ramp(10500);
-  auto* src = new MemSource(&owner, data);
-  sink->SetInput(src);
+  const auto data = Ramp(10500);
+  Chain(data, false);
   int statusInDone = -1, donesInDone = -1;
   bool inputBusyInDone = true;
   std::thread::id doneThread;
@@ -138,13 +151,8 @@ TEST_F(Framework, ARunDeliversEveryByteInOrderThenOnDoneWithTheSinkIdle) {
 }
 
 TEST_F(Framework, AnIdleSinkReportsStatus2AndItsWorkerSuspendsAfterTheRun) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(100));
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
+  Chain(Ramp(100));
+  ASSERT_TRUE(RunToDone(*sink));
   int passes = sink->passes;
   std::this_thread::sleep_for(30ms);
   EXPECT_EQ(sink->passes, passes) << "a suspended worker runs no passes";
@@ -152,13 +160,7 @@ TEST_F(Framework, AnIdleSinkReportsStatus2AndItsWorkerSuspendsAfterTheRun) {
 }
 
 TEST_F(Framework, StopEndsTheRunWithDoneAndOnDoneLikeANaturalEnd) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, {});
-  src->endless = true;
-  src->openLength = true;
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
+  Chain({});
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 20; }));
   EXPECT_EQ(sink->Status(), 0);
@@ -175,28 +177,15 @@ TEST_F(Framework, StopEndsTheRunWithDoneAndOnDoneLikeANaturalEnd) {
 }
 
 TEST_F(Framework, AStopGivenToAnIdleSinkDoesNotEndTheNextRun) {
-  auto* sink = new TestSink(&owner);
-  auto data = Ramp(50000);
-  auto* src = new MemSource(&owner, data);
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
+  Chain(Ramp(50000));
   sink->Stop();
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
-  EXPECT_EQ(sink->got.size(), data.size());
+  ASSERT_TRUE(RunToDone(*sink));
+  EXPECT_EQ(sink->got.size(), 50000u);
 }
 
 TEST_F(Framework, ASinkCanBeRunAgainAfterOnDone) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(3000));
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  for (int run = 1; run <= 3; ++run) {
-    sink->Run();
-    ASSERT_TRUE(PumpUntil([&] { return ev.done == run; })) << "run " << run;
-  }
+  Chain(Ramp(3000));
+  for (int run = 1; run <= 3; ++run) ASSERT_TRUE(RunToDone(*sink)) << "run " << run;
   EXPECT_EQ(sink->got.size(), 9000u);
   EXPECT_EQ(src->inits, 3);
 }
@@ -204,10 +193,8 @@ TEST_F(Framework, ASinkCanBeRunAgainAfterOnDone) {
 TEST_F(Framework, OnDoneMayStartAnotherSinkAtOnce) {
   auto* first = new TestSink(&owner);
   auto* second = new TestSink(&owner);
-  auto* a = new MemSource(&owner, Ramp(5000));
-  auto* b = new MemSource(&owner, Ramp(7000));
-  first->SetInput(a);
-  second->SetInput(b);
+  first->SetInput(new MemSource(&owner, Ramp(5000)));
+  second->SetInput(new MemSource(&owner, Ramp(7000)));
   std::atomic<int> secondDone{0};
   first->OnDone = [&](platform::TComponent*) { second->Run(); };
   second->OnDone = [&](platform::TComponent*) { ++secondDone; };
@@ -217,9 +204,7 @@ TEST_F(Framework, OnDoneMayStartAnotherSinkAtOnce) {
 }
 
 TEST_F(Framework, OnDoneMayRunTheSameSinkAgainWithoutItHanging) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(2000));
-  sink->SetInput(src);
+  Chain(Ramp(2000), false);
   std::atomic<int> done{0};
   sink->OnDone = [&](platform::TComponent*) {
     if (++done == 1) sink->Run();
@@ -233,9 +218,7 @@ TEST_F(Framework, OnDoneMayRunTheSameSinkAgainWithoutItHanging) {
 TEST_F(Framework, RunRacingWithTheEndOfThePreviousRunStillFlows) {
   // A poller that sees Status 2 may run the sink again before the worker has delivered OnDone and
   // suspended itself; the new run must not be left at Status 1.
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(1000));
-  sink->SetInput(src);
+  Chain(Ramp(1000), false);
   std::atomic<int> done{0};
   sink->OnDone = [&](platform::TComponent*) { ++done; };
   for (int i = 0; i < 200; ++i) {
@@ -247,15 +230,10 @@ TEST_F(Framework, RunRacingWithTheEndOfThePreviousRunStillFlows) {
 }
 
 TEST_F(Framework, WithoutSuspendWhenIdleAStopOnAnIdleSinkStillDeliversOnDone) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(10));
-  sink->SetInput(src);
+  Chain(Ramp(10));
   sink->SetSuspendWhenIdle(false);
   EXPECT_FALSE(sink->SuspendWhenIdle());
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
+  ASSERT_TRUE(RunToDone(*sink));
   int requests = src->requests;
   ASSERT_TRUE(PumpUntil([&] { return sink->passes > 100; })) << "the idle worker keeps passing";
   EXPECT_EQ(src->requests, requests) << "idle passes read nothing";
@@ -268,20 +246,14 @@ TEST_F(Framework, WithoutSuspendWhenIdleAStopOnAnIdleSinkStillDeliversOnDone) {
 // ---- OnProgress ---------------------------------------------------------------------------------
 
 TEST_F(Framework, OnProgressIsRaisedOnlyWhenTheValueChanges) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(100000));
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
+  Chain(Ramp(100000));
+  ASSERT_TRUE(RunToDone(*sink));
   // 100 passes of 1 % each: 1, 2, ..., 100, each once; 0 is not new for a new sink.
   ASSERT_EQ(ev.progress.size(), 100u);
   for (int i = 0; i < 100; ++i) EXPECT_EQ(ev.progress[i], i + 1);
   // A second run starts from 0 again, which differs from the last value (100).
   ev.progress.clear();
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 2; }));
+  ASSERT_TRUE(RunToDone(*sink));
   ASSERT_FALSE(ev.progress.empty());
   EXPECT_EQ(ev.progress.front(), 0);
 }
@@ -289,12 +261,8 @@ TEST_F(Framework, OnProgressIsRaisedOnlyWhenTheValueChanges) {
 // ---- Failures -----------------------------------------------------------------------------------
 
 TEST_F(Framework, AFailingPrepareIsHandedToOnThreadExceptionOnTheCallingThread) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(100));
-  sink->SetInput(src);
+  Chain(Ramp(100));
   sink->failPrepare = true;
-  SinkEvents ev;
-  Wire(*sink, ev);
   EXPECT_NO_THROW(sink->Run());
   EXPECT_EQ(sink->Status(), 2);
   EXPECT_EQ(ev.failures, 1);
@@ -305,17 +273,12 @@ TEST_F(Framework, AFailingPrepareIsHandedToOnThreadExceptionOnTheCallingThread) 
   EXPECT_EQ(ev.done, 0);
   // The sink is not stuck: a later run succeeds.
   sink->failPrepare = false;
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
+  ASSERT_TRUE(RunToDone(*sink));
 }
 
 TEST_F(Framework, AFailingPassEndsTheRunWithoutOnDoneAndTheWorkerSurvives) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(20000));
-  sink->SetInput(src);
+  Chain(Ramp(20000));
   sink->failWrite = true;
-  SinkEvents ev;
-  Wire(*sink, ev);
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.failures == 1; }));
   {
@@ -330,29 +293,21 @@ TEST_F(Framework, AFailingPassEndsTheRunWithoutOnDoneAndTheWorkerSurvives) {
   EXPECT_EQ(ev.done, 0);
   sink->failWrite = false;
   sink->got.clear();
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
+  ASSERT_TRUE(RunToDone(*sink));
   EXPECT_EQ(sink->got.size(), 20000u);
 }
 
 TEST_F(Framework, AFailureOfAnEventHandlerComesBackToTheWorker) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(20000));
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
+  Chain(Ramp(20000));
   sink->OnProgress = [](platform::TComponent*) { throw EACSException("handler failed"); };
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return ev.failures == 1; }));
-  std::lock_guard lock(ev.mutex);
-  EXPECT_EQ(ev.failure, "handler failed");
+  EXPECT_EQ(ev.Failure(), "handler failed");
   EXPECT_EQ(ev.done, 0);
 }
 
 TEST_F(Framework, AFailingOnThreadExceptionHandlerDoesNotKillTheWorker) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, Ramp(5000));
-  sink->SetInput(src);
+  Chain(Ramp(5000), false);
   sink->failWrite = true;
   std::atomic<int> calls{0};
   sink->OnThreadException = [&](platform::TComponent*, const std::exception&) {
@@ -371,9 +326,8 @@ TEST_F(Framework, AFailingOnThreadExceptionHandlerDoesNotKillTheWorker) {
 TEST_F(Framework, UnlockInputChainFreesEveryConverterLockDownTheChain) {
   auto* upper = new PassThrough(&owner);
   auto* lower = new PassThrough(&owner);
-  auto* src = new MemSource(&owner, {});
   upper->SetInput(lower);
-  lower->SetInput(src);
+  lower->SetInput(new MemSource(&owner, {}));
   upper->Lock().Lock();
   lower->Lock().Lock();
   upper->UnlockInputChain();
@@ -389,55 +343,39 @@ TEST_F(Framework, UnlockInputChainFreesEveryConverterLockDownTheChain) {
 // ---- Inputs: converters, live swaps, removal ----------------------------------------------------
 
 TEST_F(Framework, DataFlowsThroughConvertersAndAConverterIsNotItsOwnInput) {
-  auto* sink = new TestSink(&owner);
+  const auto data = Ramp(12345);
+  Chain(data);
   auto* conv = new PassThrough(&owner);
-  auto data = Ramp(12345);
-  auto* src = new MemSource(&owner, data);
   conv->SetInput(conv);
   EXPECT_EQ(conv->Input(), nullptr);
   conv->SetInput(src);
   conv->SetInput(conv);
   EXPECT_EQ(conv->Input(), src);
   sink->SetInput(conv);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
+  ASSERT_TRUE(RunToDone(*sink));
   EXPECT_EQ(sink->got, data);
   EXPECT_FALSE(conv->Busy());
   EXPECT_FALSE(src->Busy());
 }
 
 TEST_F(Framework, ALiveSwapInitialisesTheNewInputAndFlushesTheOldOne) {
-  auto* sink = new TestSink(&owner);
-  auto* a = new MemSource(&owner, {});
-  a->endless = true;
-  a->openLength = true;
-  auto data = Ramp(4000);
+  Chain({});
+  const auto data = Ramp(4000);
   auto* b = new MemSource(&owner, data);
-  sink->SetInput(a);
-  SinkEvents ev;
-  Wire(*sink, ev);
   sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return a->requests > 5; }));
+  ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));
   sink->SetInput(b);
   EXPECT_EQ(b->inits, 1);
-  EXPECT_EQ(a->flushes, 1);
-  EXPECT_FALSE(a->Busy());
+  EXPECT_EQ(src->flushes, 1);
+  EXPECT_FALSE(src->Busy());
   ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
-  // The end of the recording is the whole of b, after the zeros of a.
+  // The end of the recording is the whole of b, after the zeros of the endless source.
   ASSERT_GE(sink->got.size(), data.size());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), sink->got.end() - data.size()));
 }
 
 TEST_F(Framework, DestroyingTheInputDuringARunEndsTheRunSafely) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, {});
-  src->endless = true;
-  src->openLength = true;
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
+  Chain({});
   sink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));
   delete src;
@@ -448,10 +386,8 @@ TEST_F(Framework, DestroyingTheInputDuringARunEndsTheRunSafely) {
 }
 
 TEST_F(Framework, RemovalOfAnotherComponentLeavesTheInputAlone) {
-  auto* sink = new TestSink(&owner);
-  auto* src = new MemSource(&owner, {});
+  Chain(Ramp(10));
   auto* other = new MemSource(&owner, {});
-  sink->SetInput(src);
   delete other;
   EXPECT_EQ(sink->Input(), src);
 }
@@ -459,18 +395,14 @@ TEST_F(Framework, RemovalOfAnotherComponentLeavesTheInputAlone) {
 // ---- Destruction --------------------------------------------------------------------------------
 
 TEST_F(Framework, DestroyingASinkDuringARunAbandonsItWithoutDoneOrOnDone) {
-  auto sink = std::make_unique<TestSink>(nullptr);
-  auto* src = new MemSource(&owner, {});
-  src->endless = true;
-  src->openLength = true;
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
+  auto unowned = std::make_unique<TestSink>(nullptr);
+  src = Endless(&owner);
+  unowned->SetInput(src);
+  Wire(*unowned, ev);
+  unowned->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));
-  std::atomic<int>* dones = &sink->dones;
-  int donesBefore = *dones;
-  sink.reset();
+  const int donesBefore = unowned->dones;
+  unowned.reset();
   EXPECT_EQ(donesBefore, 0);
   PumpUntil([] { return false; }, 20ms);
   EXPECT_EQ(ev.done, 0);
@@ -479,46 +411,39 @@ TEST_F(Framework, DestroyingASinkDuringARunAbandonsItWithoutDoneOrOnDone) {
 
 TEST_F(Framework, DestroyingASinkWhoseWorkerIsSuspendedEndsTheWorker) {
   // After a run the worker is suspended; the destructor must wake and end it, not hang or leak it.
-  auto sink = std::make_unique<TestSink>(nullptr);
-  auto* src = new MemSource(&owner, Ramp(100));
-  sink->SetInput(src);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
-  ASSERT_TRUE(PumpUntil([&] { return ev.done == 1; }));
-  ASSERT_TRUE(PumpUntil([&] { return sink->Status() == 2; }));
+  auto unowned = std::make_unique<TestSink>(nullptr);
+  unowned->SetInput(new MemSource(&owner, Ramp(100)));
+  Wire(*unowned, ev);
+  ASSERT_TRUE(RunToDone(*unowned));
+  ASSERT_TRUE(PumpUntil([&] { return unowned->Status() == 2; }));
   auto start = std::chrono::steady_clock::now();
-  sink.reset();
+  unowned.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 TEST_F(Framework, DestroyingASinkWhileItsWorkerWaitsForTheGuiThreadDoesNotDeadlock) {
-  auto sink = std::make_unique<TestSink>(nullptr);
-  auto* src = new MemSource(&owner, Ramp(400000));
-  sink->SetInput(src);
+  auto unowned = std::make_unique<TestSink>(nullptr);
+  unowned->SetInput(new MemSource(&owner, Ramp(400000)));
   std::atomic<int> progress{0};
-  sink->OnProgress = [&](platform::TComponent*) { ++progress; };
-  sink->Run();
+  unowned->OnProgress = [&](platform::TComponent*) { ++progress; };
+  unowned->Run();
   // Without pumping, the worker soon blocks in its OnProgress call to this thread.
   std::this_thread::sleep_for(20ms);
   auto start = std::chrono::steady_clock::now();
-  sink.reset();
+  unowned.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(progress, 0) << "no handler runs into a sink that is being destroyed";
 }
 
 TEST_F(Framework, DestroyingTheOwnerDuringARunTearsDownTheChain) {
   auto* window = new platform::TComponent(nullptr);
-  auto* sink = new TestSink(window);
+  auto* windowSink = new TestSink(window);
   auto* conv = new PassThrough(window);
-  auto* src = new MemSource(window, {});
-  src->endless = true;
-  src->openLength = true;
+  src = Endless(window);
   conv->SetInput(src);
-  sink->SetInput(conv);
-  SinkEvents ev;
-  Wire(*sink, ev);
-  sink->Run();
+  windowSink->SetInput(conv);
+  Wire(*windowSink, ev);
+  windowSink->Run();
   ASSERT_TRUE(PumpUntil([&] { return src->requests > 5; }));
   // The source and converter go first, while the sink still runs: the sink must drop them before
   // they are torn down (the sanitizers see any use after that).

@@ -160,6 +160,12 @@ class CaptureTest : public ::testing::Test {
     in.SetRecTime(seconds);
   }
 
+  // Configures `in` and opens it.
+  void Start(TAudioIn& in, int bits, int channels, int rate, int seconds) {
+    Configure(in, bits, channels, rate, seconds);
+    in.Init();
+  }
+
   // Pulls the whole stream as a sink's worker would; returns the sizes of the deliveries.
   std::vector<int> PullAll(TAudioIn& in, int request, std::vector<std::uint8_t>* bytes = nullptr) {
     Pulled r = tw_test::PullAll(in, request);

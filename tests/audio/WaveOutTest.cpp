@@ -56,6 +56,23 @@ class WaveOut : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return outcome.done + outcome.failures > before; }));
     ASSERT_TRUE(PumpUntil([&] { return out.Status() == 2; }));
   }
+  // A writer of `name` of the given type and file mode, having recorded `src` to the end.
+  OpenWaveOut& Record(const std::string& name, MemSource& src, TWavType type = wtPCM,
+                      TFileOutputMode mode = foRewrite) {
+    auto& out = Writer(name);
+    out.SetWavType(type);
+    out.SetFileMode(mode);
+    out.SetInput(&src);
+    RunToEnd(out);
+    return out;
+  }
+  // An endless source of silence, of open length when `openLength`.
+  MemSource& Endless(bool openLength) {
+    auto& src = Source({});
+    src.endless = true;
+    src.openLength = openLength;
+    return src;
+  }
   std::string Failure() { return outcome.Failure(); }
   Bytes Read(const std::string& name) {
     Bytes file = ReadFile(dir / name);
@@ -90,9 +107,7 @@ std::vector<int> Sine(int frames, int channels, double amplitude = 12000) {
 
 TEST_F(WaveOut, APcmRecordingStartsWithTheCanonicalHeader) {
   Bytes data = Ramp(400);
-  auto& out = Writer("rec.wav");
-  out.SetInput(&Source(data));
-  RunToEnd(out);
+  Record("rec.wav", Source(data));
   EXPECT_EQ(outcome.done, 1);
   Bytes expected = {'R', 'I', 'F', 'F'};
   Add32(expected, 436);
@@ -210,9 +225,7 @@ TEST_F(WaveOut, AKilledRecordingLosesAtMostASecondAndItsHeaderClaimsNoMore) {
   EXPECT_EQ(ReadBack(path), Bytes(data.begin(), data.begin() + claimed));
 
   // The same recording run to its end gets its true sizes back.
-  auto& out = Writer("whole.wav");
-  out.SetInput(&Source(Bytes(data.begin(), data.begin() + 7 * kSecond / 2)));
-  RunToEnd(out);
+  Record("whole.wav", Source(Bytes(data.begin(), data.begin() + 7 * kSecond / 2)));
   const Bytes whole = Read("whole.wav");
   EXPECT_EQ(whole.size(), 44u + 7 * kSecond / 2);
   EXPECT_EQ(At32(whole, 40), 7u * kSecond / 2);
@@ -236,9 +249,7 @@ TEST_F(WaveOut, InsideOnDoneTheFileIsClosedAndComplete) {
 }
 
 TEST_F(WaveOut, ARecordingAbandonedByDestroyingTheWriterKeepsEverythingItPulled) {
-  auto& src = Source({});
-  src.endless = true;
-  src.openLength = true;
+  auto& src = Endless(true);
   auto out = std::make_unique<OpenWaveOut>(nullptr);
   out->SetFileName(dir / "abandoned.wav");
   out->SetInput(&src);
@@ -256,9 +267,7 @@ TEST_F(WaveOut, AFailingInputEndsTheRecordingWithWhatCameBefore) {
   auto& src = Source(Ramp(100000));
   src.maxBlock = 10000;
   src.failAfter = 30000;
-  auto& out = Writer("partial.wav");
-  out.SetInput(&src);
-  RunToEnd(out);
+  Record("partial.wav", src);
   EXPECT_EQ(outcome.done, 1);
   EXPECT_EQ(outcome.failures, 0);
   Bytes file = Read("partial.wav");
@@ -295,8 +304,7 @@ TEST_F(WaveOut, AnOutputDeletedOrReplacedDuringTheRecordingEndsAsAFailure) {
   };
   for (const auto& [name, change] : cases) {
     SCOPED_TRACE(name);
-    auto& src = Source({});
-    src.endless = true;
+    auto& src = Endless(false);
     auto& out = Writer(name);
     out.SetInput(&src);
     const int failuresBefore = outcome.failures;
@@ -359,10 +367,7 @@ TEST_F(WaveOut, WavTypeAndBlockSizeTakeOnlyValidValuesWhileIdle) {
   out.SetBlockSize(1024);
   EXPECT_EQ(out.BlockSize(), 1024);
 
-  auto& src = Source({});
-  src.endless = true;
-  src.openLength = true;
-  out.SetInput(&src);
+  out.SetInput(&Endless(true));
   out.Run();
   ASSERT_EQ(out.Busy(), true);
   out.SetWavType(wtPCM);
@@ -392,13 +397,8 @@ TEST_F(WaveOut, OnlyWritersThatAppendKeepFileModeAppend) {
 
 TEST_F(WaveOut, AppendingToAPcmFileContinuesItsData) {
   Bytes first = Ramp(3000), second = Ramp(5000);
-  auto& a = Writer("a.wav");
-  a.SetInput(&Source(first));
-  RunToEnd(a);
-  auto& b = Writer("a.wav");
-  b.SetFileMode(foAppend);
-  b.SetInput(&Source(second));
-  RunToEnd(b);
+  Record("a.wav", Source(first));
+  Record("a.wav", Source(second), wtPCM, foAppend);
   Bytes file = Read("a.wav");
   ASSERT_EQ(file.size(), 8044u);
   EXPECT_EQ(At32(file, 40), 8000u);
@@ -411,10 +411,7 @@ TEST_F(WaveOut, AppendingToAPcmFileContinuesItsData) {
 TEST_F(WaveOut, AppendingToAMissingOrEmptyFileWritesANewOne) {
   WriteFile(dir / "empty.wav", {});
   for (const char* name : {"missing.wav", "empty.wav"}) {
-    auto& out = Writer(name);
-    out.SetFileMode(foAppend);
-    out.SetInput(&Source(Ramp(1234)));
-    RunToEnd(out);
+    Record(name, Source(Ramp(1234)), wtPCM, foAppend);
     Bytes file = Read(name);
     ASSERT_EQ(file.size(), 1278u) << name;
     EXPECT_EQ(At32(file, 40), 1234u);
@@ -428,10 +425,7 @@ TEST_F(WaveOut, AppendingAfterATrailingChunkTakesEverythingFromTheDataStart) {
   Bytes file = Riff(
       {Chunk("fmt ", Fmt(1, 2, 44100, 4, 16)), Chunk("data", old), Chunk("LIST", Bytes(20, 'l'))});
   WriteFile(dir / "list.wav", file);
-  auto& out = Writer("list.wav");
-  out.SetFileMode(foAppend);
-  out.SetInput(&Source(Ramp(400)));
-  RunToEnd(out);
+  Record("list.wav", Source(Ramp(400)), wtPCM, foAppend);
   Bytes now = Read("list.wav");
   ASSERT_EQ(now.size(), file.size() + 400);
   EXPECT_EQ(At32(now, 40), 100u + 28 + 400) << "data size runs to the end of the file";
@@ -473,11 +467,7 @@ TEST_F(WaveOut, AppendRefusesOtherFormatsAndLeavesTheFileAsItWas) {
 TEST_F(WaveOut, AppendTakesTheFormatOfTheFileItContinues) {
   // A DVI writer appending to a PCM file writes PCM; the walk also takes the file's block align.
   WriteFile(dir / "pcm.wav", PcmFile(Ramp(40), 2, 44100, 16));
-  auto& out = Writer("pcm.wav");
-  out.SetWavType(wtDVIADPCM);
-  out.SetFileMode(foAppend);
-  out.SetInput(&Source(Ramp(60)));
-  RunToEnd(out);
+  auto& out = Record("pcm.wav", Source(Ramp(60)), wtDVIADPCM, foAppend);
   EXPECT_EQ(out.WavType(), wtPCM);
   EXPECT_EQ(out.BlockSize(), 4);
   EXPECT_EQ(ReadBack(dir / "pcm.wav").size(), 100u);
@@ -533,10 +523,7 @@ TEST_F(WaveOut, TheDviHeaderFollowsTheInputsPlan) {
 
 TEST_F(WaveOut, AMonoDviRecordingEndsWithASilentBlockAndATrueHeader) {
   std::vector<int> samples = Sine(10170, 1);
-  auto& out = Writer("mono.wav");
-  out.SetWavType(wtDVIADPCM);
-  out.SetInput(&Source(Pcm16(samples), 16, 1, 22050));
-  RunToEnd(out);
+  Record("mono.wav", Source(Pcm16(samples), 16, 1, 22050), wtDVIADPCM);
   Bytes file = Read("mono.wav");
   ASSERT_EQ(file.size(), 60u + 11 * 512) << "10 full blocks and one of silence";
   EXPECT_EQ(At16(file, 20), 17);
@@ -577,10 +564,7 @@ TEST_F(WaveOut, AStereoDviBlockHasTwoChannelHeaders) {
   std::vector<int> samples = Sine(505, 2);
   samples[0] = 1234;
   samples[1] = -4321;
-  auto& out = Writer("stereo.wav");
-  out.SetWavType(wtDVIADPCM);
-  out.SetInput(&Source(Pcm16(samples), 16, 2, 44100));
-  RunToEnd(out);
+  Record("stereo.wav", Source(Pcm16(samples), 16, 2, 44100), wtDVIADPCM);
   Bytes file = Read("stereo.wav");
   ASSERT_GE(file.size(), 60u + 512);
   EXPECT_EQ(At16(file, 38), 505);
@@ -592,10 +576,7 @@ TEST_F(WaveOut, AStereoDviBlockHasTwoChannelHeaders) {
 
 TEST_F(WaveOut, AppendingDviContinuesTheFileAndItsFactCount) {
   std::vector<int> samples = Sine(2000, 1);
-  auto& a = Writer("d.wav");
-  a.SetWavType(wtDVIADPCM);
-  a.SetInput(&Source(Pcm16(samples), 16, 1, 22050));
-  RunToEnd(a);
+  Record("d.wav", Source(Pcm16(samples), 16, 1, 22050), wtDVIADPCM);
   const std::size_t firstSize = Read("d.wav").size();
   auto& b = Writer("d.wav");
   b.SetFileMode(foAppend);

@@ -22,39 +22,13 @@ struct Entry {
   void* pointer;
 };
 
-// The entry points of one binding as the binding holds them right now.
+// The entry points of one binding (its list macro) as the binding holds them right now.
 #define TW_COLLECT(name, type) entries.push_back({#name, reinterpret_cast<void*>(acs::name)});
-std::vector<Entry> lameEntries() {
-  std::vector<Entry> entries;
-  TW_LAME_ENTRY_POINTS(TW_COLLECT)
-  return entries;
-}
-std::vector<Entry> oggEntries() {
-  std::vector<Entry> entries;
-  TW_OGG_ENTRY_POINTS(TW_COLLECT)
-  return entries;
-}
-std::vector<Entry> codecEntries() {
-  std::vector<Entry> entries;
-  TW_CODEC_ENTRY_POINTS(TW_COLLECT)
-  return entries;
-}
-std::vector<Entry> vorbisEncEntries() {
-  std::vector<Entry> entries;
-  TW_VORBISENC_ENTRY_POINTS(TW_COLLECT)
-  return entries;
-}
-std::vector<Entry> vorbisFileEntries() {
-  std::vector<Entry> entries;
-  TW_VORBISFILE_ENTRY_POINTS(TW_COLLECT)
-  return entries;
-}
-std::vector<Entry> madEntries() {
-  std::vector<Entry> entries;
-  TW_MAD_ENTRY_POINTS(TW_COLLECT)
-  return entries;
-}
-#undef TW_COLLECT
+#define TW_ENTRIES(list)             \
+  [] {                               \
+    std::vector<Entry> entries;      \
+    list(TW_COLLECT) return entries; \
+  }()
 
 bool resident(const char* soname) {
   void* h = ::dlopen(soname, RTLD_NOW | RTLD_NOLOAD);
@@ -98,19 +72,17 @@ TEST(StartUpBindings, EveryOggVorbisLibraryAndMadIsLoadedBeforeMainRuns) {
   EXPECT_TRUE(acs::LibvorbisencLoaded);
   EXPECT_TRUE(acs::LibvorbisfileLoaded);
   EXPECT_TRUE(acs::LibMADLoaded);
-  EXPECT_TRUE(resident("libogg.so.0"));
-  EXPECT_TRUE(resident("libvorbis.so.0"));
-  EXPECT_TRUE(resident("libvorbisenc.so.2"));
-  EXPECT_TRUE(resident("libvorbisfile.so.3"));
-  EXPECT_TRUE(resident("libmad.so.0"));
+  for (const char* soname :
+       {"libogg.so.0", "libvorbis.so.0", "libvorbisenc.so.2", "libvorbisfile.so.3", "libmad.so.0"})
+    EXPECT_TRUE(resident(soname)) << soname;
 }
 
 TEST(StartUpBindings, EachUnitLooksUpItsWholeListAndHoldsTheLibrarysOwnEntryPoints) {
-  expectEntriesMatchLibrary(oggEntries(), "libogg.so.0", 45);
-  expectEntriesMatchLibrary(codecEntries(), "libvorbis.so.0", 28);
-  expectEntriesMatchLibrary(vorbisEncEntries(), "libvorbisenc.so.2", 6);
-  expectEntriesMatchLibrary(vorbisFileEntries(), "libvorbisfile.so.3", 24);
-  expectEntriesMatchLibrary(madEntries(), "libmad.so.0", 7);
+  expectEntriesMatchLibrary(TW_ENTRIES(TW_OGG_ENTRY_POINTS), "libogg.so.0", 45);
+  expectEntriesMatchLibrary(TW_ENTRIES(TW_CODEC_ENTRY_POINTS), "libvorbis.so.0", 28);
+  expectEntriesMatchLibrary(TW_ENTRIES(TW_VORBISENC_ENTRY_POINTS), "libvorbisenc.so.2", 6);
+  expectEntriesMatchLibrary(TW_ENTRIES(TW_VORBISFILE_ENTRY_POINTS), "libvorbisfile.so.3", 24);
+  expectEntriesMatchLibrary(TW_ENTRIES(TW_MAD_ENTRY_POINTS), "libmad.so.0", 7);
 }
 
 TEST(StartUpBindings, EveryEntryPointTheOggVorbisWriterCallsIsThere) {
@@ -147,7 +119,7 @@ TEST_F(LameBinding, NothingIsLoadedUntilTheFirstLoad) {
 TEST_F(LameBinding, LoadLooksUpAll112NamesAsTheLibraryExportsThem) {
   acs::LoadLameLibrary();
   ASSERT_TRUE(acs::LameLoaded);
-  expectEntriesMatchLibrary(lameEntries(), "libmp3lame.so.0", 112);
+  expectEntriesMatchLibrary(TW_ENTRIES(TW_LAME_ENTRY_POINTS), "libmp3lame.so.0", 112);
   EXPECT_NE(acs::lame_get_lametag_frame, nullptr);
 }
 
@@ -191,5 +163,8 @@ TEST_F(LameBinding, AMissingNameLeavesOnlyThatPointerNull) {
   EXPECT_NE(acs::lame_encode_buffer, nullptr);
   EXPECT_NE(acs::lame_close, nullptr);
 }
+
+#undef TW_ENTRIES
+#undef TW_COLLECT
 
 }  // namespace

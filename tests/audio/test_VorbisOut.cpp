@@ -10,9 +10,9 @@
 
 #include "audio/ACS_Vorbis.h"
 #include "audio/ACS_Wave.h"
-#include "tests/support/EncodedAudio.h"
 #include "tests/audio/EncoderTestSupport.h"
 #include "tests/audio/TestSupport.h"
+#include "tests/support/EncodedAudio.h"
 
 using enctest::DecodeOgg;
 using enctest::OggPages;
@@ -24,8 +24,7 @@ using tw_test::ReadFile;
 
 namespace {
 
-// ---- Bit-rate setters (no run)
-// -------------------------------------------------------------------
+// ---- Bit-rate setters (no run) ------------------------------------------------------------------
 
 class VorbisSettings : public ::testing::Test {
  protected:
@@ -89,11 +88,17 @@ TEST_F(VorbisSettings, MaximumAndMinimumOnTheWrongSideOfTheNominalAreIgnored) {
   EXPECT_EQ(ogg->MinimumBitrate(), bbr64);
 }
 
-// ---- Runs
-// ----------------------------------------------------------------------------------------
+// ---- Runs ---------------------------------------------------------------------------------------
 
 class VorbisWriter : public enctest::WriterTest<TVorbisOut> {
  protected:
+  // The one logical stream of the file at `path`; a failure when there is not exactly one.
+  enctest::OggStreamInfo OnlyStream() {
+    const auto streams = ReadOggStreams(path);
+    EXPECT_EQ(streams.size(), 1u);
+    return streams.empty() ? enctest::OggStreamInfo{} : streams.front();
+  }
+
   TVorbisOut*& ogg = writer;  // the writer under test, by its usual name
 };
 
@@ -115,15 +120,7 @@ TEST_P(VorbisRoundTrip, TenSecondsOfASinePairDecodeBackInPlaceAtFullLength) {
   EXPECT_EQ(pcm.rate, rate);
   ASSERT_EQ(pcm.channels, channels);
   EXPECT_EQ(pcm.Frames(), std::size_t(10 * rate)) << "Ogg Vorbis keeps the exact length";
-  if (channels == 2) {
-    EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
-    EXPECT_NEAR(ToneAmplitude(pcm, 1, kRightHz), kAmplitude, 0.05);
-    EXPECT_LT(ToneAmplitude(pcm, 0, kRightHz), 0.02);
-    EXPECT_LT(ToneAmplitude(pcm, 1, kLeftHz), 0.02);
-  } else {
-    EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
-    EXPECT_NEAR(ToneAmplitude(pcm, 0, kRightHz), kAmplitude, 0.05);
-  }
+  ExpectTones(pcm, channels == 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,31 +137,26 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(VorbisWriter, TheEncoderGetsTheBitRatesTheSettersLeft) {
-  Tone(44100, 2, 1.0);
-  ogg->SetDesiredNominalBitrate(bbr128);
-  ASSERT_TRUE(Run("128.ogg"));
-  auto streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_EQ(streams[0].bitrateUpper, 128000);
-  EXPECT_EQ(streams[0].bitrateNominal, 128000);
-  EXPECT_EQ(streams[0].bitrateLower, 128000);
+  // A second of the sine pair encoded with `nominal`: the stream's bit rates.
+  const auto encode = [&](TVorbisBitRate nominal, const std::string& name) {
+    Tone(44100, 2, 1.0);
+    ogg->SetDesiredNominalBitrate(nominal);
+    EXPECT_TRUE(Run(name));
+    return OnlyStream();
+  };
+  auto stream = encode(bbr128, "128.ogg");
+  EXPECT_EQ(stream.bitrateUpper, 128000);
+  EXPECT_EQ(stream.bitrateNominal, 128000);
+  EXPECT_EQ(stream.bitrateLower, 128000);
 
-  Tone(44100, 2, 1.0);
-  ogg->SetDesiredNominalBitrate(bbr80);
-  ASSERT_TRUE(Run("80.ogg"));
-  streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_EQ(streams[0].bitrateUpper, 128000) << "the maximum stayed at 128";
-  EXPECT_EQ(streams[0].bitrateNominal, 80000);
-  EXPECT_EQ(streams[0].bitrateLower, 80000);
+  stream = encode(bbr80, "80.ogg");
+  EXPECT_EQ(stream.bitrateUpper, 128000) << "the maximum stayed at 128";
+  EXPECT_EQ(stream.bitrateNominal, 80000);
+  EXPECT_EQ(stream.bitrateLower, 80000);
 
-  Tone(44100, 2, 1.0);
-  ogg->SetDesiredNominalBitrate(bbrAutoSelect);
-  ASSERT_TRUE(Run("quality.ogg"));
-  streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_LE(streams[0].bitrateUpper, 0) << "quality mode passes no bit rate";
-  EXPECT_LE(streams[0].bitrateLower, 0);
+  stream = encode(bbrAutoSelect, "quality.ogg");
+  EXPECT_LE(stream.bitrateUpper, 0) << "quality mode passes no bit rate";
+  EXPECT_LE(stream.bitrateLower, 0);
   const auto low = std::filesystem::file_size(path);
   Tone(44100, 2, 1.0);
   ogg->SetCompression(0.9f);
@@ -178,17 +170,14 @@ TEST_F(VorbisWriter, CommentsAndSerialReachTheStreamAndCommentsLastOneRun) {
   ogg->SetSerial(12345);
   ASSERT_TRUE(Run("comments.ogg"));
   EXPECT_TRUE(ogg->Comments().empty());
-  auto streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_EQ(streams[0].serial, 12345);
-  EXPECT_EQ(streams[0].comments,
+  const auto stream = OnlyStream();
+  EXPECT_EQ(stream.serial, 12345);
+  EXPECT_EQ(stream.comments,
             (std::vector<std::string>{"TITLE=Bolero", "ARTIST=Ravel", "ARTIST=Orchestre", "="}));
 
   Tone(44100, 1, 0.5);
   ASSERT_TRUE(Run("nocomments.ogg"));
-  streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_TRUE(streams[0].comments.empty());
+  EXPECT_TRUE(OnlyStream().comments.empty());
 }
 
 TEST_F(VorbisWriter, AppendingAddsAStreamAfterTheOldOneAndCreatesAMissingFile) {
@@ -251,38 +240,18 @@ TEST_F(VorbisWriter, HeadersStandOnPagesOfTheirOwnAndTheLastPageEndsTheStream) {
 }
 
 TEST_F(VorbisWriter, ProgressClimbsTo100AndDoneComesOnce) {
-  auto* src = Tone(44100, 2, 4.0);
-  ASSERT_TRUE(Run("progress.ogg"));
-  EXPECT_EQ(ev.done, 1);
-  EXPECT_EQ(ev.failures, 0);
-  ASSERT_FALSE(ev.progress.empty());
-  EXPECT_EQ(ev.progress.back(), 100);
-  for (std::size_t i = 1; i < ev.progress.size(); ++i)
-    EXPECT_GT(ev.progress[i], ev.progress[i - 1]);
-  EXPECT_GE(ev.progress.size(), 5u) << "one block is 65536 bytes of 705600";
-  EXPECT_EQ(src->inits, 1);
-  EXPECT_EQ(src->flushes, 1);
-  tw_test::PumpUntil([] { return false; }, std::chrono::milliseconds(50));
-  EXPECT_EQ(ev.done, 1);
+  CheckProgressClimbsTo100AndDoneComesOnce("progress.ogg", 4.0, 5);  // blocks of 65536 of 705600
 }
 
 TEST_F(VorbisWriter, StoppedInTheMiddleTheStreamIsStillEndedAndAppendableAfter) {
-  auto* src = Source({}, 16, 2, 44100);
-  src->endless = true;
-  ogg->SetFileName(dir / "stopped.ogg");
-  path = dir / "stopped.ogg";
-  ogg->Run();
-  ASSERT_TRUE(tw_test::PumpUntil([&] { return src->requests > 5; }));
-  ogg->Stop();
-  ASSERT_TRUE(tw_test::PumpUntil([&] { return ev.done == 1 && ogg->Status() == 2; }));
+  auto* src = RunAndStop("stopped.ogg", 5);
+  ASSERT_NE(src, nullptr);
   EXPECT_EQ(ev.failures, 0);
   EXPECT_EQ(src->flushes, 1);
   const auto pages = OggPages(ReadFile(path));
   ASSERT_FALSE(pages.empty());
   EXPECT_TRUE(pages.back().eos) << "a stopped stream is still closed";
-  const auto streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_GE(streams[0].frames, 5 * 16384 - 4096);
+  EXPECT_GE(OnlyStream().frames, 5 * 16384 - 4096);
 
   ogg->SetFileMode(foAppend);
   Tone(44100, 2, 1.0);
@@ -297,9 +266,7 @@ TEST_F(VorbisWriter, AnEmptyInputGivesHeadersAndAnEndedStream) {
   Source({}, 16, 2, 44100);
   ASSERT_TRUE(Run("empty.ogg"));
   EXPECT_EQ(ev.done, 1);
-  const auto streams = ReadOggStreams(path);
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_EQ(streams[0].frames, 0);
+  EXPECT_EQ(OnlyStream().frames, 0);
   EXPECT_TRUE(OggPages(ReadFile(path)).back().eos);
 }
 
@@ -308,17 +275,11 @@ TEST_F(VorbisWriter, EightBitInputIsWidenedNotEncodedAsNoise) {
   ASSERT_TRUE(Run("eight.ogg"));
   const auto pcm = DecodeOgg(path);
   EXPECT_EQ(pcm.Frames(), 44100u);
-  EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
-  EXPECT_NEAR(ToneAmplitude(pcm, 1, kRightHz), kAmplitude, 0.05);
-  EXPECT_LT(ToneAmplitude(pcm, 0, kRightHz), 0.02);
+  ExpectTones(pcm, true);
 }
 
 TEST_F(VorbisWriter, EncodesAnEightBitWavFileReadThroughTheWavReader) {
-  const std::string wav = dir / "in put.wav";
-  enctest::WriteToneWav(wav, 11025, 1, 8, 3.0, kLeftHz, kRightHz, kAmplitude);
-  auto* wave = new TWaveIn(&owner);
-  wave->SetFileName(wav);
-  ogg->SetInput(wave);
+  WavTone(11025, 1, 8, 3.0);
   ASSERT_TRUE(Run("from wav.ogg"));
   ASSERT_EQ(ev.failures, 0) << ev.Failure();
   EXPECT_EQ(ev.progress.back(), 100);
@@ -326,8 +287,7 @@ TEST_F(VorbisWriter, EncodesAnEightBitWavFileReadThroughTheWavReader) {
   EXPECT_EQ(pcm.rate, 11025);
   ASSERT_EQ(pcm.channels, 1);
   EXPECT_EQ(pcm.Frames(), 3u * 11025);
-  EXPECT_NEAR(ToneAmplitude(pcm, 0, kLeftHz), kAmplitude, 0.05);
-  EXPECT_NEAR(ToneAmplitude(pcm, 0, kRightHz), kAmplitude, 0.05);
+  ExpectTones(pcm, false);
 }
 
 TEST_F(VorbisWriter, ShortBlocksDropTheirIncompleteLastFrame) {
@@ -346,29 +306,15 @@ TEST_F(VorbisWriter, ShortBlocksDropTheirIncompleteLastFrame) {
       << "blocks shorter than a frame give nothing, and do not end the stream early";
 }
 
-// ---- Refusals
-// ------------------------------------------------------------------------------------
+// ---- Refusals -----------------------------------------------------------------------------------
 
 TEST_F(VorbisWriter, AnEmptyFileNameIsRefusedBeforeTheInputIsTouched) {
-  auto* src = Tone(44100, 2, 1.0);
-  ASSERT_TRUE(enctest::RunToEnd(*ogg, ev, ""));
-  EXPECT_EQ(ev.Failure(), "File name is not assigned.");
-  EXPECT_EQ(ev.done, 0);
-  EXPECT_EQ(src->inits, 0);
+  CheckAnEmptyFileNameIsRefused();
 }
 
 TEST_F(VorbisWriter, FormatsItCannotEncodeAreRefusedWithoutCreatingTheFile) {
-  auto* src = Source(std::vector<std::uint8_t>(3000), 32, 2, 44100);
-  ASSERT_TRUE(Run("32bit.ogg"));
-  EXPECT_NE(ev.Failure().find("32-bit"), std::string::npos) << ev.Failure();
-  EXPECT_EQ(src->inits, 0);
-  EXPECT_FALSE(std::filesystem::exists(path));
-
-  src = Source(std::vector<std::uint8_t>(3000), 16, 4, 44100);
-  ASSERT_TRUE(Run("4ch.ogg"));
-  EXPECT_NE(ev.Failure().find("4 channels"), std::string::npos) << ev.Failure();
-  EXPECT_EQ(src->inits, 0);
-  EXPECT_EQ(ev.done, 0);
+  ExpectFormatRefused(32, 2, 44100, "32-bit");
+  ExpectFormatRefused(16, 4, 44100, "4 channels");
 }
 
 TEST_F(VorbisWriter, AFailedRunLeavesNoEmptyOutput) {

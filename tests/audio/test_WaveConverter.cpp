@@ -21,6 +21,19 @@ std::unique_ptr<platform::TMemoryStream> streamOf(const std::vector<std::uint8_t
   return s;
 }
 
+// Loads `c` from the WAV file `bytes`.
+void load(TWaveConverter& c, const std::vector<std::uint8_t>& bytes) {
+  auto in = streamOf(bytes);
+  c.LoadFromWave(*in);
+}
+
+// Asks the manager for the PCM format to convert `c`'s format into, as NewFormat.
+platform::MMRESULT suggestPcm(TWaveConverter& c) {
+  c.NewFormat[0] = 1;  // wFormatTag: PCM
+  return MSAcm::acmFormatSuggest(nullptr, c.CurrentFormat, c.NewFormat, 129,
+                                 MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG);
+}
+
 std::vector<std::uint8_t> contentOf(TWaveConverter& c) {
   std::vector<std::uint8_t> v(static_cast<std::size_t>(c.Size()));
   if (!v.empty()) std::memcpy(v.data(), c.Memory(), v.size());
@@ -91,9 +104,8 @@ Mp3File stereoMp3() {
 
 TEST(WaveConverterLoad, TakesTheWholeFmtBodyAndTheData) {
   const Mp3File f = stereoMp3();
-  auto in = streamOf(f.wave);
   TWaveConverter c;
-  c.LoadFromWave(*in);
+  load(c, f.wave);
   // The 30-byte body of a tag-85 format, the rest of the record still zero.
   EXPECT_EQ(std::memcmp(c.CurrentFormat.data(), f.wave.data() + 20, 30), 0);
   for (std::size_t i = 30; i < c.CurrentFormat.size(); ++i) ASSERT_EQ(c.CurrentFormat[i], 0) << i;
@@ -105,33 +117,28 @@ TEST(WaveConverterLoad, TakesTheWholeFmtBodyAndTheData) {
 TEST(WaveConverterLoad, OnlyCapitalRiffAndWave) {
   const std::vector<Chunk> chunks = {{"fmt ", 16, bytesFrom(16, 1)}, {"data", 4, bytesFrom(4, 9)}};
   for (const char* riff : {"riff", "RIFX", "Riff"}) {
-    auto in = streamOf(waveOf(chunks, riff));
     TWaveConverter c;
-    c.LoadFromWave(*in);
+    load(c, waveOf(chunks, riff));
     EXPECT_EQ(c.Size(), 0) << riff;
     EXPECT_EQ(c.CurrentFormat, MSAcm::TWaveFormatRecord{}) << riff;
   }
   auto wave = waveOf(chunks);
   std::memcpy(wave.data() + 8, "wave", 4);
-  auto in = streamOf(wave);
   TWaveConverter c;
-  c.LoadFromWave(*in);
+  load(c, wave);
   EXPECT_EQ(c.Size(), 0);
   // Chunk ids are exact too: a lower-case "DATA" is not the data.
-  auto upper = streamOf(waveOf({{"fmt ", 16, bytesFrom(16, 1)}, {"DATA", 4, bytesFrom(4, 9)}}));
   TWaveConverter d;
-  d.LoadFromWave(*upper);
+  load(d, waveOf({{"fmt ", 16, bytesFrom(16, 1)}, {"DATA", 4, bytesFrom(4, 9)}}));
   EXPECT_EQ(d.Size(), 0);
   EXPECT_EQ(d.CurrentFormat[0], 1);
 }
 
 TEST(WaveConverterLoad, ShortFmtKeepsTheRestAndEmptyDataLoadsNothing) {
-  auto first = streamOf(waveOf({{"fmt ", 18, bytesFrom(18, 100)}}));
   TWaveConverter c;
-  c.LoadFromWave(*first);
+  load(c, waveOf({{"fmt ", 18, bytesFrom(18, 100)}}));
   // A second file with a 14-byte fmt body overwrites only 14 bytes.
-  auto second = streamOf(waveOf({{"fmt ", 14, bytesFrom(14, 1)}, {"data", 0, {}}}));
-  c.LoadFromWave(*second);
+  load(c, waveOf({{"fmt ", 14, bytesFrom(14, 1)}, {"data", 0, {}}}));
   EXPECT_EQ(c.CurrentFormat[13], 14);
   EXPECT_EQ(c.CurrentFormat[14], 114);
   EXPECT_EQ(c.CurrentFormat[17], 117);
@@ -141,14 +148,13 @@ TEST(WaveConverterLoad, ShortFmtKeepsTheRestAndEmptyDataLoadsNothing) {
 TEST(WaveConverterLoad, ScansEveryByteAndPastEachBody) {
   // A JUNK chunk of odd length puts fmt at an odd offset; a second data chunk after the first
   // replaces it; a fmt chunk at the very end still counts.
-  auto in = streamOf(waveOf({{"JUNK", 3, {7, 7, 7}},
-                             {"fmt ", 16, bytesFrom(16, 1)},
-                             {"data", 6, bytesFrom(6, 50)},
-                             {"LIST", 2, {0, 0}},
-                             {"data", 3, bytesFrom(3, 200)},
-                             {"fmt ", 16, bytesFrom(16, 30)}}));
   TWaveConverter c;
-  c.LoadFromWave(*in);
+  load(c, waveOf({{"JUNK", 3, {7, 7, 7}},
+                  {"fmt ", 16, bytesFrom(16, 1)},
+                  {"data", 6, bytesFrom(6, 50)},
+                  {"LIST", 2, {0, 0}},
+                  {"data", 3, bytesFrom(3, 200)},
+                  {"fmt ", 16, bytesFrom(16, 30)}}));
   EXPECT_EQ(contentOf(c), bytesFrom(3, 200));
   EXPECT_EQ(c.CurrentFormat[0], 30);
   EXPECT_EQ(c.CurrentFormat[15], 45);
@@ -156,38 +162,32 @@ TEST(WaveConverterLoad, ScansEveryByteAndPastEachBody) {
 
 TEST(WaveConverterLoad, BoundsLengthsByTheFileAndRefusesOversizedFormats) {
   // A data chunk claiming far more than there is: what is there is taken.
-  auto longData =
-      streamOf(waveOf({{"fmt ", 16, bytesFrom(16, 1)}, {"data", 0xFFFFFFF0u, bytesFrom(500, 0)}}));
   TWaveConverter c;
-  c.LoadFromWave(*longData);
+  load(c, waveOf({{"fmt ", 16, bytesFrom(16, 1)}, {"data", 0xFFFFFFF0u, bytesFrom(500, 0)}}));
   EXPECT_EQ(contentOf(c), bytesFrom(500, 0));
 
   // A fmt chunk running past the end: its bytes up to the end, nothing beyond.
-  auto shortFmt = streamOf(waveOf({{"fmt ", 100, bytesFrom(10, 1)}}));
   TWaveConverter d;
-  d.LoadFromWave(*shortFmt);
+  load(d, waveOf({{"fmt ", 100, bytesFrom(10, 1)}}));
   EXPECT_EQ(d.CurrentFormat[9], 10);
   EXPECT_EQ(d.CurrentFormat[10], 0);
 
   // A format record larger than the 129-byte record is not taken; the data after it is.
-  auto big = streamOf(waveOf({{"fmt ", 200, bytesFrom(200, 1)}, {"data", 4, bytesFrom(4, 9)}}));
   TWaveConverter e;
-  e.LoadFromWave(*big);
+  load(e, waveOf({{"fmt ", 200, bytesFrom(200, 1)}, {"data", 4, bytesFrom(4, 9)}}));
   EXPECT_EQ(e.CurrentFormat, MSAcm::TWaveFormatRecord{});
   EXPECT_EQ(contentOf(e), bytesFrom(4, 9));
 
   // Exactly 129 bytes still fit.
-  auto full = streamOf(waveOf({{"fmt ", 129, bytesFrom(129, 1)}}));
   TWaveConverter g;
-  g.LoadFromWave(*full);
+  load(g, waveOf({{"fmt ", 129, bytesFrom(129, 1)}}));
   EXPECT_EQ(g.CurrentFormat[128], 129);
 
   // Files too short for a header change nothing.
   const auto whole = waveOf({{"fmt ", 16, bytesFrom(16, 1)}});
   for (std::size_t n : {0u, 4u, 11u}) {
-    auto cut = streamOf(std::vector<std::uint8_t>(whole.begin(), whole.begin() + n));
     TWaveConverter t;
-    t.LoadFromWave(*cut);
+    load(t, std::vector<std::uint8_t>(whole.begin(), whole.begin() + n));
     EXPECT_EQ(t.CurrentFormat, MSAcm::TWaveFormatRecord{}) << n;
     EXPECT_EQ(t.Size(), 0) << n;
   }
@@ -195,21 +195,16 @@ TEST(WaveConverterLoad, BoundsLengthsByTheFileAndRefusesOversizedFormats) {
 
 TEST(WaveConverterConvert, Mp3BecomesPcmOfTheSuggestedFormat) {
   const Mp3File f = stereoMp3();
-  auto in = streamOf(f.wave);
   TWaveConverter c;
-  c.LoadFromWave(*in);
-  c.NewFormat[0] = 1;  // wFormatTag: PCM
-  ASSERT_EQ(MSAcm::acmFormatSuggest(nullptr, c.CurrentFormat, c.NewFormat, 129,
-                                    MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG),
-            MSAcm::MMSYSERR_NOERROR);
+  load(c, f.wave);
+  ASSERT_EQ(suggestPcm(c), MSAcm::MMSYSERR_NOERROR);
   ASSERT_EQ(c.Convert(), 0);
   EXPECT_EQ(c.CurrentFormat, c.NewFormat);
 
   // The destination size the manager estimates for the source length.
   platform::HACMSTREAM has = nullptr;
-  auto again = streamOf(f.wave);
   TWaveConverter probe;
-  probe.LoadFromWave(*again);
+  load(probe, f.wave);
   ASSERT_EQ(MSAcm::acmStreamOpen(&has, nullptr, probe.CurrentFormat, c.NewFormat, nullptr, 0, 0, 0),
             MSAcm::MMSYSERR_NOERROR);
   std::uint32_t estimate = 0;
@@ -251,13 +246,9 @@ TEST(WaveConverterConvert, AFalseByteRateGivesWhatTheDataDecodesTo) {
   const auto mp3 =
       testsupport::EncodeMp3(testsupport::Sine(22050, 1, 22050, {500}, 9000), 22050, 1, 32);
   auto convert = [&](int kbps) {
-    auto in = streamOf(testsupport::Mp3Wave(mp3, 22050, 1, kbps));
     auto c = std::make_unique<TWaveConverter>();
-    c->LoadFromWave(*in);
-    c->NewFormat[0] = 1;
-    EXPECT_EQ(MSAcm::acmFormatSuggest(nullptr, c->CurrentFormat, c->NewFormat, 129,
-                                      MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG),
-              MSAcm::MMSYSERR_NOERROR);
+    load(*c, testsupport::Mp3Wave(mp3, 22050, 1, kbps));
+    EXPECT_EQ(suggestPcm(*c), MSAcm::MMSYSERR_NOERROR);
     EXPECT_EQ(c->Convert(), 0) << kbps;
     return contentOf(*c);
   };
@@ -274,13 +265,9 @@ TEST(WaveConverterConvert, FailureChangesNothing) {
   std::vector<std::uint8_t> garbage(5000);
   for (std::size_t i = 0; i < garbage.size(); ++i)
     garbage[i] = static_cast<std::uint8_t>(i * 37 + 11);
-  auto in = streamOf(testsupport::Mp3Wave(garbage, 44100, 2, 128));
   TWaveConverter c;
-  c.LoadFromWave(*in);
-  c.NewFormat[0] = 1;
-  ASSERT_EQ(MSAcm::acmFormatSuggest(nullptr, c.CurrentFormat, c.NewFormat, 129,
-                                    MSAcm::ACM_FORMATSUGGESTF_WFORMATTAG),
-            MSAcm::MMSYSERR_NOERROR);
+  load(c, testsupport::Mp3Wave(garbage, 44100, 2, 128));
+  ASSERT_EQ(suggestPcm(c), MSAcm::MMSYSERR_NOERROR);
   const auto format = c.CurrentFormat;
   EXPECT_EQ(c.Convert(), static_cast<int>(MSAcm::ACMERR_NOTPOSSIBLE));
   EXPECT_EQ(c.CurrentFormat, format);
@@ -288,13 +275,7 @@ TEST(WaveConverterConvert, FailureChangesNothing) {
 
   // A format the manager cannot open at all: its result comes back as it is.
   TWaveConverter pcm;
-  MSAcm::WAVEFORMATEX f;
-  f.wFormatTag = 1;
-  f.nChannels = 1;
-  f.nSamplesPerSec = 8000;
-  f.nAvgBytesPerSec = 16000;
-  f.nBlockAlign = 2;
-  f.wBitsPerSample = 16;
+  const MSAcm::WAVEFORMATEX f{1, 1, 8000, 16000, 2, 16, 0};
   MSAcm::StoreFormat(f, pcm.CurrentFormat);
   MSAcm::StoreFormat(f, pcm.NewFormat);
   EXPECT_EQ(pcm.Convert(), static_cast<int>(MSAcm::ACMERR_NOTPOSSIBLE));
@@ -329,14 +310,7 @@ TEST(WaveConverterCreate, FormatsStartZeroed) {
 TEST(MSAcmRecords, FieldsAreLittleEndianAsInTheFile) {
   MSAcm::TWaveFormatRecord r{};
   r.fill(0xEE);
-  MSAcm::WAVEFORMATEX f;
-  f.wFormatTag = 0x0055;
-  f.nChannels = 2;
-  f.nSamplesPerSec = 0x0000AC44;
-  f.nAvgBytesPerSec = 0x12345678;
-  f.nBlockAlign = 0x0102;
-  f.wBitsPerSample = 0x0304;
-  f.cbSize = 12;
+  const MSAcm::WAVEFORMATEX f{0x0055, 2, 0x0000AC44, 0x12345678, 0x0102, 0x0304, 12};
   MSAcm::StoreFormat(f, r);
   const std::vector<std::uint8_t> expected = {0x55, 0,    2,    0,    0x44, 0xAC, 0,    0,  0x78,
                                               0x56, 0x34, 0x12, 0x02, 0x01, 0x04, 0x03, 12, 0};

@@ -51,8 +51,7 @@ TEST_F(CaptureTest, BaseChannelChecksTheDeviceNumber) {
 
 TEST_F(CaptureTest, ThirtySecondsOfCdAudioIsDeliveredInWholeBuffers) {
   TAudioIn in(&owner_);
-  Configure(in, 16, 2, 44100, 30);
-  in.Init();
+  Start(in, 16, 2, 44100, 30);
   EXPECT_EQ(in.Size(), 5292000);
   const auto sizes = PullAll(in, 16384);
   EXPECT_EQ(sizes.size(), 323u);
@@ -66,8 +65,7 @@ TEST_F(CaptureTest, ThirtySecondsOfCdAudioIsDeliveredInWholeBuffers) {
 
 TEST_F(CaptureTest, WizardTestRecordingAt44000Hz) {
   TAudioIn in(&owner_);
-  Configure(in, 16, 2, 44000, 6);
-  in.Init();
+  Start(in, 16, 2, 44000, 6);
   EXPECT_EQ(in.Size(), 1056000);
   const auto sizes = PullAll(in, 16384);
   EXPECT_EQ(sizes.size(), 65u);
@@ -77,8 +75,7 @@ TEST_F(CaptureTest, WizardTestRecordingAt44000Hz) {
 
 TEST_F(CaptureTest, ZeroRecTimeIsAnEmptyRecordingWithoutWaiting) {
   TAudioIn in(&owner_);
-  Configure(in, 16, 2, 44100, 0);
-  in.Init();
+  Start(in, 16, 2, 44100, 0);
   EXPECT_EQ(in.Size(), 0);
   char buf[16];
   EXPECT_EQ(in.GetData(buf, 16), 0);
@@ -91,15 +88,13 @@ TEST_F(CaptureTest, ZeroRecTimeIsAnEmptyRecordingWithoutWaiting) {
 
 TEST_F(CaptureTest, SmallRequestsTakeTheBufferInPiecesAndStopAtThePlan) {
   TAudioIn in(&owner_);
-  Configure(in, 8, 1, 8000, 1);  // plans 8000 bytes, less than one 16384-byte buffer
-  in.Init();
+  Start(in, 8, 1, 8000, 1);  // plans 8000 bytes, less than one 16384-byte buffer
   const auto sizes = PullAll(in, 1000);
   EXPECT_EQ(sizes, std::vector<int>(8, 1000));
   EXPECT_EQ(in.Position(), 8000);
   in.Flush();
 
-  Configure(in, 8, 1, 8000, 2);  // 16000: the second buffer is started, 3000 + 384 + ...
-  in.Init();
+  Start(in, 8, 1, 8000, 2);  // 16000: the second buffer is started, 3000 + 384 + ...
   const auto more = PullAll(in, 3000);
   std::vector<int> expected = {3000, 3000, 3000, 3000, 3000, 1384};
   EXPECT_EQ(more, expected);
@@ -111,8 +106,7 @@ TEST_F(CaptureTest, RecordsTheCardContinuously) {
   CounterOnCard counter;
   TAudioIn in(&owner_);
   for (int channels : {1, 2}) {
-    Configure(in, 16, channels, 44100, 3);
-    in.Init();
+    Start(in, 16, channels, 44100, 3);
     std::vector<std::uint8_t> bytes;
     PullAll(in, 16384, &bytes);
     in.Flush();
@@ -146,8 +140,7 @@ TEST_F(CaptureTest, AFormatTheCardCannotRecordFailsInitAndLeavesItIdle) {
   Configure(in, 16, 0, 44100, 1);
   EXPECT_NE(MessageOf([&] { in.Init(); }).find("cannot record"), std::string::npos);
   EXPECT_FALSE(in.Busy());
-  Configure(in, 16, 2, 44100, 1);
-  in.Init();  // not stuck busy
+  Start(in, 16, 2, 44100, 1);  // not stuck busy
   EXPECT_EQ(PullAll(in, 16384).size(), 11u);
   in.Flush();
 }
@@ -167,8 +160,7 @@ TEST_F(CaptureTest, ARecordingTooLongForAWavFileIsRefused) {
 
 TEST_F(CaptureTest, NegativeRecTimeNeverEndsBySize) {
   TAudioIn in(&owner_);
-  Configure(in, 16, 2, 44100, -1);
-  in.Init();
+  Start(in, 16, 2, 44100, -1);
   EXPECT_EQ(in.Size(), -176400);
   char buf[16384];
   for (int i = 0; i < 40; ++i) ASSERT_EQ(in.GetData(buf, 16384), 16384) << i;
@@ -185,8 +177,7 @@ TEST_F(CaptureTest, RunsAgainAfterFlushAndSurvivesDestructionMidRun) {
     in.Flush();
   }
   auto doomed = std::make_unique<TAudioIn>(&owner_);
-  Configure(*doomed, 16, 2, 44100, 10);
-  doomed->Init();
+  Start(*doomed, 16, 2, 44100, 10);
   char buf[16384];
   ASSERT_EQ(doomed->GetData(buf, 16384), 16384);
   doomed.reset();  // buffers still with the device
@@ -268,8 +259,7 @@ TEST_F(CaptureTest, FlushEndsWhenTheCardStopsOrCrawls) {
   // still with the device need to fill, plus its grace.
   Card::Instance().SetSpeed(0.001);
   TAudioIn in(&owner_);
-  Configure(in, 16, 2, 44100, 10);
-  in.Init();
+  Start(in, 16, 2, 44100, 10);
   ASSERT_EQ(in.GetData(buf, 16), 16);
   const std::uint64_t start = Card::Instance().Frames();
   in.Flush();

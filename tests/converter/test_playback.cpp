@@ -23,11 +23,23 @@ struct Windows {
   std::unique_ptr<TForm1> form1 = std::make_unique<TForm1>();
   std::unique_ptr<TForm7> form7 = std::make_unique<TForm7>();
   Windows() { form1->FormActivate(); }  // loads English
+  // With `midi` typed in as the file to play.
+  explicit Windows(const QString& midi) : Windows() { form1->ui.Edit1->setText(midi); }
 };
 
 bool SongIsOpen() {
   char reply[128] = {};
   return platform::mciSendStringA("status song position", reply, sizeof reply, nullptr) == 0;
+}
+
+// Nothing plays any more: the song is closed and the controls are usable again.
+void VerifyIdle(const Windows& w) {
+  const auto& ui = w.form1->ui;
+  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
+  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  QVERIFY(ui.JvXPButton7->isEnabled());
+  QVERIFY(ui.ComboBox3->isEnabled());
+  QVERIFY(!SongIsOpen());
 }
 
 }  // namespace
@@ -49,9 +61,8 @@ class PlaybackTest : public QObject {
 void PlaybackTest::playsToItsEnd() {
   FormFixture fx;
   smftest::WriteMidiFile((fx.folder / "song.mid"), 10000);
-  Windows w;
+  Windows w(fx.file("song.mid"));
   auto& ui = w.form1->ui;
-  ui.Edit1->setText(fx.file("song.mid"));
   QList<int> progress;
   QStringList statusWhilePlaying;
   connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
@@ -100,20 +111,15 @@ void PlaybackTest::playsToItsEnd() {
            qPrintable(QString::number(progress[progress.size() - 2])));
   QVERIFY(statusWhilePlaying.size() > 0 && statusWhilePlaying.first() == "Playing...");
   QCOMPARE(ui.Label3->text(), QString("Ready"));
-  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
-  QVERIFY(ui.JvXPButton7->isEnabled());
   QVERIFY(ui.JvXPButton2->isEnabled());
-  QVERIFY(ui.ComboBox3->isEnabled());
-  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
-  QVERIFY(!SongIsOpen());
+  VerifyIdle(w);
 }
 
 void PlaybackTest::secondClickStops() {
   FormFixture fx;
   smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
-  Windows w;
+  Windows w(fx.file("long.mid"));
   auto& ui = w.form1->ui;
-  ui.Edit1->setText(fx.file("long.mid"));
   bool clicked = false;
   connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
     if (v >= 5 && !clicked) {
@@ -124,21 +130,17 @@ void PlaybackTest::secondClickStops() {
   ui.JvXPButton6->click();
   QVERIFY(clicked);
   QVERIFY(fx.messages.isEmpty());  // no message after a stop
-  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
   QCOMPARE(ui.JvXPButton2->text(), QString("Convert list"));
   QCOMPARE(ui.Label3->text(), QString("Ready"));
   QCOMPARE(ui.ProgressBar1->value(), 0);
-  QVERIFY(ui.JvXPButton7->isEnabled());
-  QVERIFY(ui.ComboBox3->isEnabled());
-  QVERIFY(!SongIsOpen());
+  VerifyIdle(w);
 }
 
 void PlaybackTest::relabellingKeepsThePlayingPhase() {
   FormFixture fx;
   smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
-  Windows w;
+  Windows w(fx.file("long.mid"));
   auto& ui = w.form1->ui;
-  ui.Edit1->setText(fx.file("long.mid"));
   QString captionAfterRelabel, statusAfterRelabel;
   bool stopped = false;
   connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
@@ -162,9 +164,8 @@ void PlaybackTest::relabellingKeepsThePlayingPhase() {
 void PlaybackTest::closingTheWindowStopsThePlayback() {
   FormFixture fx;
   smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
-  Windows w;
+  Windows w(fx.file("long.mid"));
   auto& ui = w.form1->ui;
-  ui.Edit1->setText(fx.file("long.mid"));
   w.form1->show();
   bool closed = false;
   connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
@@ -182,9 +183,8 @@ void PlaybackTest::closingTheWindowStopsThePlayback() {
 
 void PlaybackTest::missingMidiAsksForOne() {
   FormFixture fx;
-  Windows w;
+  Windows w(fx.file("none.mid"));
   auto& ui = w.form1->ui;
-  ui.Edit1->setText(fx.file("none.mid"));
   ui.JvXPButton6->click();  // cancelled before any file was ever chosen
   QCOMPARE(fx.dialogsShown, 1);
   QCOMPARE(ui.Edit1->text(), QString());
@@ -196,9 +196,7 @@ void PlaybackTest::missingMidiAsksForOne() {
   ui.JvXPButton6->click();  // cancelled: the last name chosen comes back
   QCOMPARE(ui.Edit1->text(), fx.file("chosen.mid"));
   QCOMPARE(fx.dialogsShown, 3);
-  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
-  QVERIFY(ui.ComboBox3->isEnabled());
-  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
+  VerifyIdle(w);
   QVERIFY(fx.messages.isEmpty());
 }
 
@@ -238,12 +236,7 @@ void PlaybackTest::unreadableMidiGivesAMessage() {
   ui.Edit1->setText(fx.file("bad.mid"));
   ui.JvXPButton6->click();
   QCOMPARE(fx.messages.size(), 1);
-  // Nothing plays and the controls are usable again.
-  QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
-  QVERIFY(ui.ComboBox3->isEnabled());
-  QVERIFY(ui.JvXPButton7->isEnabled());
-  QCOMPARE(ui.JvXPButton6->text(), QString("Play this midi"));
-  QVERIFY(!SongIsOpen());
+  VerifyIdle(w);
   QVERIFY_THROWS_EXCEPTION(tw::EConvertError, w.form1->GetMidiLength(fx.file("bad.mid")));
 }
 
@@ -278,10 +271,9 @@ void PlaybackTest::midiPresetsApplyBeforeThePlayback() {
   // Default settings that put the synthesiser's playback line at 1234 on both channels.
   fx.folder.Write("default.set", "<A>0</A><B>0</B><C>0</C><L>1234</L><R>1234</R><M>0</M>\r\n");
   smftest::WriteMidiFile((fx.folder / "long.mid"), 120000);
-  Windows w;
+  Windows w(fx.file("long.mid"));
   auto& ui = w.form1->ui;
   QVERIFY(ui.CheckBox1->Checked());
-  ui.Edit1->setText(fx.file("long.mid"));
   int leftWhilePlaying = -2;
   connect(ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
     if (v >= 2 && leftWhilePlaying == -2) {
@@ -320,9 +312,7 @@ void PlaybackTest::midiPresetsApplyBeforeThePlayback() {
     fx.messages.clear();
     ui.JvXPButton6->click();
     QCOMPARE(fx.messages, QStringList({message}));
-    QCOMPARE(w.form1->phase(), TForm1::Phase::Idle);
-    QVERIFY(ui.ComboBox3->isEnabled());
-    QVERIFY(!SongIsOpen());
+    VerifyIdle(w);
   }
 }
 

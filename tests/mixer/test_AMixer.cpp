@@ -16,10 +16,13 @@ using namespace mixertest;
 
 namespace {
 
+using V = std::vector<std::int32_t>;
+
 struct Line {
   bool ok = false;
   std::int32_t L = 0, R = 0, M = 0;
   bool Stereo = true, VolDisabled = false, MuteDisabled = false, IsSelect = true;
+  V Values() const { return {L, R, M}; }  // the volumes and the mute (or selection)
 };
 
 Line Get(TAudioMixer& mixer, int dest, int conn) {
@@ -30,9 +33,7 @@ Line Get(TAudioMixer& mixer, int dest, int conn) {
 }
 
 void ExpectUntouched(const Line& l) {
-  EXPECT_EQ(l.L, -1);
-  EXPECT_EQ(l.R, -1);
-  EXPECT_EQ(l.M, -1);
+  EXPECT_EQ(l.Values(), (V{-1, -1, -1}));
   EXPECT_FALSE(l.Stereo);
   EXPECT_TRUE(l.VolDisabled);
   EXPECT_TRUE(l.MuteDisabled);
@@ -64,8 +65,6 @@ class Probe {
  private:
   HMIXER h_;
 };
-
-using V = std::vector<std::int32_t>;
 
 }  // namespace
 
@@ -228,9 +227,7 @@ TEST(AudioMixerValues, StereoLineReadsAndWritesBothChannels) {
   TAudioMixer mixer(nullptr);
   Line l = Get(mixer, 0, 0);  // "SW Synth"
   EXPECT_TRUE(l.ok);
-  EXPECT_EQ(l.L, 49152);
-  EXPECT_EQ(l.R, 49152);
-  EXPECT_EQ(l.M, 0);
+  EXPECT_EQ(l.Values(), (V{49152, 49152, 0}));
   EXPECT_TRUE(l.Stereo);
   EXPECT_FALSE(l.VolDisabled);
   EXPECT_FALSE(l.MuteDisabled);
@@ -315,9 +312,7 @@ TEST(AudioMixerValues, UnusualLines) {
 
   // A list-type mute and a second volume: only the first plain ones are read or written.
   Line many = Get(mixer, 0, 7);
-  EXPECT_EQ(many.L, 111);
-  EXPECT_EQ(many.R, 222);
-  EXPECT_EQ(many.M, 1);
+  EXPECT_EQ(many.Values(), (V{111, 222, 1}));
   EXPECT_TRUE(mixer.SetVolume(0, 7, 5, 6, 0));
   EXPECT_EQ(probe.Values(0, 8, MIXERCONTROL_CONTROLTYPE_VOLUME, 0), (V{5, 6}));
   EXPECT_EQ(probe.Values(0, 8, MIXERCONTROL_CONTROLTYPE_VOLUME, 1), (V{333, 444}));
@@ -476,10 +471,7 @@ TEST(AudioMixerStateFile, ValuesSetInOneProcessAreReadInAnother) {
 
   ASSERT_EQ(RunChild({"set", "0", "3", "777", "-1", "0"}), 0);
   TAudioMixer mixer(nullptr);
-  Line l = Get(mixer, 0, 3);
-  EXPECT_EQ(l.L, 777);
-  EXPECT_EQ(l.R, 777);
-  EXPECT_EQ(l.M, 0);
+  EXPECT_EQ(Get(mixer, 0, 3).Values(), (V{777, 777, 0}));
 }
 
 // The second process: "set D C L R M" runs SetVolume; "expect D C L R M" exits 0 when GetVolume

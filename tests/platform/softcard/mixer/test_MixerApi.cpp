@@ -442,29 +442,18 @@ TEST(MixerStateFile, BadLinesAreIgnoredOneByOne) {
   DWORD mute = ControlOfType(h, Source(h, 0, 1), MIXERCONTROL_CONTROLTYPE_MUTE).dwControlID;
   DWORD mux = ControlOfType(h, Destination(h, 1), MIXERCONTROL_CONTROLTYPE_MUX).dwControlID;
   mixerClose(h);
-  auto id = [](DWORD v) { return std::to_string(v); };
+  // A line of the state file for control `id` of the standard device.
+  auto line = [](DWORD id, const std::string& values) {
+    return "standard " + std::to_string(id) + " " + values + "\n";
+  };
   std::filesystem::create_directories(env.dir());
-  WriteText(env.file(),
-            "softcard-mixer-state 1\n"
-            "# a comment\n"
-            "standard " +
-                id(master) +
-                " 100 200\n"
-                "standard " +
-                id(synth) +
-                " 100\n"  // one value short
-                "standard " +
-                id(wave) +
-                " 100 70000\n"  // out of range
-                "standard " +
-                id(mute) +
-                " 2\n"  // not 0 or 1
-                "standard " +
-                id(mux) +
-                " 1 1 0 0 0\n"       // two selected
-                "standard 9999 1\n"  // no such control
-                "standard " +
-                id(wave) + " x 5\n");
+  WriteText(env.file(), "softcard-mixer-state 1\n# a comment\n" + line(master, "100 200") +
+                            line(synth, "100") +       // one value short
+                            line(wave, "100 70000") +  // out of range
+                            line(mute, "2") +          // not 0 or 1
+                            line(mux, "1 1 0 0 0") +   // two selected
+                            line(9999, "1") +          // no such control
+                            line(wave, "x 5"));
   env.Restart();
   h = OpenPlain(0);
   EXPECT_EQ(Read(h, master, 2), (std::vector<std::int32_t>{100, 200}));
