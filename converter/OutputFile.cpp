@@ -84,7 +84,8 @@ bool TOutputFile::Plan(const std::string& output, std::string& why) {
     why = CannotCreate(output, errno);
     return false;
   }
-  mode_ = exists ? (st.st_mode & 07777) : 0644;
+  replaces_ = exists;
+  mode_ = st.st_mode & 07777;
   const std::string folder = std::filesystem::path(target_).parent_path().string();
   if (!(exists && MountedOnItsOwn(target_, st))) {
     std::string probe;
@@ -119,7 +120,7 @@ bool TOutputFile::Create(std::string& why) {
     return false;
   }
   // The new file is to take the old one's place: the same permissions, whatever the umask.
-  if (mode_ != 0644) ::fchmod(fd, mode_);
+  if (replaces_) ::fchmod(fd, mode_);
   ::close(fd);
   writeName_ = name;
   created_ = true;

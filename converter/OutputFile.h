@@ -57,8 +57,9 @@ class TOutputFile {
   std::string target_;     // the name the output finally leads to, links followed
   std::string writeName_;  // what the writer writes
   bool inPlace_ = true;
-  bool created_ = false;  // the temporary file exists and is ours
-  unsigned mode_ = 0644;  // permission bits for the temporary file
+  bool created_ = false;   // the temporary file exists and is ours
+  bool replaces_ = false;  // a file of the output's name exists
+  unsigned mode_ = 0;      // its permission bits, which the temporary file gets
 };
 
 }  // namespace tw

@@ -300,6 +300,12 @@ void ConvertTest::stopDuringRecording() {
   w.ui.Edit1->setText(fx.file("long.mid"));
   const QString out = fx.file("out.") + type.toLower();
   w.ui.Edit2->setText(out);
+  // It replaces a file whose permissions it keeps, whatever the umask.
+  fx.folder.Write(out.section('/', -1).toStdString(), "previous");
+  const auto perms = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                     std::filesystem::perms::group_read | std::filesystem::perms::others_read;
+  std::filesystem::permissions(out.toStdString(), perms);
+  const mode_t umask = ::umask(077);
   bool stopped = false;
   connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
     if (v >= 5 && !stopped && w.form1->phase() == TForm1::Phase::Recording) {
@@ -310,8 +316,10 @@ void ConvertTest::stopDuringRecording() {
     }
   });
   w.ui.JvXPButton7->click();
+  ::umask(umask);
   QVERIFY(stopped);
   QCOMPARE(fx.messages, QStringList({type == "Wav" ? "Conversion finished!" : "Finished!"}));
+  QVERIFY(std::filesystem::status(out.toStdString()).permissions() == perms);
   const DecodedAudio audio = Decode(out.toStdString(), type);
   QVERIFY2(audio.ok, audio.error.c_str());
   QVERIFY2(audio.Seconds() > 2.0 && audio.Seconds() < 40.0,
