@@ -66,6 +66,7 @@ int MakeTemporary(const std::string& folder, std::string& name) {
 bool TOutputFile::Plan(const std::string& output, std::string& why) {
   output_ = output;
   target_ = platform::FinalLinkTarget(output);
+  folder_ = std::filesystem::path(target_).parent_path().string();
   writeName_ = output;
   inPlace_ = true;
   created_ = false;
@@ -86,10 +87,9 @@ bool TOutputFile::Plan(const std::string& output, std::string& why) {
   }
   replaces_ = exists;
   mode_ = st.st_mode & 07777;
-  const std::string folder = std::filesystem::path(target_).parent_path().string();
   if (!(exists && MountedOnItsOwn(target_, st))) {
     std::string probe;
-    const int fd = MakeTemporary(folder, probe);
+    const int fd = MakeTemporary(folder_, probe);
     if (fd >= 0) {
       ::close(fd);
       ::unlink(probe.c_str());
@@ -114,7 +114,7 @@ bool TOutputFile::Plan(const std::string& output, std::string& why) {
 bool TOutputFile::Create(std::string& why) {
   if (inPlace_) return true;
   std::string name;
-  const int fd = MakeTemporary(std::filesystem::path(target_).parent_path().string(), name);
+  const int fd = MakeTemporary(folder_, name);
   if (fd < 0) {
     why = CannotCreate(name, errno);
     return false;
@@ -143,8 +143,8 @@ bool TOutputFile::Commit(std::string& why) {
     return false;
   }
   // The move itself reaches the disk with its folder.
-  const std::string folder = std::filesystem::path(target_).parent_path().string();
-  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir =
+      ::open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);

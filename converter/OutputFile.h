@@ -40,9 +40,6 @@ class TOutputFile {
 
   // The name to give the writer: the temporary file, or the output's name when written in place.
   const std::string& WriteName() const { return writeName_; }
-  // The output's name as the user gave it.
-  const std::string& Output() const { return output_; }
-  bool InPlace() const { return inPlace_; }
 
   // The writer has ended with the file complete: its data go to disk and the temporary file is
   // moved onto the output's name. False, with a sentence naming both files in `why`, when the move
@@ -55,6 +52,7 @@ class TOutputFile {
  private:
   std::string output_;     // as given
   std::string target_;     // the name the output finally leads to, links followed
+  std::string folder_;     // target_'s folder, where the temporary file lies
   std::string writeName_;  // what the writer writes
   bool inPlace_ = true;
   bool created_ = false;   // the temporary file exists and is ours
