@@ -137,9 +137,29 @@ class Handover : public ::testing::Test {
     return status;
   }
 
-  // The mixer as this process sees it once another process changed it.
-  static bool MixerBecomes(const std::string& state) {
-    return Eventually([&] { return MixerStateText() == state; }, 5s);
+  // The mixer as this process sees it once another process changed it; when it does not become
+  // `state`, the failure shows both.
+  static ::testing::AssertionResult MixerBecomes(const std::string& state) {
+    if (Eventually([&] { return MixerStateText() == state; }, 5s))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "every line:\n"
+                                         << state << "but:\n"
+                                         << MixerStateText();
+  }
+
+  // Starts a program with `start` on a display of its own, which ends once `logged` is in the log:
+  // the program ends without a close, and its mixer comes back to `user`.
+  template <typename Start>
+  void EndTheDisplayWhen(Start start, const std::string& logged, const std::string& user) {
+    OwnDisplay display;
+    ASSERT_TRUE(display.Up());
+    const pid_t pid = display.Show(start);
+    ASSERT_TRUE(Eventually([&] { return Logged(logged); })) << Log();
+    ASSERT_TRUE(Eventually([&] { return MixerStateText() != user; }, 5s)) << "nothing was set";
+    display.End();
+    Ended(pid);
+    EXPECT_EQ(Log().find(": exit"), std::string::npos) << Log();  // no close ran
+    EXPECT_TRUE(MixerBecomes(user));
   }
 
   bool AnyDefault() const {
@@ -212,7 +232,7 @@ TEST_F(Handover, TerminationSignalsGiveTheUserHisMixerBack) {
     const int status = Ended(wizard);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
     EXPECT_TRUE(Logged("wizard: exit")) << Log();
-    EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+    EXPECT_TRUE(MixerBecomes(user));
   }
 }
 
@@ -226,7 +246,7 @@ TEST_F(Handover, ASignalDuringTheTestEndsItAndLeavesNoDefault) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
   EXPECT_TRUE(Logged("wizard: test ended")) << Log();
   EXPECT_FALSE(AnyDefault());
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
 }
 
 TEST_F(Handover, AWizardKilledDuringItsTestLeavesNoDefaultAndIsStartedAgain) {
@@ -266,20 +286,11 @@ TEST_F(Handover, ABoxClosedWhileNoWindowIsActiveLeavesTheWizardRunning) {
   EXPECT_EQ(Lines(Log()), expected) << Log();
   // The approved default stays; Cancel gave the user's state back.
   EXPECT_TRUE(fs::exists(folder / "default.set"));
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
 }
 
 TEST_F(Handover, TheEndOfTheDisplayGivesTheUserHisMixerBack) {
-  const std::string user = MixerStateText();
-  OwnDisplay display;
-  ASSERT_TRUE(display.Up());
-  const pid_t wizard = display.Show([&] { return StartWizard("zeroed"); });
-  ASSERT_TRUE(Eventually([&] { return Logged("wizard: zeroed"); })) << Log();
-  ASSERT_TRUE(Eventually([&] { return MixerStateText() != user; }, 5s)) << "nothing was zeroed";
-  display.End();
-  Ended(wizard);
-  EXPECT_FALSE(Logged("wizard: exit")) << Log();  // no close ran
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EndTheDisplayWhen([&] { return StartWizard("zeroed"); }, "wizard: zeroed", MixerStateText());
 }
 
 TEST_F(Handover, ASecondWizardFromTheSameFolderEndsWithoutTouchingAnything) {
@@ -298,7 +309,7 @@ TEST_F(Handover, ASecondWizardFromTheSameFolderEndsWithoutTouchingAnything) {
   EXPECT_EQ(Read(folder / "sav.set"), saved);
   ::kill(first, SIGTERM);
   Ended(first);
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
 }
 
 TEST_F(Handover, ASecondSignalWhileTheMixerComesBackIsIgnored) {
@@ -313,7 +324,7 @@ TEST_F(Handover, ASecondSignalWhileTheMixerComesBackIsIgnored) {
   std::ofstream(folder / "go");
   const int status = Ended(wizard);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
 }
 
 namespace {
@@ -384,7 +395,7 @@ TEST_F(TunewispOutput, AFileSizeLimitEndsNeitherProgram) {
   const pid_t wizard = StartLimited("Knobwarden", "64");
   ASSERT_TRUE(Eventually([&] { return Logged("wizard: test ended"); })) << Log();
   EXPECT_NE(Log().find("wizard: message"), std::string::npos) << Log();
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
   ::kill(wizard, SIGTERM);
   EXPECT_TRUE(EndedWell(wizard)) << Log();
 }
@@ -421,7 +432,7 @@ TEST_F(TunewispOutput, ATerminationSignalKeepsTheWholeRecordingAndShowsNoBox) {
   EXPECT_EQ(dataSize, wav.size() - 44);
   EXPECT_TRUE(PartFiles().empty());
   EXPECT_FALSE(fs::exists(folder / "temp.wav"));
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
 }
 
 TEST_F(TunewispOutput, ReadOnlyOutputsAndFoldersWithoutWriteAccessBehaveAsBefore) {
@@ -463,7 +474,7 @@ TEST_F(TunewispOutput, SignalsWhileTheMixerComesBackAndAfter) {
   ::kill(tunewisp, SIGHUP);
   std::ofstream(folder / "go");
   ASSERT_TRUE(Eventually([&] { return Logged("tunewisp: stalled"); })) << Log();
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EXPECT_TRUE(MixerBecomes(user));
   ::kill(tunewisp, SIGINT);
   const int status = Ended(tunewisp);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << Log();
@@ -471,14 +482,7 @@ TEST_F(TunewispOutput, SignalsWhileTheMixerComesBackAndAfter) {
 }
 
 TEST_F(TunewispOutput, TheEndOfTheDisplayGivesTheVolumesBack) {
-  const std::string user = MixerStateText();
-  OwnDisplay display;
-  ASSERT_TRUE(display.Up());
-  const pid_t tunewisp = display.Show([&] { return StartLongConversion("out.wav"); });
-  ASSERT_TRUE(Eventually([&] { return Logged("tunewisp: recording"); })) << Log();
-  display.End();
-  Ended(tunewisp);
-  EXPECT_FALSE(Logged("tunewisp: exit")) << Log();  // no close ran
-  EXPECT_TRUE(MixerBecomes(user)) << "every line:\n" << user << "but:\n" << MixerStateText();
+  EndTheDisplayWhen([&] { return StartLongConversion("out.wav"); }, "tunewisp: recording",
+                    MixerStateText());
   EXPECT_EQ(Read(folder / "out.wav"), kPrevious);  // left as after a kill
 }
