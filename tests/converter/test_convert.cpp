@@ -72,6 +72,15 @@ void ChooseSettings(Windows& w, const QString& type, int position, bool mono) {
   (mono ? w.ui.RadioButton3 : w.ui.RadioButton7)->click();
 }
 
+// A 60 s MIDI file to convert into `output` of the program folder, with the type's last rate in
+// stereo: long enough to be stopped or closed while it records.
+void SetUpLongConversion(FormFixture& fx, Windows& w, const QString& type, const QString& output) {
+  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
+  ChooseSettings(w, type, 2, false);
+  w.ui.Edit1->setText(fx.file("long.mid"));
+  w.ui.Edit2->setText(fx.file(qPrintable(output)));
+}
+
 }  // namespace
 
 class ConvertTest : public QObject {
@@ -258,10 +267,8 @@ void ConvertTest::aMoveThatFailsKeepsTheRecordingAndSaysWhere() {
 
 void ConvertTest::aDoubleClickDoesNotStopWhatItStarted() {
   FormFixture fx;
-  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
   Windows w;
-  w.ui.Edit1->setText(fx.file("long.mid"));
-  w.ui.Edit2->setText(fx.file("out.wav"));
+  SetUpLongConversion(fx, w, "Wav", "out.wav");
   w.form1->show();
   QVERIFY(QTest::qWaitForWindowExposed(w.form1.get()));
   QWindow* window = w.form1->windowHandle();
@@ -294,12 +301,9 @@ void ConvertTest::stopDuringRecording_data() {
 void ConvertTest::stopDuringRecording() {
   QFETCH(QString, type);
   FormFixture fx;
-  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
   Windows w;
-  ChooseSettings(w, type, 2, false);
-  w.ui.Edit1->setText(fx.file("long.mid"));
-  const QString out = fx.file("out.") + type.toLower();
-  w.ui.Edit2->setText(out);
+  SetUpLongConversion(fx, w, type, "out." + type.toLower());
+  const QString out = w.ui.Edit2->text();
   // It replaces a file whose permissions it keeps, whatever the umask.
   fx.folder.Write(out.section('/', -1).toStdString(), "previous");
   const auto perms = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
@@ -335,10 +339,8 @@ void ConvertTest::stopDuringRecording() {
 
 void ConvertTest::relabellingKeepsTheRecordingPhase() {
   FormFixture fx;
-  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
   Windows w;
-  w.ui.Edit1->setText(fx.file("long.mid"));
-  w.ui.Edit2->setText(fx.file("out.wav"));
+  SetUpLongConversion(fx, w, "Wav", "out.wav");
   QString caption, status;
   bool stopped = false;
   connect(w.ui.ProgressBar1, &QProgressBar::valueChanged, this, [&](int v) {
@@ -563,10 +565,7 @@ void ConvertTest::midiPresetsApplyBeforeTheRecording() {
 // 5 % done. Returns whether `end` ran.
 bool EndDuringTheRecording(FormFixture& fx, Windows& w, const QString& type, const char* output,
                            const std::function<void()>& end) {
-  smftest::WriteMidiFile((fx.folder / "long.mid"), 60000);
-  ChooseSettings(w, type, 2, false);
-  w.ui.Edit1->setText(fx.file("long.mid"));
-  w.ui.Edit2->setText(fx.file(output));
+  SetUpLongConversion(fx, w, type, output);
   w.form1->show();
   bool ended = false;
   const auto connection =
