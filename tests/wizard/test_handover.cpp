@@ -75,14 +75,17 @@ class OwnDisplay {
     if (pid_ > 0) ::kill(pid_, SIGTERM), tw_test::Wait(pid_);
     pid_ = -1;
   }
-  // What `start` starts shows its windows here.
+  // What `start` starts shows its windows here. No session bus is there: Qt's accessibility would
+  // otherwise have the bus library start one through the display, and wait for it.
   template <typename Start>
   pid_t Show(Start start) const {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("DISPLAY", (":" + number_).c_str(), 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
     const pid_t pid = start();
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::unsetenv("DISPLAY");
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     return pid;
   }
 
